@@ -1,0 +1,35 @@
+#include "common/common.h"
+
+#include <cstdlib>
+#include <new>
+
+int32_t g_tripleWeight[kMaxSpecies][kMaxSpecies][kMaxSpecies];
+int32_t g_speciesCount = 0;
+int32_t g_treeCount = 0;
+int32_t g_nextLabel = kFirstInnerLabel;
+TreeNode* g_nodePool[kPoolSize];
+uint32_t g_fullMask = 0;
+int32_t g_subsetScore[kMaxSubsets];
+uint32_t g_subsetSplit[kMaxSubsets];
+FILE* g_inFile = nullptr;
+FILE* g_outFile = nullptr;
+TreeNode* g_resultTree = nullptr;
+int g_threadCount = 0;
+FatalHandler g_fatalHandler = nullptr;
+
+void fatalExit(int status, const char* message) {
+    if (g_inFile != nullptr) {
+        std::fclose(g_inFile);
+        g_inFile = nullptr;
+    }
+    if (g_fatalHandler != nullptr) g_fatalHandler(status, message);
+    std::fputs(message, stdout);
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+TreeNode* allocateNode() {
+    TreeNode* node = new (std::nothrow) TreeNode{};
+    if (node == nullptr) fatalExit(kExitUsage, "out of memory\n");
+    return node;
+}

@@ -1,0 +1,67 @@
+// Shared types, limits and global tables of tressil.
+//
+// Data flows one way: reader -> triple table -> method (exact or heuristic)
+// -> writer. Every stage talks through the globals declared here.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int kMaxSpecies = 128;           // species 0..n-1, n at most this
+constexpr int kMaxTrees = 5000;            // input trees named in the header
+constexpr int kPoolSize = 256;             // node records shared by the heuristics
+constexpr int kMaxExactSpecies = 20;       // the exact method runs up to here
+constexpr int kMaxSubsets = 1 << kMaxExactSpecies;
+constexpr int kNodeStackSize = 9999;       // entries of the reader's node stack
+constexpr int kFirstInnerLabel = 5000;     // first label handed to an inner node
+
+// One node of a rooted binary tree. A node is a leaf exactly when both
+// children are null. Field order is part of the design; keep it.
+struct TreeNode {
+    int16_t label;     // species number at a leaf; never printed at inner nodes
+    TreeNode* parent;  // set by the reader and the exact builder only
+    TreeNode* left;
+    TreeNode* right;
+    float height;      // always 0; nothing depends on it
+    int32_t weight;    // tree weight at an input root; candidate score at a heuristic root
+};
+
+// w[i][j][k]: summed weight of input trees displaying ij|k. Entries are 32-bit
+// and never wrap: the reader keeps the sum of all entries with i < j at or
+// below INT32_MAX, so every later 32-bit sum over the table is exact.
+extern int32_t g_tripleWeight[kMaxSpecies][kMaxSpecies][kMaxSpecies];
+
+extern int32_t g_speciesCount;  // n, from the input header
+extern int32_t g_treeCount;     // from the input header
+extern int32_t g_nextLabel;     // label of the next inner node, 5000 at start
+
+extern TreeNode* g_nodePool[kPoolSize];
+
+extern uint32_t g_fullMask;                     // bits 0..n-1 set
+extern int32_t g_subsetScore[kMaxSubsets];      // best score of each species subset
+extern uint32_t g_subsetSplit[kMaxSubsets];     // chosen left part of each subset
+
+extern FILE* g_inFile;
+extern FILE* g_outFile;
+extern TreeNode* g_resultTree;
+
+// Number of threads the parallel parts of a run may use; results never depend
+// on it. 0 means one per available core.
+extern int g_threadCount;
+
+// Exit statuses.
+constexpr int kExitUsage = 1;   // command-line and file errors
+constexpr int kExitInput = -1;  // bad input, seen as 255 by a shell
+
+// Called by fatalExit when set, instead of printing and ending the process.
+// In-process tests and the fuzz target install one that throws; it must not
+// return.
+using FatalHandler = void (*)(int status, const char* message);
+extern FatalHandler g_fatalHandler;
+
+// The single exit for every fatal condition: closes the input stream, prints
+// the message to standard output and ends the process with the status.
+[[noreturn]] void fatalExit(int status, const char* message);
+
+// A zero-filled heap node; running out of memory is fatal.
+TreeNode* allocateNode();

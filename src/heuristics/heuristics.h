@@ -1,0 +1,33 @@
+// The eight heuristic candidate constructions and the routines they share.
+// Every construction builds its whole tree in g_nodePool, reads the input only
+// through g_tripleWeight and g_speciesCount, and returns the root, whose
+// weight is the candidate's score. Building twice gives the same tree.
+#pragma once
+
+#include <cstdint>
+
+#include "common/common.h"
+
+// Sums over two disjoint clusters given as species flag arrays (1 = member),
+// i over members of a, j over members of b.
+// Weight of triples ij|k with k outside both clusters: what joining satisfies.
+int32_t mergeGain(const int32_t* a, const int32_t* b);
+// Weight of triples ik|j and jk|i with k outside both: what joining contradicts.
+int32_t mergeConflict(const int32_t* a, const int32_t* b);
+// Weight of triples ij|k for every k.
+int32_t pairTotal(const int32_t* a, const int32_t* b);
+
+// Bottom-up clustering; variant 0 or 1, scoring 0, 1 or 2 (candidates 0..5).
+TreeNode* agglomerate(int16_t variant, int16_t scoring);
+
+// Caterpillar placing the best outgroup first (candidate 6).
+TreeNode* sequentialTree();
+
+// Top-down division by minimum cuts (candidate 7).
+TreeNode* minCutTree();
+
+// Divides vertices 0..m-1 by the forward-only flow from source 0 to every sink.
+// Returns the smallest sink flow (capped at kMinCutNoValue) and labels every
+// vertex 1 (source side) or 0 (sink side) in side[0..m-1] for m >= 2.
+constexpr int32_t kMinCutNoValue = 100000;
+int32_t minCutSplit(int32_t m, const int32_t (*capacity)[kMaxSpecies], int32_t* side);
