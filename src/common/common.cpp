@@ -33,3 +33,7 @@ TreeNode* allocateNode() {
     if (node == nullptr) fatalExit(kExitUsage, "out of memory\n");
     return node;
 }
+
+void allocateNodePool() {
+    for (TreeNode*& record : g_nodePool) record = allocateNode();
+}

@@ -65,3 +65,7 @@ extern FatalHandler g_fatalHandler;
 
 // A zero-filled heap node; running out of memory is fatal.
 TreeNode* allocateNode();
+
+// Allocates each of the kPoolSize records of g_nodePool separately, so that
+// freeTree can release any tree built in the pool node by node.
+void allocateNodePool();

@@ -1,0 +1,89 @@
+#include "common/test_support.h"
+
+#include <algorithm>
+#include <cstring>
+
+void resetTable(int n) {
+    g_speciesCount = n;
+    std::memset(g_tripleWeight, 0, sizeof g_tripleWeight);
+}
+
+void setTriple(int i, int j, int k, int32_t weight) {
+    g_tripleWeight[i][j][k] = weight;
+    g_tripleWeight[j][i][k] = weight;
+}
+
+void fillRandomTable(int n, std::mt19937& rng, int32_t maxWeight, double zeroShare,
+                     bool allowRepeats) {
+    resetTable(n);
+    std::uniform_int_distribution<int32_t> weightDist(0, maxWeight);
+    std::uniform_real_distribution<double> share(0.0, 1.0);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j)
+            for (int k = 0; k < n; ++k) {
+                if (!allowRepeats && (k == i || k == j)) continue;
+                if (share(rng) < zeroShare) continue;
+                setTriple(i, j, k, weightDist(rng));
+            }
+}
+
+SpeciesSet leafSet(const TreeNode* node) {
+    SpeciesSet set;
+    if (node == nullptr) return set;
+    if (node->left == nullptr && node->right == nullptr) {
+        set.set(static_cast<size_t>(node->label));
+        return set;
+    }
+    return leafSet(node->left) | leafSet(node->right);
+}
+
+static void collectClusters(const TreeNode* node, std::vector<SpeciesSet>& clusters) {
+    if (node == nullptr || (node->left == nullptr && node->right == nullptr)) return;
+    clusters.push_back(leafSet(node));
+    collectClusters(node->left, clusters);
+    collectClusters(node->right, clusters);
+}
+
+int64_t satisfiedWeight(const TreeNode* root) {
+    std::vector<SpeciesSet> clusters;
+    collectClusters(root, clusters);
+    std::sort(clusters.begin(), clusters.end(),
+              [](const SpeciesSet& a, const SpeciesSet& b) { return a.count() < b.count(); });
+    const SpeciesSet all = leafSet(root);
+    int64_t total = 0;
+    for (int i = 0; i < g_speciesCount; ++i)
+        for (int j = i + 1; j < g_speciesCount; ++j) {
+            if (!all[i] || !all[j]) continue;
+            const SpeciesSet* smallest = nullptr;
+            for (const SpeciesSet& c : clusters)
+                if (c[i] && c[j]) {
+                    smallest = &c;
+                    break;
+                }
+            if (smallest == nullptr) continue;
+            for (int k = 0; k < g_speciesCount; ++k)
+                if (all[k] && !(*smallest)[k]) total += g_tripleWeight[i][j][k];
+        }
+    return total;
+}
+
+std::string treeText(const TreeNode* root) {
+    if (root == nullptr) return "";
+    if (root->left == nullptr && root->right == nullptr) return std::to_string(root->label);
+    return "(" + treeText(root->left) + "," + treeText(root->right) + ")";
+}
+
+static bool checkNode(const TreeNode* node, std::vector<int>& seen) {
+    if (node == nullptr) return false;
+    if (node->left == nullptr && node->right == nullptr) {
+        if (node->label < 0 || node->label >= static_cast<int>(seen.size())) return false;
+        return ++seen[static_cast<size_t>(node->label)] == 1;
+    }
+    return checkNode(node->left, seen) && checkNode(node->right, seen);
+}
+
+bool isBinaryTreeOnAllSpecies(const TreeNode* root, int n) {
+    std::vector<int> seen(static_cast<size_t>(n), 0);
+    if (!checkNode(root, seen)) return false;
+    return std::all_of(seen.begin(), seen.end(), [](int c) { return c == 1; });
+}

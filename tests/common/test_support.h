@@ -1,0 +1,39 @@
+// Helpers shared by the tests: building triple tables by hand, independent
+// re-scoring of trees, and small random generators.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+
+using SpeciesSet = std::bitset<kMaxSpecies>;
+
+// Sets n and zeroes every entry with indices below n.
+void resetTable(int n);
+
+// Sets w[i][j][k] and its mirror w[j][i][k].
+void setTriple(int i, int j, int k, int32_t weight);
+
+// Fills a table on n species with random weights in [0, maxWeight]; with
+// probability zeroShare an entry pair stays 0. Entries whose third index equals
+// one of the first two stay 0 unless allowRepeats is set.
+void fillRandomTable(int n, std::mt19937& rng, int32_t maxWeight, double zeroShare,
+                     bool allowRepeats = false);
+
+// Leaf species below a node (a set, repeated labels count once).
+SpeciesSet leafSet(const TreeNode* node);
+
+// Independent count of the triple weight a tree satisfies: ij|k (i < j) counts
+// when k lies outside the smallest cluster holding both i and j.
+int64_t satisfiedWeight(const TreeNode* root);
+
+// The tree written in the result format without line breaks, e.g. "((0,1),2)".
+std::string treeText(const TreeNode* root);
+
+// Every leaf label 0..n-1 appears exactly once and every inner node has two
+// children.
+bool isBinaryTreeOnAllSpecies(const TreeNode* root, int n);
