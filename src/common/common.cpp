@@ -35,5 +35,13 @@ TreeNode* allocateNode() {
 }
 
 void allocateNodePool() {
-    for (TreeNode*& record : g_nodePool) record = allocateNode();
+    for (TreeNode*& record : g_nodePool)
+        record = allocateNode();
+}
+
+int16_t takeNextLabel() {
+    // Labels keep the low 16 bits; the counter wraps instead of overflowing.
+    const auto label = static_cast<int16_t>(static_cast<uint16_t>(g_nextLabel & 0xFFFF));
+    g_nextLabel = static_cast<int32_t>(static_cast<uint32_t>(g_nextLabel) + 1u);
+    return label;
 }

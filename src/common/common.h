@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr int kMaxSpecies = 128;           // species 0..n-1, n at most this
-constexpr int kMaxTrees = 5000;            // input trees named in the header
-constexpr int kPoolSize = 256;             // node records shared by the heuristics
-constexpr int kMaxExactSpecies = 20;       // the exact method runs up to here
+constexpr int kMaxSpecies = 128;      // species 0..n-1, n at most this
+constexpr int kMaxTrees = 5000;       // input trees named in the header
+constexpr int kPoolSize = 256;        // node records shared by the heuristics
+constexpr int kMaxExactSpecies = 20;  // the exact method runs up to here
 constexpr int kMaxSubsets = 1 << kMaxExactSpecies;
-constexpr int kNodeStackSize = 9999;       // entries of the reader's node stack
-constexpr int kFirstInnerLabel = 5000;     // first label handed to an inner node
+constexpr int kNodeStackSize = 9999;    // entries of the reader's node stack
+constexpr int kFirstInnerLabel = 5000;  // first label handed to an inner node
 
 // One node of a rooted binary tree. A node is a leaf exactly when both
 // children are null. Field order is part of the design; keep it.
@@ -22,8 +22,8 @@ struct TreeNode {
     TreeNode* parent;  // set by the reader and the exact builder only
     TreeNode* left;
     TreeNode* right;
-    float height;      // always 0; nothing depends on it
-    int32_t weight;    // tree weight at an input root; candidate score at a heuristic root
+    float height;    // always 0; nothing depends on it
+    int32_t weight;  // tree weight at an input root; candidate score at a heuristic root
 };
 
 // w[i][j][k]: summed weight of input trees displaying ij|k. Entries are 32-bit
@@ -37,9 +37,9 @@ extern int32_t g_nextLabel;     // label of the next inner node, 5000 at start
 
 extern TreeNode* g_nodePool[kPoolSize];
 
-extern uint32_t g_fullMask;                     // bits 0..n-1 set
-extern int32_t g_subsetScore[kMaxSubsets];      // best score of each species subset
-extern uint32_t g_subsetSplit[kMaxSubsets];     // chosen left part of each subset
+extern uint32_t g_fullMask;                  // bits 0..n-1 set
+extern int32_t g_subsetScore[kMaxSubsets];   // best score of each species subset
+extern uint32_t g_subsetSplit[kMaxSubsets];  // chosen left part of each subset
 
 extern FILE* g_inFile;
 extern FILE* g_outFile;
@@ -65,6 +65,9 @@ extern FatalHandler g_fatalHandler;
 
 // A zero-filled heap node; running out of memory is fatal.
 TreeNode* allocateNode();
+
+// Hands out the current g_nextLabel, cut to 16 bits, and advances the counter.
+int16_t takeNextLabel();
 
 // Allocates each of the kPoolSize records of g_nodePool separately, so that
 // freeTree can release any tree built in the pool node by node.

@@ -1,0 +1,124 @@
+// Triple extraction against the obvious formulation: leaf flag arrays of both
+// children and a pass over all (k, p < q) at every inner node.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "common/common.h"
+#include "common/test_support.h"
+#include "io/io.h"
+#include "triples/triples.h"
+
+namespace {
+
+// Reference table, same layout as g_tripleWeight; static to keep it off the stack.
+int32_t s_reference[kMaxSpecies][kMaxSpecies][kMaxSpecies];
+
+void addTriplesLiterally(const TreeNode* node, int32_t weight) {
+    if (node->left != nullptr) addTriplesLiterally(node->left, weight);
+    if (node->right != nullptr) addTriplesLiterally(node->right, weight);
+    const int n = g_speciesCount;
+    int32_t leftSet[kMaxSpecies] = {};
+    int32_t rightSet[kMaxSpecies] = {};
+    collectLeaves(node->left, leftSet);
+    collectLeaves(node->right, rightSet);
+    for (int side = 0; side < 2; ++side) {
+        const int32_t* third = side == 0 ? leftSet : rightSet;
+        const int32_t* pair = side == 0 ? rightSet : leftSet;
+        for (int k = 0; k < n; ++k) {
+            if (!third[k]) continue;
+            for (int p = 0; p < n; ++p)
+                for (int q = p + 1; q < n; ++q)
+                    if (pair[p] && pair[q]) {
+                        s_reference[p][q][k] += weight;
+                        s_reference[q][p][k] = s_reference[p][q][k];
+                    }
+        }
+    }
+}
+
+TreeNode* makeNode(int label, TreeNode* left, TreeNode* right) {
+    TreeNode* node = allocateNode();
+    node->label = static_cast<int16_t>(label);
+    node->left = left;
+    node->right = right;
+    return node;
+}
+
+// A random tree on the given leaf labels; now and then a child is missing.
+TreeNode* randomTree(std::vector<int> labels, std::mt19937& rng, bool allowMissing) {
+    if (labels.size() == 1) return makeNode(labels[0], nullptr, nullptr);
+    std::uniform_int_distribution<size_t> cut(1, labels.size() - 1);
+    const size_t at = cut(rng);
+    std::vector<int> right(labels.begin() + static_cast<long>(at), labels.end());
+    labels.resize(at);
+    TreeNode* l = randomTree(labels, rng, allowMissing);
+    TreeNode* r = randomTree(right, rng, allowMissing);
+    if (allowMissing && rng() % 16 == 0) {
+        freeTree(r);
+        r = nullptr;
+    }
+    return makeNode(-1, l, r);
+}
+
+TEST(TripleExtraction, MatchesLiteralFormulationOnRandomTrees) {
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 300; ++round) {
+        const int n = 2 + static_cast<int>(rng() % (round < 200 ? 12 : 127));
+        resetTable(n);
+        clearTripleWeights();
+        std::memset(s_reference, 0, sizeof s_reference);
+        const int trees = 1 + static_cast<int>(rng() % 4);
+        for (int t = 0; t < trees; ++t) {
+            const bool repeats = rng() % 3 == 0;
+            std::vector<int> labels(static_cast<size_t>(n));
+            for (int i = 0; i < n; ++i)
+                labels[static_cast<size_t>(i)] = i;
+            std::shuffle(labels.begin(), labels.end(), rng);
+            labels.resize(1 + rng() % static_cast<unsigned>(n));
+            if (repeats)
+                for (int& label : labels)
+                    if (rng() % 4 == 0) label = static_cast<int>(rng() % static_cast<unsigned>(n));
+            TreeNode* tree = randomTree(labels, rng, rng() % 2 == 0);
+            const int32_t weight = 1 + static_cast<int32_t>(rng() % 1000);
+            addTreeTriples(tree, weight);
+            addTriplesLiterally(tree, weight);
+            freeTree(tree);
+        }
+        completeTripleWeights();
+        ASSERT_FALSE(tripleWeightTooLarge());
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j)
+                for (int k = 0; k < n; ++k)
+                    ASSERT_EQ(g_tripleWeight[i][j][k], s_reference[i][j][k])
+                        << "round " << round << " entry " << i << "," << j << "," << k;
+    }
+}
+
+TEST(TripleExtraction, StopsAtTheTotalLimit) {
+    struct Case {
+        int32_t first;
+        int32_t second;
+        bool tooLarge;
+    };
+    // One tree (((0,1),2),3) adds 4 entries per unit of weight.
+    for (const Case& c : {Case{536870911, 0, false}, Case{536870912, 0, true},
+                          Case{536870910, 2, true}, Case{536870000, 200, false}}) {
+        resetTable(4);
+        clearTripleWeights();
+        TreeNode* tree = makeNode(
+            -1,
+            makeNode(-1, makeNode(-1, makeNode(0, nullptr, nullptr), makeNode(1, nullptr, nullptr)),
+                     makeNode(2, nullptr, nullptr)),
+            makeNode(3, nullptr, nullptr));
+        addTreeTriples(tree, c.first);
+        if (c.second > 0) addTreeTriples(tree, c.second);
+        freeTree(tree);
+        EXPECT_EQ(tripleWeightTooLarge(), c.tooLarge) << c.first << "+" << c.second;
+    }
+}
+
+}  // namespace
