@@ -1,7 +1,10 @@
 #include "triples/triples.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -12,12 +15,20 @@ struct SpeciesBits {
 };
 
 constexpr int kDumpSpecies = 6;  // the diagnostic dump reads indices below this
-// With this many third species or more, a whole masked row is added at once,
-// which the compiler turns into vector adds.
-constexpr int kDenseRowThreshold = 8;
+constexpr int kLanes = 8;        // table entries handled per set byte
+// Inner nodes of distinct-leaf trees held before they are added to the table.
+constexpr size_t kBatchNodes = size_t{1} << 16;
 
 SpeciesBits unite(const SpeciesBits& a, const SpeciesBits& b) {
     return {{a.word[0] | b.word[0], a.word[1] | b.word[1]}};
+}
+
+SpeciesBits subtract(const SpeciesBits& a, const SpeciesBits& b) {
+    return {{a.word[0] & ~b.word[0], a.word[1] & ~b.word[1]}};
+}
+
+bool contains(const SpeciesBits& s, int species) {
+    return (s.word[species / 64] >> (species % 64)) & 1u;
 }
 
 int countSpecies(const SpeciesBits& s) {
@@ -33,29 +44,68 @@ int listSpecies(const SpeciesBits& s, int* members) {
     return count;
 }
 
-// Leaf sets of the two children of one inner node.
+// kByteMask[b][j] is all ones when bit j of b is set: turns eight members of
+// a set into lanes that the compiler adds as one vector.
+struct ByteMasks {
+    int32_t lane[256][kLanes];
+};
+constexpr ByteMasks makeByteMasks() {
+    ByteMasks m{};
+    for (int b = 0; b < 256; ++b)
+        for (int j = 0; j < kLanes; ++j)
+            m.lane[b][j] = ((b >> j) & 1) ? -1 : 0;
+    return m;
+}
+constexpr ByteMasks kByteMask = makeByteMasks();
+
+// row[k] += weight for every k in the set. Rows are kMaxSpecies wide and a
+// set holds no species at or above n, so whole bytes may be added.
+void addToMembers(int32_t* row, const SpeciesBits& set, int32_t weight) {
+    for (int byte = 0; byte < kMaxSpecies / kLanes; ++byte) {
+        const unsigned bits = (set.word[byte / 8] >> (8 * (byte % 8))) & 0xFFu;
+        if (bits == 0) continue;
+        const int32_t* mask = kByteMask.lane[bits];
+        int32_t* lanes = row + kLanes * byte;
+        for (int j = 0; j < kLanes; ++j)
+            lanes[j] += weight & mask[j];
+    }
+}
+
+// Leaf sets of the two children of one inner node, and the species of its
+// tree outside the node.
 struct NodeSides {
     SpeciesBits left;
     SpeciesBits right;
+    SpeciesBits outside;
+};
+
+struct BatchTree {
+    int32_t weight;
+    size_t firstNode;
+    size_t nodeCount;
 };
 
 // Running total of w[i][j][k] over i < j, all k: 64-bit so that the test
 // against the limit itself cannot overflow.
 int64_t s_tripleTotal = 0;
 bool s_tooLarge = false;
+std::vector<NodeSides> s_batchNodes;
+std::vector<BatchTree> s_batchTrees;
 
 // Walks the tree children first without recursion and records the leaf sets
-// of both children of every inner node. A missing child has an empty set.
-void collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
+// of both children of every inner node, parents after children. A missing
+// child has an empty set. Returns the number of leaves, repeats included.
+int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
     struct Frame {
         const TreeNode* node;
         int stage;  // children already visited
     };
-    static thread_local std::vector<Frame> frames;
-    static thread_local std::vector<SpeciesBits> values;
+    static std::vector<Frame> frames;
+    static std::vector<SpeciesBits> values;
     frames.clear();
     values.clear();
     sides.clear();
+    int64_t leaves = 0;
     frames.push_back({root, 0});
     while (!frames.empty()) {
         Frame& frame = frames.back();
@@ -63,6 +113,7 @@ void collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
         if (node == nullptr || (node->left == nullptr && node->right == nullptr)) {
             SpeciesBits set{{0, 0}};
             if (node != nullptr) {
+                ++leaves;
                 const int label = node->label;
                 set.word[label / 64] |= uint64_t{1} << (label % 64);
             }
@@ -71,16 +122,17 @@ void collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
         } else if (frame.stage < 2) {
             const TreeNode* child = frame.stage == 0 ? node->left : node->right;
             ++frame.stage;
-            frames.push_back({child, 0});  // a null child yields an empty set
+            frames.push_back({child, 0});
         } else {
             const SpeciesBits right = values.back();
             values.pop_back();
             const SpeciesBits left = values.back();
             values.back() = unite(left, right);
-            sides.push_back({left, right});
+            sides.push_back({left, right, {{0, 0}}});
             frames.pop_back();
         }
     }
+    return leaves;
 }
 
 // Number of table additions the tree makes; stops counting past the limit.
@@ -95,33 +147,64 @@ int64_t countAdditions(const std::vector<NodeSides>& sides) {
     return total;
 }
 
-// Adds weight to w[p][q][k] for every pair p < q of pairSide and k of thirdSide.
+// Repeated species: each side of a node counts as a set, node by node. Adds
+// weight to w[p][q][k] for every pair p < q of pairSide and k of thirdSide.
 void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide, int32_t weight) {
     int pairs[kMaxSpecies];
-    int thirds[kMaxSpecies];
     const int pairCount = listSpecies(pairSide, pairs);
-    if (pairCount < 2) return;
-    const int thirdCount = listSpecies(thirdSide, thirds);
-    if (thirdCount == 0) return;
-    const int n = g_speciesCount;
-    if (thirdCount >= kDenseRowThreshold) {
-        int32_t addend[kMaxSpecies] = {};
-        for (int t = 0; t < thirdCount; ++t)
-            addend[thirds[t]] = weight;
-        for (int a = 0; a < pairCount; ++a)
-            for (int b = a + 1; b < pairCount; ++b) {
-                int32_t* row = g_tripleWeight[pairs[a]][pairs[b]];
-                for (int k = 0; k < n; ++k)
-                    row[k] += addend[k];
-            }
-        return;
-    }
+    if (countSpecies(thirdSide) == 0) return;
     for (int a = 0; a < pairCount; ++a)
-        for (int b = a + 1; b < pairCount; ++b) {
-            int32_t* row = g_tripleWeight[pairs[a]][pairs[b]];
-            for (int t = 0; t < thirdCount; ++t)
-                row[thirds[t]] += weight;
+        for (int b = a + 1; b < pairCount; ++b)
+            addToMembers(g_tripleWeight[pairs[a]][pairs[b]], thirdSide, weight);
+}
+
+// With distinct leaves a pair p, q gains exactly the species of its tree
+// outside the node where p and q meet: one row addition per pair. This adds
+// the rows w[p][q] with q > p for one p, over every tree of the batch, so
+// that the rows stay in cache while all trees pass.
+void addBatchRowsOf(int p) {
+    int others[kMaxSpecies];
+    for (const BatchTree& tree : s_batchTrees)
+        for (size_t i = tree.firstNode; i < tree.firstNode + tree.nodeCount; ++i) {
+            const NodeSides& s = s_batchNodes[i];
+            const bool onLeft = contains(s.left, p);
+            if (!onLeft && !contains(s.right, p)) continue;
+            const int count = listSpecies(onLeft ? s.right : s.left, others);
+            for (int o = 0; o < count; ++o)
+                if (others[o] > p)
+                    addToMembers(g_tripleWeight[p][others[o]], s.outside, tree.weight);
         }
+}
+
+// Rows of different p are disjoint, so threads share them out with no
+// locking, and the sums do not depend on who adds what.
+void addBatchRows(std::atomic<int>* nextRow) {
+    for (int p = (*nextRow)++; p < g_speciesCount; p = (*nextRow)++)
+        addBatchRowsOf(p);
+}
+
+int threadsToUse() {
+    const int wanted =
+        g_threadCount > 0 ? g_threadCount : static_cast<int>(std::thread::hardware_concurrency());
+    return std::max(1, wanted);
+}
+
+void flushBatch() {
+    if (s_batchTrees.empty()) return;
+    std::atomic<int> nextRow{0};
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threadsToUse(); ++t) {
+        try {
+            helpers.emplace_back(addBatchRows, &nextRow);
+        } catch (const std::system_error&) {
+            break;  // the calling thread does the rest
+        }
+    }
+    addBatchRows(&nextRow);
+    for (std::thread& helper : helpers)
+        helper.join();
+    s_batchNodes.clear();
+    s_batchTrees.clear();
 }
 
 }  // namespace
@@ -133,12 +216,14 @@ void clearTripleWeights() {
             std::memset(g_tripleWeight[i][j], 0, sizeof(int32_t) * static_cast<size_t>(used));
     s_tripleTotal = 0;
     s_tooLarge = false;
+    s_batchNodes.clear();
+    s_batchTrees.clear();
 }
 
 void addTreeTriples(const TreeNode* node, int32_t weight) {
     if (node == nullptr || weight < 1 || s_tooLarge) return;
-    static thread_local std::vector<NodeSides> sides;
-    collectSides(node, sides);
+    static std::vector<NodeSides> sides;
+    const int64_t leaves = collectSides(node, sides);
     // Both factors are at most 2^31, so the product fits in 64 bits.
     const int64_t additions = countAdditions(sides);
     if (additions > kMaxTripleTotal || additions * weight > kMaxTripleTotal - s_tripleTotal) {
@@ -146,10 +231,24 @@ void addTreeTriples(const TreeNode* node, int32_t weight) {
         return;
     }
     s_tripleTotal += additions * weight;
-    for (const NodeSides& s : sides) {
-        addSideTriples(s.right, s.left, weight);
-        addSideTriples(s.left, s.right, weight);
+    if (sides.empty()) return;
+    const NodeSides& root = sides.back();
+    const SpeciesBits all = unite(root.left, root.right);
+    if (leaves != countSpecies(all)) {
+        for (const NodeSides& s : sides) {
+            addSideTriples(s.right, s.left, weight);
+            addSideTriples(s.left, s.right, weight);
+        }
+        return;
     }
+    s_batchTrees.push_back({weight, s_batchNodes.size(), 0});
+    for (NodeSides s : sides) {
+        s.outside = subtract(all, unite(s.left, s.right));
+        if (countSpecies(s.outside) == 0) continue;
+        s_batchNodes.push_back(s);
+        ++s_batchTrees.back().nodeCount;
+    }
+    if (s_batchNodes.size() >= kBatchNodes) flushBatch();
 }
 
 bool tripleWeightTooLarge() {
@@ -157,6 +256,7 @@ bool tripleWeightTooLarge() {
 }
 
 void completeTripleWeights() {
+    flushBatch();
     const int n = g_speciesCount;
     for (int p = 0; p < n; ++p)
         for (int q = p + 1; q < n; ++q)

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Times tressil on fixed workloads: median wall time of 3 runs and the peak
+# resident memory of the whole process. Usage: bench/run.sh [build-dir]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-bench}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRESSIL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target tressil tressil_generate >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# name | method argument | species trees leaves seed
+workloads=(
+    "exact 16 species, 2000 triples|1|16 2000 3 16"
+    "exact 20 species, 2000 triples|1|20 2000 3 20"
+    "heuristic 128 species, 5000 triples|H|128 5000 3 128"
+    "heuristic 128 species, 500 trees of 64|H|128 500 64 64"
+    "heuristic 128 species, 5000 trees of 128|H|128 5000 128 5000"
+)
+
+printf '%-42s %12s %12s\n' workload "median s" "peak MiB"
+for w in "${workloads[@]}"; do
+    IFS='|' read -r name method gen <<<"$w"
+    # shellcheck disable=SC2086
+    "$build/tressil_generate" $gen >"$work/in.txt"
+    times=()
+    peak=0
+    for _ in 1 2 3; do
+        /usr/bin/time -f '%e %M' -o "$work/time.txt" \
+            "$build/tressil" "$work/in.txt" "$work/out.txt" "$method" >/dev/null
+        read -r seconds kib <"$work/time.txt"
+        times+=("$seconds")
+        [ "$kib" -gt "$peak" ] && peak=$kib
+    done
+    median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
+    printf '%-42s %12s %12.1f\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+done
