@@ -1,0 +1,196 @@
+// The program as a user runs it: input file in; standard output, output file
+// and exit status compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/run_support.h"
+
+namespace {
+
+using DumpEntries = std::map<std::tuple<int, int, int>, int>;
+
+// The diagnostic dump: 15 groups for the pairs among species 0..5.
+std::string dumpText(const DumpEntries& entries = {}) {
+    std::string text;
+    for (int i = 0; i < 6; ++i)
+        for (int j = i + 1; j < 6; ++j) {
+            text += "\n(" + std::to_string(i) + "," + std::to_string(j) + "):";
+            for (int k = 0; k < 6; ++k) {
+                const auto found = entries.find({i, j, k});
+                text += std::to_string(found == entries.end() ? 0 : found->second) + ",";
+            }
+        }
+    return text;
+}
+
+const std::string kExactLine = " Finding the exact solution.\n";
+const std::string kHeuristicLine = "Finding the approximation solution.\n";
+
+std::string report(bool exact, int trees, int species, int total) {
+    return std::string(exact ? "%Number of input trees: " : "%Number of input triples: ") +
+           std::to_string(trees) + "\n%Number of species: " + std::to_string(species) +
+           "\n%Using method: " + (exact ? "Exact" : "Heuristic") +
+           "\n%Total weight of satisfied triples: " + std::to_string(total) + ".\n";
+}
+
+// (((0,1),2),...,last) as the writer lays it out.
+std::string caterpillar(int last) {
+    std::string text = "0";
+    for (int s = 1; s <= last; ++s)
+        text = "(" + text + ",\n" + std::to_string(s) + ")";
+    return text;
+}
+
+struct Case {
+    const char* name;
+    std::string input;
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string file;
+};
+
+class EndToEnd : public ::testing::TestWithParam<Case> {};
+
+TEST_P(EndToEnd, MatchesByteForByte) {
+    const Case& c = GetParam();
+    const RunResult r = runProgram(c.input, c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.file, c.file);
+}
+
+const std::string kOneTriple = "3 1 ((0,1),2);.";
+const DumpEntries kOneTripleDump = {{{0, 1, 2}, 1}};
+const std::string kUsage = "use tressil inputfile outputfile [E/H]\n";
+const std::string kAbsent = "<absent>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, EndToEnd,
+    ::testing::Values(
+        Case{"NoArguments", kOneTriple, {}, 1, kUsage, kAbsent},
+        Case{"OneArgument", kOneTriple, {"IN"}, 1, kUsage, kAbsent},
+        Case{"MissingInput",
+             kOneTriple,
+             {"/nonexistent/in.txt", "OUT"},
+             1,
+             "cannot open input file: /nonexistent/in.txt",
+             kAbsent},
+        Case{"UnwritableOutput",
+             kOneTriple,
+             {"IN", "/nonexistent/out.txt"},
+             1,
+             "cannot open output file: /nonexistent/out.txt",
+             kAbsent},
+        Case{"OutputIsInput",
+             kOneTriple,
+             {"IN", "IN"},
+             1,
+             "input and output are the same file\n",
+             kAbsent},
+        Case{"ExactOneTriple",
+             kOneTriple,
+             {"IN", "OUT", "1"},
+             0,
+             dumpText(kOneTripleDump) + kExactLine,
+             "(2,\n(1,\n0));\n" + report(true, 1, 3, 1)},
+        Case{"ExactByAnyLeadingOne",
+             kOneTriple,
+             {"IN", "OUT", "10", "ignored"},
+             0,
+             dumpText(kOneTripleDump) + kExactLine,
+             "(2,\n(1,\n0));\n" + report(true, 1, 3, 1)},
+        Case{"HeuristicByDefault",
+             kOneTriple,
+             {"IN", "OUT"},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             "((0,\n1),\n2);\n" + report(false, 1, 3, 1)},
+        Case{"HeuristicByE",
+             kOneTriple,
+             {"IN", "OUT", "E"},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             "((0,\n1),\n2);\n" + report(false, 1, 3, 1)},
+        Case{"HeuristicByZero",
+             kOneTriple,
+             {"IN", "OUT", "0"},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             "((0,\n1),\n2);\n" + report(false, 1, 3, 1)},
+        Case{"HeuristicByEmptyArgument",
+             kOneTriple,
+             {"IN", "OUT", ""},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             "((0,\n1),\n2);\n" + report(false, 1, 3, 1)},
+        Case{"ExactSingleSpecies",
+             "1 1 (0 0);.",
+             {"IN", "OUT", "1"},
+             0,
+             dumpText() + kExactLine,
+             "0;\n" + report(true, 1, 1, 0)},
+        Case{"HeuristicSingleSpecies",
+             "1 1 (0 0);.",
+             {"IN", "OUT"},
+             0,
+             dumpText() + kHeuristicLine,
+             "0;\n" + report(false, 1, 1, 0)},
+        Case{"ExactTwoSpecies",
+             "2 1 (0,1);.",
+             {"IN", "OUT", "1"},
+             0,
+             dumpText() + kExactLine,
+             "(1,\n0);\n" + report(true, 1, 2, 0)},
+        Case{"ExactAllZeroFourSpecies",
+             "4 2 (0,1); (2,3);.",
+             {"IN", "OUT", "1"},
+             0,
+             dumpText() + kExactLine,
+             "((3,\n2),\n(1,\n0));\n" + report(true, 2, 4, 0)},
+        Case{"ExactExampleFile",
+             "4 3\n((0,1),2):3;\n((0,1),3);\n((2,3),0):2;\n.\n",
+             {"IN", "OUT", "1"},
+             0,
+             dumpText({{{0, 1, 2}, 3}, {{0, 1, 3}, 1}, {{2, 3, 0}, 2}}) + kExactLine,
+             "((3,\n2),\n(1,\n0));\n" + report(true, 3, 4, 6)},
+        Case{"DumpShowsOnlySpeciesBelowSix",
+             "7 1 ((5,6),0):9;.",
+             {"IN", "OUT"},
+             0,
+             dumpText() + kHeuristicLine,
+             "(((((0,\n1),\n2),\n3),\n4),\n(5,\n6));\n" + report(false, 1, 7, 9)},
+        Case{"ExactFallsBackAbove20",
+             "21 1 ((0,1),20);.",
+             {"IN", "OUT", "1"},
+             0,
+             dumpText() + kHeuristicLine,
+             caterpillar(20) +
+                 ";\n" + report(false, 1, 21, 1)},
+        Case{"BadInputLeavesEmptyOutput",
+             "3 1 ((0,1),3);.",
+             {"IN", "OUT"},
+             255,
+             "bad input format\n",
+             ""},
+        Case{"CountMismatch",
+             "3 2 ((0,1),2);.",
+             {"IN", "OUT", "1"},
+             255,
+             "# of triples not match\n",
+             ""},
+        Case{"TooManySpecies", "129 1 ((0,1),2);.", {"IN", "OUT"}, 255, "too many species\n", ""},
+        Case{"TooManyTrees", "3 5001 ((0,1),2);.", {"IN", "OUT"}, 255, "too many triples\n", ""},
+        Case{"WeightTooLarge",
+             "3 2 ((0,1),2):2147483647; ((0,1),2);.",
+             {"IN", "OUT"},
+             255,
+             "triple weight too large\n",
+             ""}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
