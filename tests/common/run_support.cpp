@@ -80,7 +80,7 @@ RunResult runProgram(const std::string& input, const std::vector<std::string>& a
     command += " > " + shellQuote(dir + "/stdout.txt") + " 2>&1 < /dev/null";
     const int raw = std::system(command.c_str());
     RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + raw, readFile(dir + "/stdout.txt"),
-                     readFile(outPath)};
+                     readFile(outPath), readFile(inPath)};
     std::system(("rm -rf " + shellQuote(dir)).c_str());
     return result;
 }

@@ -24,7 +24,8 @@ std::string readText(const std::string& text, int* status = nullptr);
 struct RunResult {
     int status;        // exit status as a shell sees it
     std::string out;   // standard output
-    std::string file;  // the output file ("<absent>" when not created)
+    std::string file;        // the output file ("<absent>" when not created)
+    std::string inputAfter;  // the input file after the run
 };
 
 // Writes input to "in.txt" and runs tressil with the arguments; the

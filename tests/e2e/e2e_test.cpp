@@ -54,6 +54,8 @@ struct Case {
     std::string file;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class EndToEnd : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EndToEnd, MatchesByteForByte) {
@@ -62,6 +64,7 @@ TEST_P(EndToEnd, MatchesByteForByte) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.file, c.file);
+    EXPECT_EQ(r.inputAfter, c.input);  // never written, not even as the output path
 }
 
 const std::string kOneTriple = "3 1 ((0,1),2);.";

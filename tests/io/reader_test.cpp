@@ -37,6 +37,8 @@ struct Accepted {
     std::vector<Entry> entries;
 };
 
+void PrintTo(const Accepted& c, std::ostream* os) { *os << c.name; }
+
 class ReaderAccepts : public ::testing::TestWithParam<Accepted> {};
 
 TEST_P(ReaderAccepts, FillsTheTable) {
@@ -101,6 +103,8 @@ struct Rejected {
     std::string text;
     std::string message;
 };
+
+void PrintTo(const Rejected& c, std::ostream* os) { *os << c.name; }
 
 class ReaderRejects : public ::testing::TestWithParam<Rejected> {};
 

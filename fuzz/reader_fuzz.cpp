@@ -1,0 +1,88 @@
+// libFuzzer target: arbitrary bytes through the real reader and, when they
+// form a small valid input, through the method the program would run.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/common.h"
+#include "exact/exact.h"
+#include "heuristics/heuristics.h"
+#include "io/io.h"
+
+namespace {
+
+constexpr int kFuzzExactSpecies = 8;
+
+struct FatalCaught {};
+
+void throwOnFatal(int, const char*) { throw FatalCaught{}; }
+
+bool readBytes(const uint8_t* data, size_t size) {
+    g_inFile = size == 0 ? std::tmpfile()
+                         : fmemopen(const_cast<uint8_t*>(data), size, "r");
+    if (g_inFile == nullptr) return false;
+    try {
+        readInput();
+    } catch (const FatalCaught&) {
+        return false;  // fatalExit has closed the input
+    }
+    std::fclose(g_inFile);
+    g_inFile = nullptr;
+    return true;
+}
+
+// Every species must be the label of exactly one leaf.
+void checkTree(const TreeNode* root) {
+    int seen[kMaxSpecies] = {};
+    const TreeNode* pending[2 * kMaxSpecies];
+    int count = 0;
+    pending[count++] = root;
+    while (count > 0) {
+        const TreeNode* node = pending[--count];
+        if (node == nullptr) std::abort();
+        if (node->left == nullptr && node->right == nullptr) {
+            if (node->label < 0 || node->label >= g_speciesCount || seen[node->label]++) std::abort();
+            continue;
+        }
+        if (count + 2 > 2 * kMaxSpecies) std::abort();
+        pending[count++] = node->left;
+        pending[count++] = node->right;
+    }
+    for (int i = 0; i < g_speciesCount; ++i)
+        if (seen[i] != 1) std::abort();
+}
+
+void runHeuristics() {
+    for (int index = 0; index < 8; ++index) {
+        TreeNode* root = index < 6   ? agglomerate(static_cast<int16_t>(index / 3),
+                                                   static_cast<int16_t>(index % 3))
+                         : index == 6 ? sequentialTree()
+                                      : minCutTree();
+        checkTree(root);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool ready = [] {
+        allocateNodePool();
+        g_fatalHandler = throwOnFatal;
+        g_threadCount = 1;
+        return true;
+    }();
+    (void)ready;
+    g_nextLabel = kFirstInnerLabel;
+    if (!readBytes(data, size)) return 0;
+    const auto n = static_cast<int16_t>(g_speciesCount);
+    g_fullMask = nextSubset(0, n, n);
+    if (g_speciesCount <= kFuzzExactSpecies) {
+        solveExact();
+        TreeNode* root = buildExactTree(g_fullMask);
+        checkTree(root);
+        freeTree(root);
+    } else {
+        runHeuristics();
+    }
+    return 0;
+}
