@@ -20,8 +20,8 @@
 // one. All of them stay exact in 32 bits: entries are non-negative, and a sum
 // over disjoint x and y meets each table entry with first index below second at
 // most once, so it is bounded by the table's total, which the reader keeps at or
-// below INT32_MAX. Two further facts are used: the table is symmetric in its
-// first two indices, and it holds nothing at [i][i][k].
+// below INT32_MAX. The table's symmetry in its first two indices makes
+// s_clusterTriple symmetric in x and y, which the merge keeps by mirroring.
 #include "heuristics/heuristics.h"
 
 // variant: 0 builds the score from the satisfied weight (gain) alone, 1 from
@@ -108,12 +108,14 @@ static int32_t clusterGain(int32_t q, int32_t j) {
 }
 
 static int32_t clusterConflict(int32_t q, int32_t j) {
-    const int32_t* thirdOfQ = s_clusterTriple[j][q];  // [k]: i in q, third species in k, j in j
-    const int32_t* thirdOfJ = s_clusterTriple[q][j];  // [k]: j in j, third species in k, i in q
+    // [k]: the weight of w[a][c][b], a in q, c in k, b in j: a meets c before b.
+    const int32_t* qPairedOutside = s_clusterTriple[j][q];
+    // [k]: the weight of w[b][c][a], b in j, c in k, a in q: b meets c before a.
+    const int32_t* jPairedOutside = s_clusterTriple[q][j];
     int32_t sum = 0;
     for (int32_t a = 0; a < s_activeCount; ++a) {
         const int32_t k = s_activeCluster[a];
-        if (k != q && k != j) sum += thirdOfQ[k] + thirdOfJ[k];
+        if (k != q && k != j) sum += qPairedOutside[k] + jPairedOutside[k];
     }
     return sum;
 }
@@ -231,7 +233,7 @@ TreeNode* agglomerate(int16_t variant, int16_t scoring) {
         int32_t r = 0;
         selectPair(&q, &r);
         TreeNode* node = g_nodePool[nextSlot++];
-        node->label = nextSlot;
+        node->label = nextSlot;  // n+1 .. 2n-1: one above the slot
         node->left = s_clusterNode[q];
         node->right = s_clusterNode[r];
         node->weight = node->left->weight + node->right->weight + clusterGain(q, r);
