@@ -20,6 +20,14 @@ int32_t pairTotal(const int32_t* a, const int32_t* b);
 // Bottom-up clustering; variant 0 or 1, scoring 0, 1 or 2 (candidates 0..5).
 TreeNode* agglomerate(int16_t variant, int16_t scoring);
 
+// The two score rules of the bottom-up clustering, open to the tests.
+// Joining two single species (before any join), from their pairTotal and
+// mergeConflict.
+float firstJoinScore(int16_t variant, int16_t scoring, int32_t total, int32_t conflict);
+// Joining two clusters after a join, from their mergeGain, mergeConflict and
+// pairTotal.
+float joinScore(int16_t variant, int16_t scoring, int32_t gain, int32_t conflict, int32_t total);
+
 // Caterpillar placing the best outgroup first (candidate 6).
 TreeNode* sequentialTree();
 

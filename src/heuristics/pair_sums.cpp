@@ -1,0 +1,57 @@
+// Triple sums between two disjoint clusters given as species flag arrays.
+//
+// These are the plain definitions: three nested loops over member pairs and
+// outside species. The agglomerative construction keeps its own cluster-level
+// sums that give the same integers far faster; these stay as the meaning that
+// those sums are checked against.
+#include "heuristics/heuristics.h"
+
+static bool isMember(const int32_t* cluster, int32_t species) {
+    return cluster[species] != 0;
+}
+
+static bool isOutside(const int32_t* a, const int32_t* b, int32_t species) {
+    return !isMember(a, species) && !isMember(b, species);
+}
+
+int32_t mergeGain(const int32_t* a, const int32_t* b) {
+    const int32_t n = g_speciesCount;
+    int32_t sum = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (!isMember(a, i)) continue;
+        for (int32_t j = 0; j < n; ++j) {
+            if (!isMember(b, j)) continue;
+            for (int32_t k = 0; k < n; ++k)
+                if (isOutside(a, b, k)) sum += g_tripleWeight[i][j][k];
+        }
+    }
+    return sum;
+}
+
+int32_t mergeConflict(const int32_t* a, const int32_t* b) {
+    const int32_t n = g_speciesCount;
+    int32_t sum = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (!isMember(a, i)) continue;
+        for (int32_t j = 0; j < n; ++j) {
+            if (!isMember(b, j)) continue;
+            for (int32_t k = 0; k < n; ++k)
+                if (isOutside(a, b, k)) sum += g_tripleWeight[i][k][j] + g_tripleWeight[j][k][i];
+        }
+    }
+    return sum;
+}
+
+int32_t pairTotal(const int32_t* a, const int32_t* b) {
+    const int32_t n = g_speciesCount;
+    int32_t sum = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (!isMember(a, i)) continue;
+        for (int32_t j = 0; j < n; ++j) {
+            if (!isMember(b, j)) continue;
+            for (int32_t k = 0; k < n; ++k)
+                sum += g_tripleWeight[i][j][k];
+        }
+    }
+    return sum;
+}

@@ -1,0 +1,127 @@
+// Caterpillar construction: going down from the root, each step hangs the
+// unplaced species that serves best as the outgroup of all other unplaced
+// species on the next spine node.
+//
+// Over the unplaced set U, for i < j and k in U (k may equal i or j), each
+// w[i][j][k] counts towards the ingroup sums of i and j and the outgroup sum of
+// k. Placing x satisfies its outgroup sum and loses its ingroup sum. Instead of
+// summing over U again after every placement (|U|^3/2 reads), the terms that
+// involve the placed species are subtracted (|U|^2 reads); the integers are the
+// same, and stay exact in 32 bits since entries are non-negative and each sum
+// meets every entry with first index below second at most once. The table is
+// symmetric in its first two indices, so w[c][x][k] stands for the term that a
+// full pass reads as w[min][max][k].
+#include "heuristics/heuristics.h"
+
+// A species whose placement loses nothing is rated by its gain plus this.
+constexpr double kLosslessBonus = 100000.0;
+
+static int32_t s_ingroupSum[kMaxSpecies];
+static int32_t s_outgroupSum[kMaxSpecies];
+static int32_t s_unplaced[kMaxSpecies];  // unplaced species, ascending
+static int32_t s_unplacedCount;
+
+static void sumOverAllSpecies(int32_t n) {
+    s_unplacedCount = n;
+    for (int32_t x = 0; x < n; ++x) {
+        s_unplaced[x] = x;
+        s_ingroupSum[x] = 0;
+        s_outgroupSum[x] = 0;
+    }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = i + 1; j < n; ++j)
+            for (int32_t k = 0; k < n; ++k) {
+                const int32_t weight = g_tripleWeight[i][j][k];
+                s_ingroupSum[i] += weight;
+                s_ingroupSum[j] += weight;
+                s_outgroupSum[k] += weight;
+            }
+}
+
+// Subtracts every term with c as a close or as the distant species, then drops
+// c from U. Sums of c itself are left stale; c is never rated again.
+static void removeSpecies(int32_t c) {
+    for (int32_t a = 0; a < s_unplacedCount; ++a) {
+        const int32_t x = s_unplaced[a];
+        if (x == c) continue;
+        int32_t lostIngroup = 0;
+        int32_t lostOutgroup = 0;
+        for (int32_t b = 0; b < s_unplacedCount; ++b) {
+            const int32_t y = s_unplaced[b];
+            lostIngroup += g_tripleWeight[c][x][y];  // pair {c, x}, any third species
+            if (y == c) continue;
+            lostOutgroup += g_tripleWeight[c][y][x];             // pair {c, y}, x distant
+            if (y != x) lostIngroup += g_tripleWeight[x][y][c];  // pair {x, y}, c distant
+        }
+        s_ingroupSum[x] -= lostIngroup;
+        s_outgroupSum[x] -= lostOutgroup;
+    }
+    int32_t kept = 0;
+    for (int32_t a = 0; a < s_unplacedCount; ++a)
+        if (s_unplaced[a] != c) s_unplaced[kept++] = s_unplaced[a];
+    s_unplacedCount = kept;
+}
+
+static float placementRatio(int32_t x) {
+    const int32_t ingroup = s_ingroupSum[x];
+    const double outgroup = static_cast<double>(s_outgroupSum[x]);
+    if (ingroup >= 1) return static_cast<float>(outgroup / static_cast<double>(ingroup));
+    return static_cast<float>(outgroup + kLosslessBonus);
+}
+
+// The lowest-numbered unplaced species with the highest ratio. Ratios are
+// finite, so this is also the species that a search keeping only ratios above
+// -10 would take whenever it takes one; when none is above, the highest is
+// placed anyway, since every step must place a species.
+static int32_t chooseOutgroup() {
+    int32_t chosen = s_unplaced[0];
+    float best = placementRatio(chosen);
+    for (int32_t a = 1; a < s_unplacedCount; ++a) {
+        const int32_t x = s_unplaced[a];
+        const float ratio = placementRatio(x);
+        if (ratio > best) {
+            best = ratio;
+            chosen = x;
+        }
+    }
+    return chosen;
+}
+
+static void resetNode(TreeNode* node, int32_t label) {
+    node->label = static_cast<int16_t>(label);
+    node->left = nullptr;
+    node->right = nullptr;
+    node->weight = 0;
+}
+
+// Leaves in pool entries 0..n-1, spine in n+1..2n-1 from the root down; entry n
+// stays untouched.
+static void setupNodes(int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        resetNode(g_nodePool[i], i);
+    for (int32_t i = n - 1; i >= 1; --i)
+        resetNode(g_nodePool[n + i], n + i);
+    for (int32_t i = n - 2; i >= 1; --i)
+        g_nodePool[n + i]->right = g_nodePool[n + i + 1];
+}
+
+TreeNode* sequentialTree() {
+    const int32_t n = g_speciesCount;
+    if (n < 2) {
+        resetNode(g_nodePool[0], 0);
+        return g_nodePool[0];
+    }
+    sumOverAllSpecies(n);
+    setupNodes(n);
+    for (int32_t s = 1; s < n; ++s) {
+        const int32_t chosen = chooseOutgroup();
+        TreeNode* spine = g_nodePool[n + s];
+        spine->left = g_nodePool[chosen];
+        spine->weight = s_outgroupSum[chosen];
+        removeSpecies(chosen);
+    }
+    g_nodePool[2 * n - 1]->right = g_nodePool[s_unplaced[0]];
+    for (int32_t i = 2 * n - 2; i >= n + 1; --i)
+        g_nodePool[i]->weight += g_nodePool[i]->right->weight;
+    return g_nodePool[n + 1];
+}
