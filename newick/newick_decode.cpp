@@ -1,0 +1,179 @@
+// tressil's result tree with numbers -> one line of Newick with names.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+#include "newick/newick.h"
+
+namespace {
+
+// Species numbers are read saturating here, far above every valid number.
+constexpr int64_t kSaturated = int64_t{1} << 40;
+
+bool isDigitChar(int c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isResultBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Digits at pos, saturating; pos moves past them.
+int64_t readNumber(const std::string& text, size_t* pos) {
+    int64_t value = 0;
+    for (; *pos < text.size() && isDigitChar(text[*pos]); ++*pos)
+        value = value >= kSaturated ? kSaturated : value * 10 + (text[*pos] - '0');
+    return value;
+}
+
+// One "number<TAB>name" line from start to end (the '\n' or the text's end).
+void readTableLine(const std::string& text, size_t start, size_t end,
+                   std::vector<std::string>& names, std::vector<size_t>& lineOf) {
+    if (end > start && text[end - 1] == '\r') --end;  // CRLF line ends
+    size_t pos = start;
+    const int64_t number = readNumber(text, &pos);
+    if (pos == start)
+        throwAt(text, start, "expected a line 'number<TAB>name'; is this the name table?");
+    if (pos == end || text[pos] != '\t')
+        throwAt(text, pos, "expected a tab between the taxon number and its name");
+    if (number >= kMaxSpecies)
+        throwAt(text, start,
+                "taxon number " + std::to_string(number) + " is above " +
+                    std::to_string(kMaxSpecies - 1) + ", the largest that tressil uses");
+    const size_t index = static_cast<size_t>(number);
+    if (pos + 1 == end)
+        throwAt(text, pos + 1, "empty name for taxon number " + std::to_string(number));
+    if (names.size() <= index) {
+        names.resize(index + 1);
+        lineOf.resize(index + 1);
+    }
+    if (!names[index].empty()) {
+        int line = 0;
+        int column = 0;
+        locateOffset(text, lineOf[index], &line, &column);
+        throwAt(text, start,
+                "taxon number " + std::to_string(number) + " appears twice (first on line " +
+                    std::to_string(line) + "); keep one line per number");
+    }
+    names[index] = text.substr(pos + 1, end - pos - 1);
+    lineOf[index] = start;
+}
+
+// After the tree's ';' tressil writes only report lines that start with '%'.
+void checkReportLines(const std::string& text, size_t pos) {
+    while (pos < text.size()) {
+        if (isResultBlank(text[pos])) {
+            ++pos;
+            continue;
+        }
+        if (text[pos] != '%')
+            throwAt(text, pos,
+                    "unexpected text after the tree's ';'; give the output file of tressil "
+                    "unchanged");
+        const size_t lineEnd = text.find('\n', pos);
+        pos = lineEnd == std::string::npos ? text.size() : lineEnd;
+    }
+}
+
+// A character that does not fit where the tree stands; expected says what does.
+[[noreturn]] void failUnexpected(const std::string& text, size_t pos, const char* expected) {
+    if (pos >= text.size())
+        throwAt(text, pos, "the tree ends early; give the complete output file of tressil");
+    throwAt(text, pos,
+            std::string("unexpected '") + text[pos] + "' where " + expected +
+                " belongs; give the output file of tressil unchanged");
+}
+
+// A number of the result, replaced by its name.
+std::string memberName(const std::string& text, size_t start, int64_t number,
+                       const std::vector<std::string>& names, std::vector<bool>& used) {
+    const size_t index = static_cast<size_t>(number);
+    if (index >= names.size() || names[index].empty())
+        throwAt(text, start,
+                "taxon number " + std::to_string(number) +
+                    " is not in the name table; use the table written with this tree's input");
+    if (used[index])
+        throwAt(text, start,
+                "taxon number " + std::to_string(number) + " appears twice in the tree");
+    used[index] = true;
+    return quoteName(names[index]);
+}
+
+}  // namespace
+
+std::string quoteName(const std::string& name) {
+    bool plain = !name.empty();
+    for (const char c : name)
+        if (std::string(" \t\r\n\v\f()[]':;,").find(c) != std::string::npos) plain = false;
+    if (plain) return name;
+    std::string quoted = "'";
+    for (const char c : name)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::vector<std::string> parseNameTable(const std::string& text) {
+    std::vector<std::string> names;
+    std::vector<size_t> lineOf;  // offset of the line that named each number
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const bool blank = end == start || (end == start + 1 && text[start] == '\r');
+        if (!blank) readTableLine(text, start, end, names, lineOf);
+        start = end + 1;
+    }
+    return names;
+}
+
+std::string decodeResult(const std::string& resultText, const std::vector<std::string>& names) {
+    const std::string& text = resultText;
+    std::vector<std::string> members;  // Newick of finished members, innermost last
+    std::vector<size_t> open;          // '(' offsets of unclosed groups
+    std::vector<size_t> firstMember;   // index into members where each group starts
+    std::vector<bool> used(names.size(), false);
+    size_t pos = 0;
+    while (pos < text.size() && isResultBlank(text[pos]))
+        ++pos;
+    if (pos == text.size())
+        throw NewickError{0, 0,
+                          "the result file is empty: tressil wrote no tree; see its messages"};
+    bool expectMember = true;
+    for (;;) {
+        while (pos < text.size() && isResultBlank(text[pos]))
+            ++pos;
+        const int c = pos < text.size() ? static_cast<unsigned char>(text[pos]) : -1;
+        if (expectMember) {
+            if (c == '(') {
+                open.push_back(pos++);
+                firstMember.push_back(members.size());
+                continue;
+            }
+            if (!isDigitChar(c)) failUnexpected(text, pos, "'(' or a taxon number");
+            const size_t start = pos;
+            const int64_t number = readNumber(text, &pos);
+            members.push_back(memberName(text, start, number, names, used));
+            expectMember = false;
+        } else if (c == ',' && !open.empty()) {
+            expectMember = true;
+            ++pos;
+        } else if (c == ')' && !open.empty()) {
+            if (members.size() - firstMember.back() != 2)
+                throwAt(text, open.back(),
+                        "a group of " + std::to_string(members.size() - firstMember.back()) +
+                            " members; tressil writes two, give its output file unchanged");
+            const std::string right = std::move(members.back());
+            members.pop_back();
+            members.back() = "(" + members.back() + "," + right + ")";
+            open.pop_back();
+            firstMember.pop_back();
+            ++pos;
+        } else if (c == ';' && open.empty()) {
+            checkReportLines(text, pos + 1);
+            return members.back() + ";\n";
+        } else {
+            failUnexpected(text, pos, open.empty() ? "';'" : "',' or ')'");
+        }
+    }
+}

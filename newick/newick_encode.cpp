@@ -1,0 +1,122 @@
+// Named trees -> numbered taxa -> one entry per distinct rooted topology.
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/common.h"
+#include "newick/newick.h"
+
+namespace {
+
+// A tree on fewer taxa displays no triple.
+constexpr int32_t kMinTaxa = 3;
+
+// Gives every new taxon of a tree the next number, leaves in text order.
+void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>& numbers,
+                std::vector<std::string>& names) {
+    for (const NamedNode& node : tree.nodes) {
+        if (node.left >= 0) continue;
+        if (numbers.emplace(node.name, static_cast<int32_t>(names.size())).second)
+            names.push_back(node.name);
+    }
+}
+
+// The tree in tressil's notation with the children of every node ordered by
+// their smallest taxon number. Taxa within a tree are distinct, so the order
+// is strict and two trees get the same text exactly when they have the same
+// rooted topology on the same taxa. Nodes are stored children first, so one
+// forward pass sees every child before its parent.
+std::string topologyText(const NamedTree& tree,
+                         const std::unordered_map<std::string, int32_t>& numbers) {
+    std::vector<std::string> text(tree.nodes.size());
+    std::vector<int32_t> smallest(tree.nodes.size());
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const NamedNode& node = tree.nodes[i];
+        if (node.left < 0) {
+            smallest[i] = numbers.at(node.name);
+            text[i] = std::to_string(smallest[i]);
+            continue;
+        }
+        size_t first = static_cast<size_t>(node.left);
+        size_t second = static_cast<size_t>(node.right);
+        if (smallest[second] < smallest[first]) std::swap(first, second);
+        smallest[i] = smallest[first];
+        text[i] = "(" + text[first] + "," + text[second] + ")";
+        text[first].clear();  // each subtree is copied into its parent once
+        text[second].clear();
+    }
+    return text[static_cast<size_t>(tree.root)];
+}
+
+[[noreturn]] void failWhole(const std::string& message) {
+    throw NewickError{0, 0, message};
+}
+
+}  // namespace
+
+EncodedTrees encodeTrees(const std::string& text) {
+    const std::vector<NamedTree> trees = parseNewick(text);
+    if (trees.empty()) failWhole("no tree found; write each tree in Newick and end it with ';'");
+    EncodedTrees encoded{{}, {}, {}, static_cast<int32_t>(trees.size()), 0};
+    std::unordered_map<std::string, int32_t> numbers;
+    for (const NamedTree& tree : trees) {
+        if (tree.leafCount < kMinTaxa)
+            ++encoded.treesSkipped;
+        else
+            numberTaxa(tree, numbers, encoded.names);
+    }
+    if (encoded.names.empty())
+        failWhole("no tree has three or more taxa, so there is no triple to give tressil");
+    if (encoded.names.size() > kMaxSpecies)
+        failWhole("too many taxa: " + std::to_string(encoded.names.size()) +
+                  " found, but tressil takes at most " + std::to_string(kMaxSpecies) +
+                  "; split the taxa into smaller sets");
+
+    std::unordered_map<std::string, size_t> indexOf;
+    std::vector<size_t> firstOffset;  // where each topology was first seen
+    for (const NamedTree& tree : trees) {
+        if (tree.leafCount < kMinTaxa) continue;
+        std::string topology = topologyText(tree, numbers);
+        const auto [it, fresh] = indexOf.emplace(topology, encoded.topologies.size());
+        if (fresh) {
+            encoded.topologies.push_back(std::move(topology));
+            encoded.weights.push_back(0);
+            firstOffset.push_back(tree.offset);
+        }
+        // At most INT32_MAX per tree and far fewer than 2^32 trees: no overflow.
+        encoded.weights[it->second] += tree.weight;
+    }
+    if (encoded.topologies.size() > kMaxTrees)
+        failWhole("too many distinct trees: " + std::to_string(encoded.topologies.size()) +
+                  " found after merging identical topologies, but tressil takes at most " +
+                  std::to_string(kMaxTrees) + "; split the trees into smaller sets");
+    for (size_t i = 0; i < encoded.weights.size(); ++i)
+        if (encoded.weights[i] > INT32_MAX)
+            throwAt(text, firstOffset[i],
+                    "the trees with the topology of this tree weigh " +
+                        std::to_string(encoded.weights[i]) +
+                        " together, above 2147483647, the largest tree weight tressil takes; "
+                        "lower their [&W] weights");
+    return encoded;
+}
+
+std::string tressilInputText(const EncodedTrees& encoded) {
+    // Every topology has at least three taxa, so it ends in ')', the one place
+    // where tressil reads a ':' weight.
+    std::string text = std::to_string(encoded.names.size()) + " " +
+                       std::to_string(encoded.topologies.size()) + "\n";
+    for (size_t i = 0; i < encoded.topologies.size(); ++i) {
+        text += encoded.topologies[i];
+        if (encoded.weights[i] != 1) text += ":" + std::to_string(encoded.weights[i]);
+        text += ";\n";
+    }
+    return text + ".\n";
+}
+
+std::string nameTableText(const EncodedTrees& encoded) {
+    std::string text;
+    for (size_t i = 0; i < encoded.names.size(); ++i)
+        text += std::to_string(i) + "\t" + encoded.names[i] + "\n";
+    return text;
+}
