@@ -1,0 +1,34 @@
+// Helpers for the tressil-newick tests: readable renderings of parsed trees,
+// their cluster sets, and running the programs in a scratch directory.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "newick/newick.h"
+
+// The trees as parsed, children in text order, names raw, weights other than
+// 1 as a leading "[&W n]": e.g. "[&W 2]((A,B),C);(D,E);".
+std::string renderTrees(const std::vector<NamedTree>& trees);
+
+// The leaf-name set of every inner node; two rooted trees on the same taxa
+// have the same topology exactly when these sets are equal.
+std::set<std::set<std::string>> clusterSets(const NamedTree& tree);
+
+// The leaf names of a tree.
+std::set<std::string> leafNames(const NamedTree& tree);
+
+// One run of a program; file arguments are paths inside dir.
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+ToolRun runIn(const std::string& dir, const std::string& binary,
+              const std::vector<std::string>& args);
+
+std::string makeScratchDirectory();
+void removeScratchDirectory(const std::string& dir);
+// Every file name in a directory, sorted.
+std::vector<std::string> listDirectory(const std::string& dir);
