@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <iterator>
 
 #include "common/run_support.h"
 
@@ -23,7 +25,76 @@ std::string renderNode(const NamedTree& tree, int32_t index) {
     return "(" + renderNode(tree, node.left) + "," + renderNode(tree, node.right) + ")";
 }
 
+bool chance(std::mt19937& rng, int percent) {
+    return std::uniform_int_distribution<int>(0, 99)(rng) < percent;
+}
+
+bool plainName(const std::string& name) {
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != '-')
+            return false;
+    return !name.empty();
+}
+
+std::string labelText(const std::string& name, std::mt19937& rng) {
+    if (plainName(name) && !chance(rng, 20)) return name;
+    std::string quoted = "'";
+    for (char c : name)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string decoration(std::mt19937& rng, bool inner) {
+    static const char* const kLengths[] = {":0.1", ":1e-3", ": 2", ":-0.5", ":.25E+1"};
+    static const char* const kNotes[] = {"", " ", "\t", "\r\n", "[c]", " [&&NHX:S=1] "};
+    std::string text;
+    if (inner && chance(rng, 30)) text += chance(rng, 50) ? "95" : "'x y'";
+    if (chance(rng, 50)) text += kLengths[rng() % std::size(kLengths)];
+    return text + kNotes[rng() % std::size(kNotes)];
+}
+
+std::string writeNode(const NamedTree& tree, int32_t index, std::mt19937& rng) {
+    const NamedNode& node = tree.nodes[static_cast<size_t>(index)];
+    if (node.left < 0) return labelText(node.name, rng) + decoration(rng, false);
+    std::string first = writeNode(tree, node.left, rng);
+    std::string second = writeNode(tree, node.right, rng);
+    if (chance(rng, 50)) std::swap(first, second);
+    return "(" + first + "," + second + ")" + decoration(rng, true);
+}
+
 }  // namespace
+
+NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng) {
+    NamedTree tree{{}, -1, 1, 0, static_cast<int32_t>(taxa.size())};
+    std::vector<int32_t> roots;
+    for (const std::string& name : taxa) {
+        roots.push_back(static_cast<int32_t>(tree.nodes.size()));
+        tree.nodes.push_back(NamedNode{name, -1, -1, 0});
+    }
+    while (roots.size() > 1) {
+        std::shuffle(roots.begin(), roots.end(), rng);
+        const int32_t left = roots.back();
+        roots.pop_back();
+        const int32_t right = roots.back();
+        roots.back() = static_cast<int32_t>(tree.nodes.size());
+        tree.nodes.push_back(NamedNode{"", left, right, 0});
+    }
+    tree.root = roots.front();
+    return tree;
+}
+
+std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng) {
+    std::string text = tree.weight != 1 ? "[&W " + std::to_string(tree.weight) + "] " : "";
+    return text + writeNode(tree, tree.root, rng) + ";\n";
+}
+
+std::vector<std::string> randomTaxa(const std::vector<std::string>& pool, size_t least,
+                                    std::mt19937& rng) {
+    std::vector<std::string> taxa = pool;
+    std::shuffle(taxa.begin(), taxa.end(), rng);
+    taxa.resize(std::uniform_int_distribution<size_t>(least, pool.size())(rng));
+    return taxa;
+}
 
 std::string renderTrees(const std::vector<NamedTree>& trees) {
     std::string text;

@@ -2,6 +2,7 @@
 // their cluster sets, and running the programs in a scratch directory.
 #pragma once
 
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,6 +19,19 @@ std::set<std::set<std::string>> clusterSets(const NamedTree& tree);
 
 // The leaf names of a tree.
 std::set<std::string> leafNames(const NamedTree& tree);
+
+// A random rooted binary tree on the taxa (weight 1), built by joining two
+// random subtrees until one is left.
+NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng);
+
+// The tree as another program might write it: random child order, branch
+// lengths, support values, comments and quoting, with its weight as a
+// "[&W n]" comment when it is not 1; ends with ";\n".
+std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng);
+
+// A random subset of the taxa with at least `least` members, in random order.
+std::vector<std::string> randomTaxa(const std::vector<std::string>& pool, size_t least,
+                                    std::mt19937& rng);
 
 // One run of a program; file arguments are paths inside dir.
 struct ToolRun {
