@@ -22,6 +22,10 @@ struct CutTreeWork {
     int32_t stackSize;
     int32_t member[kMaxSpecies];  // species of the cluster being divided, increasing
     int32_t capacity[kMaxSpecies][kMaxSpecies];
+    // The cluster divided last and, for species i < j in it, the weight of
+    // the triples pairing i and j against a third species of that cluster.
+    uint64_t lastCluster[kRowWords];
+    int32_t pairSum[kMaxSpecies][kMaxSpecies];
     int32_t side[kMaxSpecies];
     // Sum of the real cut capacities of all divisions. Each triple entry is
     // counted in at most one cut, so with non-negative entries this stays
@@ -59,18 +63,48 @@ static int32_t listMembers(const uint64_t* row, CutTreeWork& work) {
 
 // capacity[a][b]: weight of the triples that pair members a and b against a
 // third member of the cluster (either of the pair included). Zero diagonal.
-static void fillCapacity(int32_t m, CutTreeWork& work) {
+//
+// A cluster divided straight after its parent (the right part, or the left
+// one when the right is a leaf) starts from the parent's sums and subtracts
+// the species it lost, when they are fewer than its own members; otherwise
+// each sum is taken afresh. The sums are exact either way: entries are never
+// negative, so every partial sum lies between 0 and the table total, which
+// fits 32 bits.
+static void fillCapacity(const uint64_t* cluster, int32_t m, CutTreeWork& work) {
+    uint64_t lost[kRowWords];
+    bool subset = true;
+    for (int w = 0; w < kRowWords; ++w) {
+        lost[w] = work.lastCluster[w] & ~cluster[w];
+        subset = subset && (cluster[w] & ~work.lastCluster[w]) == 0;
+    }
+    int32_t lostSpecies[kMaxSpecies];
+    int32_t lostCount = 0;
+    for (int w = 0; w < kRowWords; ++w)
+        for (uint64_t bits = lost[w]; bits != 0; bits &= bits - 1)
+            lostSpecies[lostCount++] = w * kWordBits + __builtin_ctzll(bits);
+    const bool fromParent = subset && lostCount < m;
+
     for (int a = 0; a < m; ++a) {
         work.capacity[a][a] = 0;
+        const int32_t i = work.member[a];
         for (int b = a + 1; b < m; ++b) {
-            const int32_t* row = g_tripleWeight[work.member[a]][work.member[b]];
-            int32_t sum = 0;  // entries are never negative: within the 32-bit table total
-            for (int c = 0; c < m; ++c)
-                sum += row[work.member[c]];
+            const int32_t j = work.member[b];
+            const int32_t* row = g_tripleWeight[i][j];
+            int32_t sum = 0;
+            if (fromParent) {
+                sum = work.pairSum[i][j];
+                for (int c = 0; c < lostCount; ++c)
+                    sum -= row[lostSpecies[c]];
+            } else {
+                for (int c = 0; c < m; ++c)
+                    sum += row[work.member[c]];
+            }
+            work.pairSum[i][j] = sum;
             work.capacity[a][b] = sum;
             work.capacity[b][a] = sum;
         }
     }
+    std::memcpy(work.lastCluster, cluster, sizeof work.lastCluster);
 }
 
 // The triples whose pair the division separates while the third species is in
@@ -107,7 +141,7 @@ static TreeNode* makePart(int32_t m, int32_t label, CutTreeWork& work) {
 static void divideCluster(int32_t id, CutTreeWork& work) {
     TreeNode* node = work.nodes[id];
     const int32_t m = listMembers(work.members[id], work);
-    fillCapacity(m, work);
+    fillCapacity(work.members[id], m, work);
     node->weight = minCutSplit(m, work.capacity, work.side);
     work.cutTotal += realCut(m, work);
     // Left first: it is pushed first, so the right part is divided first.
@@ -137,6 +171,7 @@ TreeNode* minCutTree() {
     work.lastId = static_cast<int16_t>(n);
     work.stackSize = 0;
     work.cutTotal = 0;
+    std::memset(work.lastCluster, 0, sizeof work.lastCluster);
     for (int i = 0; i < n; ++i) {
         setLeaf(g_nodePool[i], i);
         work.nodes[i] = g_nodePool[i];
