@@ -1,0 +1,217 @@
+// Division of a weighted vertex set by a forward-only flow.
+//
+// Vertex 0 is the source; every other vertex in turn is the sink. Each sink's
+// flow is grown by depth-first augmenting paths over arcs that still have
+// room, never using reverse residual arcs, so the flow is maximal rather than
+// maximum. The sink with the smallest flow wins.
+//
+// Each search starts at the source with a last-in-first-out stack: a popped
+// vertex's undiscovered neighbours over arcs with room are marked and pushed
+// in increasing vertex order, and the search stops as soon as the sink is
+// discovered. The path found carries the smallest room along it, but never
+// more than kAugmentCap. The result depends on that exact course, so the
+// faster formulation below follows it step by step and only skips work whose
+// outcome is already known:
+// - Arcs with room are one bitset per row, and the vertices pushed by one scan
+//   form one frame (the scanned vertex and the bitset of its pending
+//   neighbours). Popping takes the highest pending vertex of the top frame,
+//   the vertex a plain stack would pop.
+// - The amount is taken along the path once it is found; how much room the
+//   path to a vertex that does not lead to the sink has is never needed.
+// - The search only looks at which arcs have room. An augmentation takes room
+//   away only from arcs on its path, so the next search repeats the last one
+//   step for step up to the scan of the first path vertex whose path arc
+//   filled up (or of the sink's predecessor, when none did). The search state
+//   at that scan is kept and the next search resumes there.
+#include <cstring>
+
+#include "heuristics/heuristics.h"
+
+constexpr int kWordBits = 64;
+constexpr int kRowWords = kMaxSpecies / kWordBits;
+static_assert(kMaxSpecies % kWordBits == 0, "rows are whole words");
+
+// No single augmentation carries more than this.
+constexpr int32_t kAugmentCap = kMinCutNoValue;
+
+// The neighbours one scan pushed that are not popped yet.
+struct SearchFrame {
+    int32_t scanned;
+    uint64_t pending[kRowWords];
+};
+
+// Working storage of one call; nothing survives between calls.
+struct FlowWork {
+    int32_t flow[kMaxSpecies][kMaxSpecies];     // flow[u][v] <= capacity[u][v]
+    uint64_t positive[kMaxSpecies][kRowWords];  // capacity[u][v] > 0, fixed per call
+    uint64_t room[kMaxSpecies][kRowWords];      // capacity[u][v] > flow[u][v]
+    uint64_t visited[kRowWords];                // after a failed search: the source side
+    int32_t predecessor[kMaxSpecies];           // valid for popped vertices and the sink
+    SearchFrame frames[kMaxSpecies];            // at most one per scanned vertex
+    int32_t depth;                              // frames in use
+    // State of the search when a vertex was popped, just before its scan.
+    uint64_t visitedAtPop[kMaxSpecies][kRowWords];
+    int32_t depthAtPop[kMaxSpecies];
+    int32_t path[kMaxSpecies];  // last path found, source first, sink last
+    // Arcs whose flow became nonzero for the current sink (u * kMaxSpecies + v),
+    // so that only they are cleared for the next sink.
+    int32_t usedArcs[kMaxSpecies * kMaxSpecies];
+    int32_t usedCount;
+};
+
+static bool hasBit(const uint64_t* row, int v) {
+    return (row[v / kWordBits] >> (v % kWordBits)) & 1U;
+}
+
+static void clearBit(uint64_t* row, int v) {
+    row[v / kWordBits] &= ~(uint64_t{1} << (v % kWordBits));
+}
+
+// Arcs with positive capacity are exactly the arcs with room under zero flow.
+static void markPositiveArcs(int32_t m, const int32_t (*capacity)[kMaxSpecies], FlowWork& work) {
+    std::memset(work.positive, 0, sizeof work.positive);
+    for (int u = 0; u < m; ++u)
+        for (int v = 0; v < m; ++v)
+            if (capacity[u][v] > 0)
+                work.positive[u][v / kWordBits] |= uint64_t{1} << (v % kWordBits);
+}
+
+// Takes the highest pending vertex of the top frame, dropping the frame when
+// it empties, and keeps the state for a later resumption at that vertex.
+// Returns -1 when no frame is left.
+static int32_t popVertex(FlowWork& work) {
+    if (work.depth == 0) return -1;
+    SearchFrame& frame = work.frames[work.depth - 1];
+    int w = kRowWords - 1;
+    while (frame.pending[w] == 0)
+        --w;
+    const int32_t v = w * kWordBits + (kWordBits - 1 - __builtin_clzll(frame.pending[w]));
+    clearBit(frame.pending, v);
+    work.predecessor[v] = frame.scanned;
+    bool empty = true;
+    for (int i = 0; i < kRowWords; ++i)
+        empty = empty && frame.pending[i] == 0;
+    if (empty) --work.depth;
+    std::memcpy(work.visitedAtPop[v], work.visited, sizeof work.visited);
+    work.depthAtPop[v] = work.depth;
+    return v;
+}
+
+// Runs the search on from the scan of u. Returns true when t is discovered;
+// the path then runs back from t along predecessor. Otherwise visited holds
+// every vertex reachable over arcs with room.
+static bool searchFrom(int32_t u, int32_t t, FlowWork& work) {
+    for (; u >= 0; u = popVertex(work)) {
+        SearchFrame& frame = work.frames[work.depth];
+        bool any = false;
+        for (int w = 0; w < kRowWords; ++w) {
+            frame.pending[w] = work.room[u][w] & ~work.visited[w];
+            any = any || frame.pending[w] != 0;
+        }
+        // The sink is never pushed; whatever u's scan discovers after it
+        // cannot change the path already recorded, so the search ends here.
+        if (hasBit(frame.pending, t)) {
+            work.predecessor[t] = u;
+            return true;
+        }
+        if (!any) continue;
+        // Marked on discovery, so a vertex enters the stack at most once.
+        for (int w = 0; w < kRowWords; ++w)
+            work.visited[w] |= frame.pending[w];
+        frame.scanned = u;
+        ++work.depth;
+    }
+    return false;
+}
+
+// Sends the smallest room along the path found to t (at most kAugmentCap)
+// and returns the amount. Sets resumeAt to the position on the path of the
+// first vertex whose path arc filled up, or of t's predecessor when none did.
+static int32_t augmentPath(int32_t t, const int32_t (*capacity)[kMaxSpecies], FlowWork& work,
+                           int32_t& resumeAt) {
+    int32_t length = 1;
+    for (int32_t v = t; v != 0; v = work.predecessor[v])
+        ++length;
+    int32_t amount = kAugmentCap;
+    for (int32_t v = t, i = length - 1; i >= 0; v = work.predecessor[v], --i) {
+        work.path[i] = v;
+        if (i == 0) break;
+        const int32_t left = capacity[work.predecessor[v]][v] - work.flow[work.predecessor[v]][v];
+        if (left < amount) amount = left;
+    }
+
+    resumeAt = length - 2;
+    for (int32_t i = length - 2; i >= 0; --i) {
+        const int32_t u = work.path[i];
+        const int32_t v = work.path[i + 1];
+        if (work.flow[u][v] == 0) work.usedArcs[work.usedCount++] = u * kMaxSpecies + v;
+        work.flow[u][v] += amount;
+        if (work.flow[u][v] == capacity[u][v]) {
+            clearBit(work.room[u], v);
+            resumeAt = i;
+        }
+    }
+    return amount;
+}
+
+// Puts the search back to the moment path vertex `position` was popped (or to
+// the start, for the source) and returns that vertex, to be scanned next.
+static int32_t resumeSearch(int32_t position, FlowWork& work) {
+    const int32_t u = work.path[position];
+    std::memcpy(work.visited, work.visitedAtPop[u], sizeof work.visited);
+    work.depth = work.depthAtPop[u];
+    return u;
+}
+
+// Grows the flow to t until no path is left and returns its value, leaving the
+// source side in visited. Every path enters t by exactly one arc and t never
+// sends flow on, so the value is the sum of the amounts sent. It is 64-bit
+// because the total into one sink is not capped and a caller's capacities may
+// sum past 32 bits.
+static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpecies],
+                        FlowWork& work) {
+    std::memcpy(work.room, work.positive, sizeof work.room[0] * static_cast<size_t>(m));
+    std::memset(work.visitedAtPop[0], 0, sizeof work.visitedAtPop[0]);
+    work.visitedAtPop[0][0] = 1;  // the source is never rediscovered
+    work.depthAtPop[0] = 0;
+    work.path[0] = 0;
+
+    int64_t total = 0;
+    int32_t next = resumeSearch(0, work);
+    while (searchFrom(next, t, work)) {
+        int32_t resumeAt = 0;
+        total += augmentPath(t, capacity, work, resumeAt);
+        next = resumeSearch(resumeAt, work);
+    }
+    // Back to zero flow for the next sink.
+    for (int i = 0; i < work.usedCount; ++i)
+        work.flow[work.usedArcs[i] / kMaxSpecies][work.usedArcs[i] % kMaxSpecies] = 0;
+    work.usedCount = 0;
+    return total;
+}
+
+int32_t minCutSplit(int32_t m, const int32_t (*capacity)[kMaxSpecies], int32_t* side) {
+    if (m == 2) {
+        side[0] = 1;
+        side[1] = 0;
+        return capacity[0][1];
+    }
+    static_assert(sizeof(FlowWork) < 200 * 1024, "working storage stays on the stack");
+    FlowWork work;
+    work.usedCount = 0;
+    if (m > 0) std::memset(work.flow, 0, sizeof work.flow[0] * static_cast<size_t>(m));
+    markPositiveArcs(m, capacity, work);
+
+    // The smallest flow over all sinks, the lowest-numbered sink among equals.
+    // Tracking it even at or above kMinCutNoValue means that a cluster whose
+    // sinks all reach that bound is still divided by a fresh labelling.
+    int64_t smallest = INT64_MAX;
+    for (int32_t t = 1; t < m; ++t) {
+        const int64_t value = sinkFlow(m, t, capacity, work);
+        if (value >= smallest) continue;
+        smallest = value;
+        for (int a = 0; a < m; ++a)
+            side[a] = hasBit(work.visited, a) ? 1 : 0;
+    }
+    return smallest < kMinCutNoValue ? static_cast<int32_t>(smallest) : kMinCutNoValue;
+}

@@ -1,0 +1,193 @@
+// Top-down construction: the cluster of all species is divided by minimum
+// cuts of its pairwise triple weights until every part is a single species.
+//
+// Every node has a cluster id: species i is id i, inner nodes get n+1, n+2, ...
+// in creation order (n is never used), and inner node id x lives in pool entry
+// x-1 with label x. The root's weight is the weight of the triples the tree
+// satisfies; every other inner node keeps the cut value of its division.
+#include <cstring>
+
+#include "heuristics/heuristics.h"
+
+constexpr int kWordBits = 64;
+constexpr int kRowWords = kMaxSpecies / kWordBits;
+static_assert(kMaxSpecies % kWordBits == 0, "member rows are whole words");
+
+// Working storage of one call.
+struct CutTreeWork {
+    uint64_t members[kPoolSize][kRowWords];  // species of each inner cluster id
+    TreeNode* nodes[kPoolSize];              // node of each cluster id
+    int16_t lastId;                          // id handed out last; ids stay below kPoolSize
+    int32_t stack[kMaxSpecies / 2];          // disjoint clusters of two or more species
+    int32_t stackSize;
+    int32_t member[kMaxSpecies];  // species of the cluster being divided, increasing
+    int32_t capacity[kMaxSpecies][kMaxSpecies];
+    // The cluster divided last and, for species i < j in it, the weight of
+    // the triples pairing i and j against a third species of that cluster.
+    uint64_t lastCluster[kRowWords];
+    int32_t pairSum[kMaxSpecies][kMaxSpecies];
+    int32_t side[kMaxSpecies];
+    // Sum of the real cut capacities of all divisions. Each triple entry is
+    // counted in at most one cut, so with non-negative entries this stays
+    // below the table total, which the reader keeps within 32 bits; 64 bits
+    // only keep the arithmetic safe for any table.
+    int64_t cutTotal;
+};
+
+static void setLeaf(TreeNode* node, int32_t species) {
+    node->label = static_cast<int16_t>(species);
+    node->left = nullptr;
+    node->right = nullptr;
+    node->weight = 0;
+}
+
+static int32_t createInner(CutTreeWork& work) {
+    TreeNode* node = g_nodePool[work.lastId];
+    ++work.lastId;
+    node->label = work.lastId;
+    node->left = nullptr;
+    node->right = nullptr;
+    node->weight = 0;
+    work.nodes[work.lastId] = node;
+    return work.lastId;
+}
+
+// Fills member[] from the cluster's bit row and returns the member count.
+static int32_t listMembers(const uint64_t* row, CutTreeWork& work) {
+    int32_t m = 0;
+    for (int w = 0; w < kRowWords; ++w)
+        for (uint64_t bits = row[w]; bits != 0; bits &= bits - 1)
+            work.member[m++] = w * kWordBits + __builtin_ctzll(bits);
+    return m;
+}
+
+// capacity[a][b]: weight of the triples that pair members a and b against a
+// third member of the cluster (either of the pair included). Zero diagonal.
+//
+// A cluster divided straight after its parent (the right part, or the left
+// one when the right is a leaf) starts from the parent's sums and subtracts
+// the species it lost, when they are fewer than its own members; otherwise
+// each sum is taken afresh. The sums are exact either way: entries are never
+// negative, so every partial sum lies between 0 and the table total, which
+// fits 32 bits.
+static void fillCapacity(const uint64_t* cluster, int32_t m, CutTreeWork& work) {
+    uint64_t lost[kRowWords];
+    bool subset = true;
+    for (int w = 0; w < kRowWords; ++w) {
+        lost[w] = work.lastCluster[w] & ~cluster[w];
+        subset = subset && (cluster[w] & ~work.lastCluster[w]) == 0;
+    }
+    int32_t lostSpecies[kMaxSpecies];
+    int32_t lostCount = 0;
+    for (int w = 0; w < kRowWords; ++w)
+        for (uint64_t bits = lost[w]; bits != 0; bits &= bits - 1)
+            lostSpecies[lostCount++] = w * kWordBits + __builtin_ctzll(bits);
+    const bool fromParent = subset && lostCount < m;
+
+    for (int a = 0; a < m; ++a) {
+        work.capacity[a][a] = 0;
+        const int32_t i = work.member[a];
+        for (int b = a + 1; b < m; ++b) {
+            const int32_t j = work.member[b];
+            const int32_t* row = g_tripleWeight[i][j];
+            int32_t sum = 0;
+            if (fromParent) {
+                sum = work.pairSum[i][j];
+                for (int c = 0; c < lostCount; ++c)
+                    sum -= row[lostSpecies[c]];
+            } else {
+                for (int c = 0; c < m; ++c)
+                    sum += row[work.member[c]];
+            }
+            work.pairSum[i][j] = sum;
+            work.capacity[a][b] = sum;
+            work.capacity[b][a] = sum;
+        }
+    }
+    std::memcpy(work.lastCluster, cluster, sizeof work.lastCluster);
+}
+
+// The triples whose pair the division separates while the third species is in
+// the cluster: exactly those the tree contradicts at this node.
+static int64_t realCut(int32_t m, const CutTreeWork& work) {
+    int64_t cut = 0;
+    for (int a = 0; a < m; ++a) {
+        if (work.side[a] == 0) continue;
+        for (int b = 0; b < m; ++b)
+            if (work.side[b] == 0) cut += work.capacity[a][b];
+    }
+    return cut;
+}
+
+// Turns the members labelled `label` into a child of the divided node: a
+// leaf for one species, otherwise a new inner cluster that waits on the stack.
+static TreeNode* makePart(int32_t m, int32_t label, CutTreeWork& work) {
+    uint64_t row[kRowWords] = {};
+    int32_t count = 0;
+    int32_t only = 0;
+    for (int a = 0; a < m; ++a) {
+        if ((work.side[a] != 0) != (label != 0)) continue;
+        only = work.member[a];
+        row[only / kWordBits] |= uint64_t{1} << (only % kWordBits);
+        ++count;
+    }
+    if (count == 1) return work.nodes[only];
+    const int32_t id = createInner(work);
+    std::memcpy(work.members[id], row, sizeof row);
+    work.stack[work.stackSize++] = id;
+    return work.nodes[id];
+}
+
+static void divideCluster(int32_t id, CutTreeWork& work) {
+    TreeNode* node = work.nodes[id];
+    const int32_t m = listMembers(work.members[id], work);
+    fillCapacity(work.members[id], m, work);
+    node->weight = minCutSplit(m, work.capacity, work.side);
+    work.cutTotal += realCut(m, work);
+    // Left first: it is pushed first, so the right part is divided first.
+    node->left = makePart(m, 1, work);
+    node->right = makePart(m, 0, work);
+}
+
+// Weight of every triple once: an unordered pair and any third species.
+static int64_t tableTotal(int32_t n) {
+    int64_t total = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j)
+            for (int k = 0; k < n; ++k)
+                total += g_tripleWeight[i][j][k];
+    return total;
+}
+
+TreeNode* minCutTree() {
+    const int32_t n = g_speciesCount;
+    if (n <= 1) {
+        // Nothing to divide: the single species alone (also stands in for an
+        // empty species set, so the caller always gets a root to score).
+        setLeaf(g_nodePool[0], 0);
+        return g_nodePool[0];
+    }
+    CutTreeWork work;  // every field read below is set first
+    work.lastId = static_cast<int16_t>(n);
+    work.stackSize = 0;
+    work.cutTotal = 0;
+    std::memset(work.lastCluster, 0, sizeof work.lastCluster);
+    for (int i = 0; i < n; ++i) {
+        setLeaf(g_nodePool[i], i);
+        work.nodes[i] = g_nodePool[i];
+    }
+    const int32_t rootId = createInner(work);
+    std::memset(work.members[rootId], 0, sizeof work.members[rootId]);
+    for (int i = 0; i < n; ++i)
+        work.members[rootId][i / kWordBits] |= uint64_t{1} << (i % kWordBits);
+    work.stack[work.stackSize++] = rootId;
+    while (work.stackSize > 0)
+        divideCluster(work.stack[--work.stackSize], work);
+
+    TreeNode* root = work.nodes[rootId];
+    // Every division separates the triples its cut counts, and no others, so
+    // this is the weight the tree satisfies; it fits 32 bits as part of the
+    // table total.
+    root->weight = static_cast<int32_t>(tableTotal(n) - work.cutTotal);
+    return root;
+}
