@@ -47,8 +47,12 @@ void locateOffset(const std::string& text, size_t offset, int* line, int* column
 // Throws NewickError with the line and column of the offset.
 [[noreturn]] void throwAt(const std::string& text, size_t offset, const std::string& message);
 
-// Reads every tree of a Newick text; an empty result means the text holds no
-// tree. Throws NewickError on malformed text.
+// Reads the next tree of a Newick text from *pos on into *tree and moves *pos
+// past it; returns false when only blanks and comments are left. Throws
+// NewickError on malformed text.
+bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree);
+
+// Every tree of a Newick text; an empty result means the text holds no tree.
 std::vector<NamedTree> parseNewick(const std::string& text);
 
 // The distinct topologies of a Newick text, ready for tressil.

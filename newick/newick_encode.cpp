@@ -56,37 +56,42 @@ std::string topologyText(const NamedTree& tree,
 }  // namespace
 
 EncodedTrees encodeTrees(const std::string& text) {
-    const std::vector<NamedTree> trees = parseNewick(text);
-    if (trees.empty()) failWhole("no tree found; write each tree in Newick and end it with ';'");
-    EncodedTrees encoded{{}, {}, {}, static_cast<int32_t>(trees.size()), 0};
+    // Trees are handled one at a time as they are read, so only the distinct
+    // topologies stay in memory, however many gene trees the file holds.
+    EncodedTrees encoded{{}, {}, {}, 0, 0};
     std::unordered_map<std::string, int32_t> numbers;
-    for (const NamedTree& tree : trees) {
-        if (tree.leafCount < kMinTaxa)
-            ++encoded.treesSkipped;
-        else
-            numberTaxa(tree, numbers, encoded.names);
-    }
-    if (encoded.names.empty())
-        failWhole("no tree has three or more taxa, so there is no triple to give tressil");
-    if (encoded.names.size() > kMaxSpecies)
-        failWhole("too many taxa: " + std::to_string(encoded.names.size()) +
-                  " found, but tressil takes at most " + std::to_string(kMaxSpecies) +
-                  "; split the taxa into smaller sets");
-
     std::unordered_map<std::string, size_t> indexOf;
     std::vector<size_t> firstOffset;  // where each topology was first seen
-    for (const NamedTree& tree : trees) {
-        if (tree.leafCount < kMinTaxa) continue;
+    size_t pos = 0;
+    NamedTree tree{};
+    while (readNextTree(text, &pos, &tree)) {
+        ++encoded.treesRead;
+        if (tree.leafCount < kMinTaxa) {
+            ++encoded.treesSkipped;
+            continue;
+        }
+        numberTaxa(tree, numbers, encoded.names);
+        // Past the taxon limit the run fails; the rest is read only to count
+        // the taxa and to find errors in the text.
+        if (encoded.names.size() > kMaxSpecies) continue;
         std::string topology = topologyText(tree, numbers);
-        const auto [it, fresh] = indexOf.emplace(topology, encoded.topologies.size());
+        const auto [it, fresh] = indexOf.emplace(std::move(topology), encoded.topologies.size());
         if (fresh) {
-            encoded.topologies.push_back(std::move(topology));
+            encoded.topologies.push_back(it->first);
             encoded.weights.push_back(0);
             firstOffset.push_back(tree.offset);
         }
         // At most INT32_MAX per tree and far fewer than 2^32 trees: no overflow.
         encoded.weights[it->second] += tree.weight;
     }
+    if (encoded.treesRead == 0)
+        failWhole("no tree found; write each tree in Newick and end it with ';'");
+    if (encoded.names.empty())
+        failWhole("no tree has three or more taxa, so there is no triple to give tressil");
+    if (encoded.names.size() > kMaxSpecies)
+        failWhole("too many taxa: " + std::to_string(encoded.names.size()) +
+                  " found, but tressil takes at most " + std::to_string(kMaxSpecies) +
+                  "; split the taxa into smaller sets");
     if (encoded.topologies.size() > kMaxTrees)
         failWhole("too many distinct trees: " + std::to_string(encoded.topologies.size()) +
                   " found after merging identical topologies, but tressil takes at most " +

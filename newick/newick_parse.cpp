@@ -379,22 +379,30 @@ void throwAt(const std::string& text, size_t offset, const std::string& message)
     throw error;
 }
 
-std::vector<NamedTree> parseNewick(const std::string& text) {
-    Cursor cur{text, 0};
-    if (text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0)
+bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree) {
+    Cursor cur{text, *pos};
+    if (cur.pos == 0 && text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0)
         cur.pos = sizeof kByteOrderMark - 1;
-    std::vector<NamedTree> trees;
-    for (;;) {
-        int64_t weight = 1;
-        size_t weightOffset = kNoOffset;
-        skipBeforeTree(cur, &weight, &weightOffset);
-        if (peek(cur) != kEnd) {
-            trees.push_back(readTree(cur, weight));
-            continue;
-        }
+    int64_t weight = 1;
+    size_t weightOffset = kNoOffset;
+    skipBeforeTree(cur, &weight, &weightOffset);
+    if (peek(cur) == kEnd) {
         if (weightOffset != kNoOffset)
             throwAt(text, weightOffset,
                     "a weight comment with no tree after it; remove it or add the tree");
-        return trees;
+        *pos = cur.pos;
+        return false;
     }
+    *tree = readTree(cur, weight);
+    *pos = cur.pos;
+    return true;
+}
+
+std::vector<NamedTree> parseNewick(const std::string& text) {
+    std::vector<NamedTree> trees;
+    size_t pos = 0;
+    NamedTree tree{};
+    while (readNextTree(text, &pos, &tree))
+        trees.push_back(std::move(tree));
+    return trees;
 }
