@@ -1,0 +1,205 @@
+// The exact dynamic programme: the best score and split of every species
+// subset, by increasing subset size.
+//
+// When a subset S splits into A and B = S \ A, the triples satisfied at the
+// node of S are the ab|c with a in A, b in B and c outside S. Summing over c
+// first gives every pair of members an edge weight
+//   e(a, b) = sum of w[a][b][c] over the species c outside S
+// (w is symmetric in a and b), and the cross sum of the split is the weight
+// of the edges between A and B: the cut weight of A. With deg(a) the edge
+// weight at a,
+//   cut(A) = sum of deg(a) over A - 2 * (edge weight inside A).
+// Cutting the members into the low and high parts of split_scan.h, with
+// A = x + y, this is cutTerm(x) + cutTerm(y) - 2 * (edge weight between x
+// and y), where cutTerm(p) = sum of deg over p - 2 * (edge weight inside p).
+// Small tables over the parts then give every split's value in a few reads.
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "exact/exact.h"
+#include "exact/split_scan.h"
+
+bool g_exactVectorScan = true;
+
+// Layers with fewer candidate splits than this run on the calling thread
+// alone: starting threads would cost more than they save.
+constexpr uint64_t kParallelSplits = 1u << 16;
+// Each thread of a layer claims about this many chunks of subsets, so a core
+// slowed by other work does not hold the whole layer back.
+constexpr uint32_t kChunksPerThread = 8;
+
+struct SubsetEdges {
+    int16_t member[kMaxExactSpecies];  // species of S in increasing order
+    uint32_t edge[kMaxExactSpecies][kMaxExactSpecies];
+    uint32_t degree[kMaxExactSpecies];
+};
+
+static void listMembers(uint32_t subset, int16_t* member) {
+    int count = 0;
+    for (uint32_t rest = subset; rest != 0; rest &= rest - 1)
+        member[count++] = static_cast<int16_t>(__builtin_ctz(rest));
+}
+
+static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
+    // All ones for the species outside S: one masked sum over a fixed row
+    // length gives e(a, b), and the compiler vectorises it.
+    uint32_t outside[kMaxExactSpecies];
+    for (int c = 0; c < kMaxExactSpecies; ++c)
+        outside[c] = (c < g_speciesCount && ((subset >> c) & 1u) == 0) ? ~0u : 0u;
+    std::fill(e.degree, e.degree + k, 0u);
+    for (int i = 0; i < k; ++i)
+        for (int j = i + 1; j < k; ++j) {
+            const int32_t* row = g_tripleWeight[e.member[i]][e.member[j]];
+            uint32_t sum = 0;
+            for (int c = 0; c < kMaxExactSpecies; ++c)
+                sum += static_cast<uint32_t>(row[c]) & outside[c];
+            e.edge[i][j] = sum;
+            e.edge[j][i] = sum;
+            e.degree[i] += sum;
+            e.degree[j] += sum;
+        }
+}
+
+// Tie key and cut term of every part over the member positions
+// first..first+bits-1, each part built from the one without its lowest bit.
+static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* tie,
+                           uint32_t* cut) {
+    tie[0] = 0;
+    cut[0] = 0;
+    for (uint32_t x = 1; x < (1u << bits); ++x) {
+        const uint32_t rest = x & (x - 1);
+        const int a = first + __builtin_ctz(x);
+        uint32_t inner = 0;  // edge weight between a and the rest of the part
+        for (uint32_t r = rest; r != 0; r &= r - 1)
+            inner += e.edge[a][first + __builtin_ctz(r)];
+        tie[x] = tie[rest] + (1u << kTieSizeShift) + (1u << e.member[a]);
+        cut[x] = cut[rest] + e.degree[a] - 2 * inner;
+    }
+}
+
+static void fillLinks(const SubsetEdges& e, SplitTables& t) {
+    std::fill(t.link[0], t.link[0] + t.lowBits, 0u);
+    for (uint32_t y = 1; y < (1u << t.highBits); ++y) {
+        const uint32_t rest = y & (y - 1);
+        const int b = t.lowBits + __builtin_ctz(y);
+        for (int a = 0; a < t.lowBits; ++a)
+            t.link[y][a] = t.link[rest][a] + e.edge[a][b];
+    }
+}
+
+// Records the best split of the k-subset S. Its proper subsets are final.
+static void bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
+    SubsetEdges e;
+    listMembers(subset, e.member);
+    fillEdgeWeights(subset, k, e);
+    t.subset = subset;
+    t.k = k;
+    t.lowBits = k / 2;
+    t.highBits = k - 1 - t.lowBits;
+    fillPartTables(e, 0, t.lowBits, t.lowTie, t.lowCut);
+    fillPartTables(e, t.lowBits, t.highBits, t.highTie, t.highCut);
+    fillLinks(e, t);
+    const SplitBest best =
+        (useVector && t.lowBits >= kVectorRunBits) ? scanSplitsVector(t) : scanSplitsPortable(t);
+    if (best.value >= 0) {
+        g_subsetScore[subset] = best.value;
+        g_subsetSplit[subset] = best.tie & kTieMaskBits;
+    } else {
+        // No split reaches the starting maximum of 0 (only negative weights
+        // can do that): the score stays 0, and the first split tried, the
+        // lowest member alone, is kept so that the tree can still be built.
+        g_subsetScore[subset] = 0;
+        g_subsetSplit[subset] = subset & (0u - subset);
+    }
+}
+
+// One layer: all k-subsets of the n species, shared out in chunks of their
+// enumeration order.
+struct LayerShare {
+    int16_t n;
+    int16_t k;
+    bool useVector;
+    uint32_t count;
+    uint32_t chunk;
+    uint32_t chunkCount;
+    std::atomic<uint32_t> nextChunk;
+};
+
+// Solves the chunks this thread claims. It walks the enumeration forward to
+// each claim, which costs far less than the splits, so no subset list is kept.
+static void solveLayerShare(LayerShare& share) {
+    SplitTables tables;
+    uint32_t index = 0;
+    uint32_t subset = nextSubset(0, share.n, share.k);
+    for (;;) {
+        const uint32_t claimed = share.nextChunk.fetch_add(1);
+        if (claimed >= share.chunkCount) return;
+        const uint32_t start = claimed * share.chunk;
+        const uint32_t end = std::min(share.count, start + share.chunk);
+        for (; index < start; ++index)
+            subset = nextSubset(subset, share.n, share.k);
+        for (; index < end; ++index) {
+            bestSplit(subset, share.k, share.useVector, tables);
+            subset = nextSubset(subset, share.n, share.k);
+        }
+    }
+}
+
+static uint32_t countSubsets(int n, int k) {
+    uint64_t count = 1;
+    for (int i = 1; i <= k; ++i)
+        count = count * static_cast<uint64_t>(n - k + i) / i;
+    return static_cast<uint32_t>(count);
+}
+
+static int threadBudget() {
+    if (g_threadCount > 0) return g_threadCount;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Subsets of one size read only smaller ones, so they can be solved in any
+// order and on any thread; the results never depend on the sharing.
+static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
+    LayerShare share;
+    share.n = n;
+    share.k = k;
+    share.useVector = useVector;
+    share.count = countSubsets(n, k);
+    const uint64_t splits = static_cast<uint64_t>(share.count) << (k - 1);
+    int helpers = 0;
+    if (splits >= kParallelSplits)
+        helpers = static_cast<int>(std::min<uint64_t>(threads, share.count)) - 1;
+    const uint32_t workers = static_cast<uint32_t>(helpers) + 1;
+    share.chunk = std::max(1u, share.count / (workers * kChunksPerThread));
+    share.chunkCount = (share.count + share.chunk - 1) / share.chunk;
+    share.nextChunk = 0;
+    std::vector<std::thread> started;
+    started.reserve(static_cast<size_t>(helpers));
+    for (int i = 0; i < helpers; ++i) {
+        try {
+            started.emplace_back(solveLayerShare, std::ref(share));
+        } catch (const std::system_error&) {
+            break;  // the threads already running and this one do the rest
+        }
+    }
+    solveLayerShare(share);
+    for (std::thread& thread : started)
+        thread.join();
+}
+
+void solveExact() {
+    const int16_t n = static_cast<int16_t>(g_speciesCount);
+    if (n > kMaxExactSpecies) return;  // the tables hold no more
+    for (int i = 0; i < n; ++i) {
+        g_subsetScore[1u << i] = 0;
+        g_subsetSplit[1u << i] = 0;
+    }
+    const int threads = threadBudget();
+    const bool useVector = g_exactVectorScan && vectorScanAvailable();
+    for (int16_t k = 2; k <= n; ++k)
+        solveLayer(n, k, threads, useVector);
+}
