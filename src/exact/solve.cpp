@@ -65,29 +65,36 @@ static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
 }
 
 // Tie key and cut term of every part over the member positions
-// first..first+bits-1, each part built from the one without its lowest bit.
+// first..first+bits-1. Adding position p to a part x of the positions below it
+// adds deg(p) and removes twice the edge weight between p and x.
 static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* tie,
                            uint32_t* cut) {
+    uint32_t toPart[kLowParts];  // edge weight between p and each part below it
     tie[0] = 0;
     cut[0] = 0;
-    for (uint32_t x = 1; x < (1u << bits); ++x) {
-        const uint32_t rest = x & (x - 1);
-        const int a = first + __builtin_ctz(x);
-        uint32_t inner = 0;  // edge weight between a and the rest of the part
-        for (uint32_t r = rest; r != 0; r &= r - 1)
-            inner += e.edge[a][first + __builtin_ctz(r)];
-        tie[x] = tie[rest] + (1u << kTieSizeShift) + (1u << e.member[a]);
-        cut[x] = cut[rest] + e.degree[a] - 2 * inner;
+    for (int p = 0; p < bits; ++p) {
+        const int a = first + p;
+        fillSubsetSums(&e.edge[a][first], p, toPart);
+        const uint32_t half = 1u << p;
+        const uint32_t tieStep = (1u << kTieSizeShift) + (1u << e.member[a]);
+        const uint32_t degree = e.degree[a];
+        uint32_t* tieUpper = tie + half;
+        for (uint32_t x = 0; x < half; ++x)
+            tieUpper[x] = tie[x] + tieStep;
+        uint32_t* cutUpper = cut + half;
+        for (uint32_t x = 0; x < half; ++x)
+            cutUpper[x] = cut[x] + degree - 2 * toPart[x];
     }
 }
 
 static void fillLinks(const SubsetEdges& e, SplitTables& t) {
     std::fill(t.link[0], t.link[0] + t.lowBits, 0u);
-    for (uint32_t y = 1; y < (1u << t.highBits); ++y) {
-        const uint32_t rest = y & (y - 1);
-        const int b = t.lowBits + __builtin_ctz(y);
-        for (int a = 0; a < t.lowBits; ++a)
-            t.link[y][a] = t.link[rest][a] + e.edge[a][b];
+    for (int q = 0; q < t.highBits; ++q) {
+        const uint32_t half = 1u << q;
+        const int b = t.lowBits + q;
+        for (uint32_t y = 0; y < half; ++y)
+            for (int a = 0; a < t.lowBits; ++a)
+                t.link[half | y][a] = t.link[y][a] + e.edge[a][b];
     }
 }
 
@@ -98,7 +105,7 @@ static void bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
     fillEdgeWeights(subset, k, e);
     t.subset = subset;
     t.k = k;
-    t.lowBits = k / 2;
+    t.lowBits = std::min({k - 1, kLowBits, (k + 3) / 2});
     t.highBits = k - 1 - t.lowBits;
     fillPartTables(e, 0, t.lowBits, t.lowTie, t.lowCut);
     fillPartTables(e, t.lowBits, t.highBits, t.highTie, t.highCut);
