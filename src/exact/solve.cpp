@@ -98,8 +98,13 @@ static void fillLinks(const SubsetEdges& e, SplitTables& t) {
     }
 }
 
-// Records the best split of the k-subset S. Its proper subsets are final.
-static void bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
+struct SubsetResult {
+    int32_t score;
+    uint32_t split;
+};
+
+// The best split of the k-subset S. Its proper subsets are final.
+static SubsetResult bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
     SubsetEdges e;
     listMembers(subset, e.member);
     fillEdgeWeights(subset, k, e);
@@ -112,17 +117,27 @@ static void bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
     fillLinks(e, t);
     const SplitBest best =
         (useVector && t.lowBits >= kVectorRunBits) ? scanSplitsVector(t) : scanSplitsPortable(t);
-    if (best.value >= 0) {
-        g_subsetScore[subset] = best.value;
-        g_subsetSplit[subset] = best.tie & kTieMaskBits;
-    } else {
-        // No split reaches the starting maximum of 0 (only negative weights
-        // can do that): the score stays 0, and the first split tried, the
-        // lowest member alone, is kept so that the tree can still be built.
-        g_subsetScore[subset] = 0;
-        g_subsetSplit[subset] = subset & (0u - subset);
-    }
+    if (best.value >= 0) return {best.value, best.tie & kTieMaskBits};
+    // No split reaches the starting maximum of 0 (only negative weights can do
+    // that): the score stays 0, and the first split tried, the lowest member
+    // alone, is kept so that the tree can still be built.
+    return {0, subset & (0u - subset)};
 }
+
+static constexpr uint32_t countSubsets(int n, int k) {
+    uint64_t count = 1;
+    for (int i = 1; i <= k; ++i)
+        count = count * static_cast<uint64_t>(n - k + i) / i;
+    return static_cast<uint32_t>(count);
+}
+
+// Results of the layer being solved, by enumeration index. They reach the
+// global tables only when the whole layer is done: a vector scan reads whole
+// aligned groups of table entries, some of which belong to other subsets of
+// the same size, so the tables must stay unchanged while threads share a
+// layer.
+constexpr uint32_t kMaxLayerSubsets = countSubsets(kMaxExactSpecies, kMaxExactSpecies / 2);
+static SubsetResult layerResults[kMaxLayerSubsets];
 
 // One layer: all k-subsets of the n species, shared out in chunks of their
 // enumeration order.
@@ -150,17 +165,10 @@ static void solveLayerShare(LayerShare& share) {
         for (; index < start; ++index)
             subset = nextSubset(subset, share.n, share.k);
         for (; index < end; ++index) {
-            bestSplit(subset, share.k, share.useVector, tables);
+            layerResults[index] = bestSplit(subset, share.k, share.useVector, tables);
             subset = nextSubset(subset, share.n, share.k);
         }
     }
-}
-
-static uint32_t countSubsets(int n, int k) {
-    uint64_t count = 1;
-    for (int i = 1; i <= k; ++i)
-        count = count * static_cast<uint64_t>(n - k + i) / i;
-    return static_cast<uint32_t>(count);
 }
 
 static int threadBudget() {
@@ -196,6 +204,12 @@ static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
     solveLayerShare(share);
     for (std::thread& thread : started)
         thread.join();
+    uint32_t subset = 0;
+    for (uint32_t index = 0; index < share.count; ++index) {
+        subset = nextSubset(subset, n, k);
+        g_subsetScore[subset] = layerResults[index].score;
+        g_subsetSplit[subset] = layerResults[index].split;
+    }
 }
 
 void solveExact() {
