@@ -50,8 +50,8 @@ static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
     uint32_t outside[kMaxExactSpecies];
     for (int c = 0; c < kMaxExactSpecies; ++c)
         outside[c] = (c < g_speciesCount && ((subset >> c) & 1u) == 0) ? ~0u : 0u;
-    std::fill(e.degree, e.degree + k, 0u);
-    for (int i = 0; i < k; ++i)
+    for (int i = 0; i < k; ++i) {
+        e.edge[i][i] = 0;
         for (int j = i + 1; j < k; ++j) {
             const int32_t* row = g_tripleWeight[e.member[i]][e.member[j]];
             uint32_t sum = 0;
@@ -59,9 +59,14 @@ static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
                 sum += static_cast<uint32_t>(row[c]) & outside[c];
             e.edge[i][j] = sum;
             e.edge[j][i] = sum;
-            e.degree[i] += sum;
-            e.degree[j] += sum;
         }
+    }
+    for (int i = 0; i < k; ++i) {
+        uint32_t degree = 0;
+        for (int j = 0; j < k; ++j)
+            degree += e.edge[i][j];
+        e.degree[i] = degree;
+    }
 }
 
 // Tie key and cut term of every part over the member positions
@@ -90,11 +95,13 @@ static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* 
 static void fillLinks(const SubsetEdges& e, SplitTables& t) {
     std::fill(t.link[0], t.link[0] + t.lowBits, 0u);
     for (int q = 0; q < t.highBits; ++q) {
+        uint32_t toHigh[kLowBits];  // edge weight from each low position to high position q
+        for (int a = 0; a < t.lowBits; ++a)
+            toHigh[a] = e.edge[a][t.lowBits + q];
         const uint32_t half = 1u << q;
-        const int b = t.lowBits + q;
         for (uint32_t y = 0; y < half; ++y)
             for (int a = 0; a < t.lowBits; ++a)
-                t.link[half | y][a] = t.link[y][a] + e.edge[a][b];
+                t.link[half + y][a] = t.link[y][a] + toHigh[a];
     }
 }
 

@@ -2,8 +2,8 @@
 // subset S, and the scans that pick its best split from them.
 //
 // Each bipartition of S is visited once, as (A, S \ A) with A not holding the
-// highest member of S. The members below the highest are cut into a low part
-// (member positions 0..lowBits-1) and a high part (the next highBits
+// highest member of S. The other members, in increasing order, are cut into a
+// low part (member positions 0..lowBits-1) and a high part (the next highBits
 // positions), so A is a low part x together with a high part y, and
 //   value(A) = score[A] + score[S \ A] + cut weight of A
 //   cut weight of A = lowCut[x] + highCut[y] - 2 * (sum of link[y][a] over a in x)
@@ -22,6 +22,8 @@
 
 #include "common/common.h"
 
+// Largest low and high parts. A subset of k members takes (k + 3) / 2 low
+// bits: larger low tables would cost more to build than they save per high part.
 constexpr int kLowBits = kMaxExactSpecies / 2;
 constexpr int kHighBits = kMaxExactSpecies - 1 - kLowBits;
 constexpr int kLowParts = 1 << kLowBits;
@@ -41,7 +43,7 @@ constexpr int kVectorRunBits = 3;
 struct SplitTables {
     uint32_t subset;             // S
     int k;                       // members of S
-    int lowBits;                 // k / 2
+    int lowBits;                 // at most kLowBits
     int highBits;                // k - 1 - lowBits
     uint32_t lowTie[kLowParts];  // tie key of each low part taken as a left part
     uint32_t lowCut[kLowParts];
@@ -63,6 +65,6 @@ SplitBest scanSplitsPortable(const SplitTables& t);
 // True when this processor can run scanSplitsVector.
 bool vectorScanAvailable();
 
-// Same result as scanSplitsPortable; needs lowBits >= kVectorRunBits and
-// vectorScanAvailable().
+// Same result as scanSplitsPortable; needs lowBits >= kVectorRunBits (so the
+// highest member is not among species 0-2) and vectorScanAvailable().
 SplitBest scanSplitsVector(const SplitTables& t);
