@@ -10,114 +10,79 @@
 
 namespace {
 
-struct Built {
-    TreeNode* root;
-    int32_t firstLabel;
-};
-
-Built solveAndBuild(int32_t firstLabel) {
+TreeNode* solveAndBuild(int32_t firstLabel) {
     g_fullMask =
         nextSubset(0, static_cast<int16_t>(g_speciesCount), static_cast<int16_t>(g_speciesCount));
     solveExact();
     g_nextLabel = firstLabel;
-    return {buildExactTree(g_fullMask), firstLabel};
+    return buildExactTree(g_fullMask);
 }
 
-// Parent links point at the node above, leaves carry weight 0.
-void expectLinks(const TreeNode* node, const TreeNode* parent) {
+// Inner labels in preorder; checks on the way that every parent link points at
+// the node above and that leaves weigh 0.
+void collectLabels(const TreeNode* node, const TreeNode* parent, std::vector<int>& labels) {
     EXPECT_EQ(node->parent, parent);
     if (node->left == nullptr) {
         EXPECT_EQ(node->right, nullptr);
         EXPECT_EQ(node->weight, 0);
         return;
     }
-    expectLinks(node->left, node);
-    expectLinks(node->right, node);
+    labels.push_back(node->label);
+    collectLabels(node->left, node, labels);
+    collectLabels(node->right, node, labels);
 }
 
-TEST(BuildExactTree, ThreeSpeciesExample) {
-    resetTable(3);
-    setTriple(0, 1, 2, 5);
-    const Built b = solveAndBuild(5000);
-    EXPECT_EQ(treeText(b.root), "(2,(1,0))");
-    EXPECT_EQ(b.root->label, 5000);
-    EXPECT_EQ(b.root->right->label, 5001);
-    EXPECT_EQ(g_nextLabel, 5002);
-    expectLinks(b.root, nullptr);
-    deleteTree(b.root);
-}
-
-TEST(BuildExactTree, FourSpeciesWithoutWeightLabelsInPreorder) {
-    resetTable(4);
-    const Built b = solveAndBuild(7123);
-    EXPECT_EQ(treeText(b.root), "((3,2),(1,0))");
-    EXPECT_EQ(b.root->label, 7123);
-    EXPECT_EQ(b.root->left->label, 7124);
-    EXPECT_EQ(b.root->right->label, 7125);
-    EXPECT_EQ(g_nextLabel, 7126);
-    expectLinks(b.root, nullptr);
-    deleteTree(b.root);
-}
-
-TEST(BuildExactTree, LabelsKeepTheLowSixteenBits) {
-    resetTable(3);
-    const Built b = solveAndBuild(65536 + 32767);
-    EXPECT_EQ(b.root->label, 32767);
-    EXPECT_EQ(b.root->right->label, -32768);
-    EXPECT_EQ(g_nextLabel, 65536 + 32769);
-    deleteTree(b.root);
-}
-
-TEST(BuildExactTree, OneSpeciesIsALeaf) {
-    resetTable(1);
-    const Built b = solveAndBuild(5000);
-    EXPECT_EQ(b.root->label, 0);
-    EXPECT_EQ(b.root->left, nullptr);
-    EXPECT_EQ(b.root->right, nullptr);
-    EXPECT_EQ(b.root->parent, nullptr);
-    EXPECT_EQ(b.root->weight, 0);
-    EXPECT_EQ(g_nextLabel, 5000);
-    deleteTree(b.root);
+TEST(BuildExactTree, WorkedExamples) {
+    const struct {
+        int n;
+        int32_t weight01Over2;  // w[0][1][2]
+        int32_t firstLabel;
+        const char* text;
+        std::vector<int> labels;
+    } cases[] = {
+        {3, 5, 5000, "(2,(1,0))", {5000, 5001}},
+        {4, 0, 7123, "((3,2),(1,0))", {7123, 7124, 7125}},
+        {3, 0, 65536 + 32767, "(2,(1,0))", {32767, -32768}},  // the low 16 bits
+        {1, 0, 5000, "0", {}},
+    };
+    for (const auto& c : cases) {
+        resetTable(c.n);
+        if (c.weight01Over2 != 0) setTriple(0, 1, 2, c.weight01Over2);
+        TreeNode* tree = solveAndBuild(c.firstLabel);
+        std::vector<int> labels;
+        collectLabels(tree, nullptr, labels);
+        EXPECT_EQ(treeText(tree), c.text);
+        EXPECT_EQ(labels, c.labels) << c.text;
+        EXPECT_EQ(g_nextLabel, c.firstLabel + c.n - 1);
+        deleteTree(tree);
+    }
 }
 
 // Calls visit once for every rooted binary tree on the leaves 0..n-1: each
 // tree on 0..i-1 gets leaf i joined above each of its nodes in turn.
 void forEachTree(int n, const std::function<void(const TreeNode*)>& visit) {
-    std::vector<TreeNode*> nodes;
-    TreeNode* root = nullptr;
+    TreeNode* root = new TreeNode{};
+    std::vector<TreeNode*> nodes{root};
     std::function<void(int)> addLeaf = [&](int leaf) {
-        if (leaf == n) {
-            visit(root);
-            return;
-        }
-        const size_t count = nodes.size();
-        for (size_t i = 0; i < count; ++i) {
+        if (leaf == n) return visit(root);
+        for (size_t i = 0, count = nodes.size(); i < count; ++i) {
             TreeNode* below = nodes[i];
             TreeNode* parent = below->parent;
-            TreeNode* newLeaf = new TreeNode{};
-            newLeaf->label = static_cast<int16_t>(leaf);
-            TreeNode* joint = new TreeNode{};
-            joint->left = below;
-            joint->right = newLeaf;
-            joint->parent = parent;
-            newLeaf->parent = joint;
-            below->parent = joint;
             TreeNode*& slot =
                 parent == nullptr ? root : (parent->left == below ? parent->left : parent->right);
-            slot = joint;
-            nodes.push_back(newLeaf);
-            nodes.push_back(joint);
+            TreeNode* newLeaf = new TreeNode{};
+            newLeaf->label = static_cast<int16_t>(leaf);
+            TreeNode* joint = new TreeNode{0, parent, below, newLeaf, 0.0f, 0};
+            newLeaf->parent = below->parent = slot = joint;
+            nodes.insert(nodes.end(), {newLeaf, joint});
             addLeaf(leaf + 1);
-            nodes.pop_back();
-            nodes.pop_back();
+            nodes.resize(count);
             slot = below;
             below->parent = parent;
             delete newLeaf;
             delete joint;
         }
     };
-    root = new TreeNode{};
-    nodes.push_back(root);
     addLeaf(1);
     delete root;
 }
@@ -145,13 +110,11 @@ TEST(BuildExactTree, ReachesTheOptimumOverAllTrees) {
                 best = std::max(best, satisfiedWeight(tree));
             });
             EXPECT_EQ(trees, treeCounts[c.n]);
-            const Built b = solveAndBuild(5000);
+            TreeNode* built = solveAndBuild(5000);
             EXPECT_EQ(g_subsetScore[g_fullMask], best);
-            EXPECT_EQ(satisfiedWeight(b.root), best);
-            EXPECT_TRUE(isBinaryTreeOnAllSpecies(b.root, c.n));
-            expectLinks(b.root, nullptr);
-            EXPECT_EQ(g_nextLabel, 5000 + c.n - 1);
-            deleteTree(b.root);
+            EXPECT_EQ(satisfiedWeight(built), best);
+            EXPECT_TRUE(isBinaryTreeOnAllSpecies(built, c.n));
+            deleteTree(built);
         }
 }
 

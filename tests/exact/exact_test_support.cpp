@@ -5,7 +5,9 @@
 #include "common/test_support.h"
 #include "exact/exact.h"
 
-constexpr int32_t kPoisonScore = -123456789;
+// Larger than any score of the tests, so that a stale entry read as a result
+// would win.
+constexpr int32_t kPoisonScore = 1 << 29;
 constexpr uint32_t kPoisonSplit = 0xDEADBEEF;
 
 // Position masks of k members ordered as splits are tried: by size, then by
@@ -20,35 +22,28 @@ static std::vector<uint32_t> trialOrder(int k) {
     return order;
 }
 
+// Species of the mask below n, in increasing order; returns their number.
+static int listSpecies(uint32_t mask, int n, int* list) {
+    int count = 0;
+    for (uint32_t rest = mask & ((1u << n) - 1); rest != 0; rest &= rest - 1)
+        list[count++] = __builtin_ctz(rest);
+    return count;
+}
+
 static void referenceBestSplit(uint32_t subset, int n, const std::vector<uint32_t>& order,
                                SubsetTables& t) {
-    int member[kMaxExactSpecies];
-    int outside[kMaxExactSpecies];
-    int k = 0;
-    int outsideCount = 0;
-    for (int c = 0; c < n; ++c) {
-        if ((subset >> c) & 1u)
-            member[k++] = c;
-        else
-            outside[outsideCount++] = c;
-    }
+    int member[kMaxExactSpecies], outside[kMaxExactSpecies];
+    const int k = listSpecies(subset, n, member);
+    const int outsideCount = listSpecies(~subset, n, outside);
     int32_t runningMax = 0;
-    bool chosen = false;
     uint32_t chosenLeft = 0;
     for (uint32_t positions : order) {
-        int left[kMaxExactSpecies];
-        int right[kMaxExactSpecies];
-        int leftCount = 0;
-        int rightCount = 0;
         uint32_t leftMask = 0;
-        for (int p = 0; p < k; ++p) {
-            if ((positions >> p) & 1u) {
-                left[leftCount++] = member[p];
-                leftMask |= 1u << member[p];
-            } else {
-                right[rightCount++] = member[p];
-            }
-        }
+        for (int p = 0; p < k; ++p)
+            if ((positions >> p) & 1u) leftMask |= 1u << member[p];
+        int left[kMaxExactSpecies], right[kMaxExactSpecies];
+        const int leftCount = listSpecies(leftMask, n, left);
+        const int rightCount = listSpecies(subset ^ leftMask, n, right);
         int32_t cross = 0;
         for (int a = 0; a < leftCount; ++a)
             for (int b = 0; b < rightCount; ++b)
@@ -58,12 +53,11 @@ static void referenceBestSplit(uint32_t subset, int n, const std::vector<uint32_
         if (value >= runningMax) {
             runningMax = value;
             chosenLeft = leftMask;
-            chosen = true;
         }
     }
     t.score[subset] = runningMax;
     // With no split at or above 0 the first one tried stands: the lowest member.
-    t.split[subset] = chosen ? chosenLeft : 1u << member[0];
+    t.split[subset] = chosenLeft != 0 ? chosenLeft : 1u << member[0];
 }
 
 SubsetTables referenceSolve(int n) {
@@ -86,14 +80,12 @@ void poisonSubsetTables(int n) {
 }
 
 SubsetTables fastSolve(int n, bool vectorScan, int threads) {
-    const bool savedScan = g_exactVectorScan;
-    const int savedThreads = g_threadCount;
     g_exactVectorScan = vectorScan;
     g_threadCount = threads;
     poisonSubsetTables(n);
     solveExact();
-    g_exactVectorScan = savedScan;
-    g_threadCount = savedThreads;
+    g_exactVectorScan = true;  // the defaults
+    g_threadCount = 0;
     SubsetTables t{std::vector<int32_t>(g_subsetScore, g_subsetScore + (1u << n)),
                    std::vector<uint32_t>(g_subsetSplit, g_subsetSplit + (1u << n))};
     t.score[0] = 0;  // the empty set is never written
