@@ -1,7 +1,8 @@
 // Bit-mask primitives of the exact method. Masks stay below 2^20 there, so
 // every bit position handled here is below 32. The bits are located with
-// count-zero builtins rather than walked one at a time: the results, and the
-// enumeration order of nextSubset, are those of a plain bit-by-bit scan.
+// count-zero builtins rather than walked one at a time, with the same results
+// and the same enumeration order as a bit-by-bit scan: it is cheaper, and GCC
+// 12 at -O2 was seen to drop the exit test of such a bit walk.
 #include <climits>
 
 #include "exact/exact.h"
