@@ -30,7 +30,7 @@ bool g_exactVectorScan = true;
 constexpr uint64_t kParallelSplits = 1u << 16;
 // Each thread of a layer claims about this many chunks of subsets, so a core
 // slowed by other work does not hold the whole layer back.
-constexpr uint32_t kChunksPerThread = 8;
+constexpr uint32_t kChunksPerThread = 32;
 
 struct SubsetEdges {
     int16_t member[kMaxExactSpecies];  // species of S in increasing order
