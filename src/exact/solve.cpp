@@ -1,0 +1,233 @@
+// The exact dynamic programme: the best score and split of every species
+// subset, by increasing subset size.
+//
+// When a subset S splits into A and B = S \ A, the triples satisfied at the
+// node of S are the ab|c with a in A, b in B and c outside S. Summing over c
+// first gives every pair of members an edge weight
+//   e(a, b) = sum of w[a][b][c] over the species c outside S
+// (w is symmetric in a and b), and the cross sum of the split is the weight
+// of the edges between A and B: the cut weight of A. With deg(a) the edge
+// weight at a,
+//   cut(A) = sum of deg(a) over A - 2 * (edge weight inside A).
+// Cutting the members into the low and high parts of split_scan.h, with
+// A = x + y, this is cutTerm(x) + cutTerm(y) - 2 * (edge weight between x
+// and y), where cutTerm(p) = sum of deg over p - 2 * (edge weight inside p).
+// Small tables over the parts then give every split's value in a few reads.
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "exact/exact.h"
+#include "exact/split_scan.h"
+
+bool g_exactVectorScan = true;
+
+// Layers with fewer candidate splits than this run on the calling thread
+// alone: starting threads would cost more than they save.
+constexpr uint64_t kParallelSplits = 1u << 16;
+// Each thread of a layer claims about this many chunks of subsets, so a core
+// slowed by other work does not hold the whole layer back.
+constexpr uint32_t kChunksPerThread = 32;
+
+struct SubsetEdges {
+    int16_t member[kMaxExactSpecies];  // species of S in increasing order
+    uint32_t edge[kMaxExactSpecies][kMaxExactSpecies];
+    uint32_t degree[kMaxExactSpecies];
+};
+
+static void listMembers(uint32_t subset, int16_t* member) {
+    int count = 0;
+    for (uint32_t rest = subset; rest != 0; rest &= rest - 1)
+        member[count++] = static_cast<int16_t>(__builtin_ctz(rest));
+}
+
+static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
+    // All ones for the species outside S: one masked sum over a fixed row
+    // length gives e(a, b), and the compiler vectorises it.
+    uint32_t outside[kMaxExactSpecies];
+    for (int c = 0; c < kMaxExactSpecies; ++c)
+        outside[c] = (c < g_speciesCount && ((subset >> c) & 1u) == 0) ? ~0u : 0u;
+    for (int i = 0; i < k; ++i) {
+        e.edge[i][i] = 0;
+        for (int j = i + 1; j < k; ++j) {
+            const int32_t* row = g_tripleWeight[e.member[i]][e.member[j]];
+            uint32_t sum = 0;
+            for (int c = 0; c < kMaxExactSpecies; ++c)
+                sum += static_cast<uint32_t>(row[c]) & outside[c];
+            e.edge[i][j] = sum;
+            e.edge[j][i] = sum;
+        }
+    }
+    for (int i = 0; i < k; ++i) {
+        uint32_t degree = 0;
+        for (int j = 0; j < k; ++j)
+            degree += e.edge[i][j];
+        e.degree[i] = degree;
+    }
+}
+
+// Tie key and cut term of every part over the member positions
+// first..first+bits-1. Adding position p to a part x of the positions below it
+// adds deg(p) and removes twice the edge weight between p and x.
+static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* tie,
+                           uint32_t* cut) {
+    uint32_t toPart[kLowParts];  // edge weight between p and each part below it
+    tie[0] = 0;
+    cut[0] = 0;
+    for (int p = 0; p < bits; ++p) {
+        const int a = first + p;
+        fillSubsetSums(&e.edge[a][first], p, toPart);
+        const uint32_t half = 1u << p;
+        const uint32_t tieStep = (1u << kTieSizeShift) + (1u << e.member[a]);
+        const uint32_t degree = e.degree[a];
+        uint32_t* tieUpper = tie + half;
+        for (uint32_t x = 0; x < half; ++x)
+            tieUpper[x] = tie[x] + tieStep;
+        uint32_t* cutUpper = cut + half;
+        for (uint32_t x = 0; x < half; ++x)
+            cutUpper[x] = cut[x] + degree - 2 * toPart[x];
+    }
+}
+
+static void fillLinks(const SubsetEdges& e, SplitTables& t) {
+    std::fill(t.link[0], t.link[0] + t.lowBits, 0u);
+    for (int q = 0; q < t.highBits; ++q) {
+        uint32_t toHigh[kLowBits];  // edge weight from each low position to high position q
+        for (int a = 0; a < t.lowBits; ++a)
+            toHigh[a] = e.edge[a][t.lowBits + q];
+        const uint32_t half = 1u << q;
+        for (uint32_t y = 0; y < half; ++y)
+            for (int a = 0; a < t.lowBits; ++a)
+                t.link[half + y][a] = t.link[y][a] + toHigh[a];
+    }
+}
+
+struct SubsetResult {
+    int32_t score;
+    uint32_t split;
+};
+
+// The best split of the k-subset S. Its proper subsets are final.
+static SubsetResult bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
+    SubsetEdges e;
+    listMembers(subset, e.member);
+    fillEdgeWeights(subset, k, e);
+    t.subset = subset;
+    t.k = k;
+    t.lowBits = std::min({k - 1, kLowBits, (k + 3) / 2});
+    t.highBits = k - 1 - t.lowBits;
+    fillPartTables(e, 0, t.lowBits, t.lowTie, t.lowCut);
+    fillPartTables(e, t.lowBits, t.highBits, t.highTie, t.highCut);
+    fillLinks(e, t);
+    const SplitBest best =
+        (useVector && t.lowBits >= kVectorRunBits) ? scanSplitsVector(t) : scanSplitsPortable(t);
+    if (best.value >= 0) return {best.value, best.tie & kTieMaskBits};
+    // No split reaches the starting maximum of 0 (only negative weights can do
+    // that): the score stays 0, and the first split tried, the lowest member
+    // alone, is kept so that the tree can still be built.
+    return {0, subset & (0u - subset)};
+}
+
+static constexpr uint32_t countSubsets(int n, int k) {
+    uint64_t count = 1;
+    for (int i = 1; i <= k; ++i)
+        count = count * static_cast<uint64_t>(n - k + i) / i;
+    return static_cast<uint32_t>(count);
+}
+
+// Results of the layer being solved, by enumeration index. They reach the
+// global tables only when the whole layer is done: a vector scan reads whole
+// aligned groups of table entries, some of which belong to other subsets of
+// the same size, so the tables must stay unchanged while threads share a
+// layer.
+constexpr uint32_t kMaxLayerSubsets = countSubsets(kMaxExactSpecies, kMaxExactSpecies / 2);
+static SubsetResult layerResults[kMaxLayerSubsets];
+
+// One layer: all k-subsets of the n species, shared out in chunks of their
+// enumeration order.
+struct LayerShare {
+    int16_t n;
+    int16_t k;
+    bool useVector;
+    uint32_t count;
+    uint32_t chunk;
+    uint32_t chunkCount;
+    std::atomic<uint32_t> nextChunk;
+};
+
+// Solves the chunks this thread claims. It walks the enumeration forward to
+// each claim, which costs far less than the splits, so no subset list is kept.
+static void solveLayerShare(LayerShare& share) {
+    SplitTables tables;
+    uint32_t index = 0;
+    uint32_t subset = nextSubset(0, share.n, share.k);
+    for (;;) {
+        const uint32_t claimed = share.nextChunk.fetch_add(1);
+        if (claimed >= share.chunkCount) return;
+        const uint32_t start = claimed * share.chunk;
+        const uint32_t end = std::min(share.count, start + share.chunk);
+        for (; index < start; ++index)
+            subset = nextSubset(subset, share.n, share.k);
+        for (; index < end; ++index) {
+            layerResults[index] = bestSplit(subset, share.k, share.useVector, tables);
+            subset = nextSubset(subset, share.n, share.k);
+        }
+    }
+}
+
+static int threadBudget() {
+    if (g_threadCount > 0) return g_threadCount;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Subsets of one size read only smaller ones, so they can be solved in any
+// order and on any thread; the results never depend on the sharing.
+static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
+    LayerShare share;
+    share.n = n;
+    share.k = k;
+    share.useVector = useVector;
+    share.count = countSubsets(n, k);
+    const uint64_t splits = static_cast<uint64_t>(share.count) << (k - 1);
+    int helpers = 0;
+    if (splits >= kParallelSplits)
+        helpers = static_cast<int>(std::min<uint64_t>(threads, share.count)) - 1;
+    const uint32_t workers = static_cast<uint32_t>(helpers) + 1;
+    share.chunk = std::max(1u, share.count / (workers * kChunksPerThread));
+    share.chunkCount = (share.count + share.chunk - 1) / share.chunk;
+    share.nextChunk = 0;
+    std::vector<std::thread> started;
+    started.reserve(static_cast<size_t>(helpers));
+    for (int i = 0; i < helpers; ++i) {
+        try {
+            started.emplace_back(solveLayerShare, std::ref(share));
+        } catch (const std::system_error&) {
+            break;  // the threads already running and this one do the rest
+        }
+    }
+    solveLayerShare(share);
+    for (std::thread& thread : started)
+        thread.join();
+    uint32_t subset = 0;
+    for (uint32_t index = 0; index < share.count; ++index) {
+        subset = nextSubset(subset, n, k);
+        g_subsetScore[subset] = layerResults[index].score;
+        g_subsetSplit[subset] = layerResults[index].split;
+    }
+}
+
+void solveExact() {
+    const int16_t n = static_cast<int16_t>(g_speciesCount);
+    if (n > kMaxExactSpecies) return;  // the tables hold no more
+    for (int i = 0; i < n; ++i) {
+        g_subsetScore[1u << i] = 0;
+        g_subsetSplit[1u << i] = 0;
+    }
+    const int threads = threadBudget();
+    const bool useVector = g_exactVectorScan && vectorScanAvailable();
+    for (int16_t k = 2; k <= n; ++k)
+        solveLayer(n, k, threads, useVector);
+}
