@@ -1,0 +1,193 @@
+// The user's whole road with the real programs: named Newick trees ->
+// tressil-newick encode -> tressil -> tressil-newick decode, with files,
+// messages and exit statuses.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/run_support.h"
+#include "newick/newick.h"
+#include "newick/newick_support.h"
+
+namespace {
+
+class NewickTool : public ::testing::Test {
+  protected:
+    void SetUp() override { dir_ = makeScratchDirectory(); }
+    void TearDown() override { removeScratchDirectory(dir_); }
+
+    ToolRun newick(const std::vector<std::string>& args) {
+        return runIn(dir_, TRESSIL_NEWICK_BINARY, args);
+    }
+    ToolRun tressil(const std::vector<std::string>& args) {
+        return runIn(dir_, TRESSIL_BINARY, args);
+    }
+    void put(const std::string& name, const std::string& text) {
+        writeFile(dir_ + "/" + name, text);
+    }
+    std::string get(const std::string& name) { return readFile(dir_ + "/" + name); }
+    std::vector<std::string> files() { return listDirectory(dir_); }
+
+    std::string dir_;
+};
+
+using Clusters = std::set<std::set<std::string>>;
+
+// Some cluster holds x and y but not z: the tree displays xy|z.
+bool displays(const Clusters& clusters, const std::string& x, const std::string& y,
+              const std::string& z) {
+    for (const std::set<std::string>& c : clusters)
+        if (c.count(x) != 0 && c.count(y) != 0 && c.count(z) == 0) return true;
+    return false;
+}
+
+// The weight of the input triples that the result displays, counted on the
+// named trees themselves.
+int64_t satisfiedByNames(const std::vector<NamedTree>& trees, const NamedTree& result) {
+    const Clusters resultClusters = clusterSets(result);
+    int64_t total = 0;
+    for (const NamedTree& tree : trees) {
+        const Clusters clusters = clusterSets(tree);
+        const std::set<std::string> names = leafNames(tree);
+        for (const std::string& x : names)
+            for (const std::string& y : names)
+                for (const std::string& z : names)
+                    if (x < y && z != x && z != y && displays(clusters, x, y, z) &&
+                        displays(resultClusters, x, y, z))
+                        total += tree.weight;
+    }
+    return total;
+}
+
+int64_t reportedTotal(const std::string& result) {
+    const std::string key = "%Total weight of satisfied triples: ";
+    const size_t at = result.find(key);
+    return at == std::string::npos ? -1 : std::stoll(result.substr(at + key.size()));
+}
+
+TEST_F(NewickTool, RoundTripKeepsTheTaxaAndTheReportedWeight) {
+    const std::vector<std::string> pool = {"Homo sapiens", "Pan", "it's", "x(1)",
+                                           "a:b",          "G_g", "[c]",  "semi;colon",
+                                           "Ünï",          "d,e", "f",    "9"};
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 10; ++trial) {
+        const std::vector<std::string> taxa(pool.begin(), pool.begin() + 4 + trial % 9);
+        std::vector<NamedTree> trees;
+        std::set<std::string> kept;  // taxa of trees with three or more
+        std::string text;
+        for (int t = 0; t < 8; ++t) {
+            NamedTree tree = t > 0 && rng() % 4 == 0
+                                 ? trees[rng() % trees.size()]
+                                 : randomTree(randomTaxa(taxa, t == 0 ? 3 : 2, rng), rng);
+            tree.weight = 1 + static_cast<int64_t>(rng() % 4);
+            text += writeRandomNewick(tree, rng);
+            if (tree.leafCount >= 3) {
+                const std::set<std::string> names = leafNames(tree);
+                kept.insert(names.begin(), names.end());
+                trees.push_back(tree);
+            }
+        }
+        put("trees.nwk", text);
+        ASSERT_EQ(newick({"encode", "trees.nwk", "in.txt", "names.tsv"}).status, 0) << text;
+        for (const std::string method : {"1", "H"}) {
+            ASSERT_EQ(tressil({"in.txt", "result.txt", method}).status, 0);
+            ASSERT_EQ(newick({"decode", "names.tsv", "result.txt", "tree.nwk"}).status, 0);
+            const std::string line = get("tree.nwk");
+            EXPECT_EQ(line.find('\n'), line.size() - 1);
+            const std::vector<NamedTree> decoded = parseNewick(line);
+            ASSERT_EQ(decoded.size(), 1u);
+            EXPECT_EQ(leafNames(decoded[0]), kept);
+            EXPECT_EQ(satisfiedByNames(trees, decoded[0]), reportedTotal(get("result.txt")))
+                << "method " << method << "\n"
+                << text;
+        }
+    }
+}
+
+TEST_F(NewickTool, ShippedExampleGivesTheDocumentedResult) {
+    put("primates.nwk", readFile(std::string(TRESSIL_SOURCE_DIR) + "/examples/primates.nwk"));
+    const ToolRun encode = newick({"encode", "primates.nwk", "input.txt", "names.tsv"});
+    EXPECT_EQ(encode.status, 0);
+    EXPECT_EQ(encode.out, "5 trees read: 4 distinct trees on 6 taxa\n");
+    EXPECT_EQ(
+        get("input.txt"),
+        "6 4\n(((0,1),2),(3,4)):4;\n(((0,2),1),(3,4));\n((0,(1,2)),3);\n((0,1),(3,5)):2;\n.\n");
+    EXPECT_EQ(tressil({"input.txt", "result.txt", "1"}).status, 0);
+    EXPECT_EQ(newick({"decode", "names.tsv", "result.txt", "tree.nwk"}).status, 0);
+    EXPECT_EQ(get("tree.nwk"),
+              "((Gibbon,('Rhesus macaque',Orangutan)),(Gorilla,(Chimpanzee,Human)));\n");
+}
+
+TEST_F(NewickTool, SkippedTreesAreCountedOnStandardError) {
+    put("t.nwk", "(A,B);\n((A,B),C);\nD;\n");
+    const ToolRun run = newick({"encode", "t.nwk", "in.txt", "names.tsv"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "tressil-newick: skipped 2 of 3 trees with fewer than 3 taxa\n");
+    EXPECT_EQ(get("names.tsv"), "0\tA\n1\tB\n2\tC\n");
+}
+
+struct Failing {
+    const char* name;
+    std::string input;  // written to "t.nwk" (encode) or "result.txt" (decode)
+    std::vector<std::string> args;
+    std::string message;  // standard error starts with it
+};
+
+void PrintTo(const Failing& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NewickToolFails : public NewickTool, public ::testing::WithParamInterface<Failing> {};
+
+// An error leaves exactly the files that were there, unchanged.
+TEST_P(NewickToolFails, WritesNothing) {
+    const Failing& c = GetParam();
+    put("t.nwk", c.input);
+    put("result.txt", c.input);
+    put("names.tsv", "0\tA\n1\tB\n");
+    put("old.txt", "old");
+    const std::vector<std::string> before = files();
+    const ToolRun run = newick(c.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.compare(0, c.message.size(), c.message), 0) << run.err;
+    EXPECT_EQ(files(), before);
+    EXPECT_EQ(get("old.txt"), "old");
+    EXPECT_EQ(get("names.tsv"), "0\tA\n1\tB\n");
+}
+
+std::string caterpillar(int taxa) {
+    std::string text = "t0";
+    for (int t = 1; t < taxa; ++t)
+        text = "(" + text + ",t" + std::to_string(t) + ")";
+    return text + ";";
+}
+
+const std::vector<std::string> kEncode = {"encode", "t.nwk", "old.txt", "new.tsv"};
+const std::vector<std::string> kDecode = {"decode", "names.tsv", "result.txt", "old.txt"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NewickToolFails,
+    ::testing::Values(
+        Failing{"Multifurcation", "((A,B),C);\n(A,B,C);", kEncode,
+                "tressil-newick: t.nwk:2:1: this node has 3 children"},
+        Failing{"TooManyTaxa", caterpillar(129), kEncode,
+                "tressil-newick: t.nwk: too many taxa: 129 found, but tressil takes at most 128"},
+        Failing{"OutputOverInput",
+                "((A,B),C);",
+                {"encode", "t.nwk", "t.nwk", "new.tsv"},
+                "tressil-newick: t.nwk and t.nwk are the same file"},
+        Failing{"MissingInput",
+                "",
+                {"encode", "none.nwk", "new.txt", "new.tsv"},
+                "tressil-newick: cannot read none.nwk"},
+        Failing{"NumberNotInTable", "(0,\n2);\n", kDecode,
+                "tressil-newick: result.txt:2:1: taxon number 2 is not in the name table"},
+        Failing{"EmptyResult", "", kDecode, "tressil-newick: result.txt: the result file is empty"},
+        Failing{"NoArguments", "", {}, "use: tressil-newick encode"},
+        Failing{"UnknownCommand", "", {"convert", "a", "b", "c"}, "use: tressil-newick encode"}),
+    [](const ::testing::TestParamInfo<Failing>& info) { return std::string(info.param.name); });
+
+}  // namespace
