@@ -73,8 +73,8 @@ TEST_F(NewickTool, RoundTripKeepsTheTaxaAndTheReportedWeight) {
                                            "a:b",          "G_g", "[c]",  "semi;colon",
                                            "Ünï",          "d,e", "f",    "9"};
     std::mt19937 rng(5);
-    for (int trial = 0; trial < 10; ++trial) {
-        const std::vector<std::string> taxa(pool.begin(), pool.begin() + 4 + trial % 9);
+    for (int trial = 0; trial < 9; ++trial) {
+        const std::vector<std::string> taxa(pool.begin(), pool.begin() + 4 + trial);
         std::vector<NamedTree> trees;
         std::set<std::string> kept;  // taxa of trees with three or more
         std::string text;
