@@ -15,6 +15,7 @@ FILE* g_inFile = nullptr;
 FILE* g_outFile = nullptr;
 TreeNode* g_resultTree = nullptr;
 int g_threadCount = 0;
+bool g_portableKernelsOnly = false;
 FatalHandler g_fatalHandler = nullptr;
 
 void fatalExit(int status, const char* message) {

@@ -49,6 +49,10 @@ extern TreeNode* g_resultTree;
 // on it. 0 means one per available core.
 extern int g_threadCount;
 
+// When set, kernels that have a vectorised form for the running processor
+// use their portable form instead; results are the same either way.
+extern bool g_portableKernelsOnly;
+
 // Exit statuses.
 constexpr int kExitUsage = 1;   // command-line and file errors
 constexpr int kExitInput = -1;  // bad input, seen as 255 by a shell

@@ -31,6 +31,18 @@ bool contains(const SpeciesBits& s, int species) {
     return (s.word[species / 64] >> (species % 64)) & 1u;
 }
 
+// The members of s numbered above p.
+SpeciesBits above(const SpeciesBits& s, int p) {
+    SpeciesBits result = s;
+    if (p >= 64) {
+        result.word[0] = 0;
+        result.word[1] &= p == 127 ? 0 : ~uint64_t{0} << (p - 63);
+    } else {
+        result.word[0] &= p == 63 ? 0 : ~uint64_t{0} << (p + 1);
+    }
+    return result;
+}
+
 int countSpecies(const SpeciesBits& s) {
     return __builtin_popcountll(s.word[0]) + __builtin_popcountll(s.word[1]);
 }
@@ -58,16 +70,43 @@ constexpr ByteMasks makeByteMasks() {
 }
 constexpr ByteMasks kByteMask = makeByteMasks();
 
-// row[k] += weight for every k in the set. Rows are kMaxSpecies wide and a
-// set holds no species at or above n, so whole bytes may be added.
-void addToMembers(int32_t* row, const SpeciesBits& set, int32_t weight) {
-    for (int byte = 0; byte < kMaxSpecies / kLanes; ++byte) {
-        const unsigned bits = (set.word[byte / 8] >> (8 * (byte % 8))) & 0xFFu;
-        if (bits == 0) continue;
-        const int32_t* mask = kByteMask.lane[bits];
-        int32_t* lanes = row + kLanes * byte;
-        for (int j = 0; j < kLanes; ++j)
-            lanes[j] += weight & mask[j];
+// The nonzero bytes of a set: where in a row they start and the lane mask
+// that each one stands for.
+struct MaskByte {
+    int offset;
+    const int32_t* mask;
+};
+
+int listMaskBytes(const SpeciesBits& set, MaskByte* bytes) {
+    int count = 0;
+    for (int w = 0; w < 2; ++w)
+        for (uint64_t bits = set.word[w]; bits != 0;) {
+            const int shift = __builtin_ctzll(bits) & ~(kLanes - 1);
+            bytes[count++] = {64 * w + shift, kByteMask.lane[(bits >> shift) & 0xFFu]};
+            bits &= ~(uint64_t{0xFF} << shift);
+        }
+    return count;
+}
+
+// row[k] += weight for every k of the set the bytes were listed from. Rows are
+// kMaxSpecies wide and a set holds no species at or above n, so whole bytes
+// may be added.
+typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
+
+[[gnu::always_inline]] inline void addToMembers(int32_t* row, const MaskByte* bytes, int count,
+                                                int32_t weight) {
+    Lanes weights;
+    for (int j = 0; j < kLanes; ++j)
+        weights[j] = weight;
+    for (int b = 0; b < count; ++b) {
+        // Eight lanes as one vector value: one instruction each with AVX2,
+        // two with the baseline instruction set.
+        Lanes lanes;
+        Lanes mask;
+        std::memcpy(&lanes, row + bytes[b].offset, sizeof lanes);
+        std::memcpy(&mask, bytes[b].mask, sizeof mask);
+        lanes += weights & mask;
+        std::memcpy(row + bytes[b].offset, &lanes, sizeof lanes);
     }
 }
 
@@ -151,29 +190,49 @@ int64_t countAdditions(const std::vector<NodeSides>& sides) {
 // weight to w[p][q][k] for every pair p < q of pairSide and k of thirdSide.
 void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide, int32_t weight) {
     int pairs[kMaxSpecies];
+    MaskByte bytes[kMaxSpecies / kLanes];
     const int pairCount = listSpecies(pairSide, pairs);
-    if (countSpecies(thirdSide) == 0) return;
+    const int byteCount = listMaskBytes(thirdSide, bytes);
     for (int a = 0; a < pairCount; ++a)
         for (int b = a + 1; b < pairCount; ++b)
-            addToMembers(g_tripleWeight[pairs[a]][pairs[b]], thirdSide, weight);
+            addToMembers(g_tripleWeight[pairs[a]][pairs[b]], bytes, byteCount, weight);
 }
 
 // With distinct leaves a pair p, q gains exactly the species of its tree
 // outside the node where p and q meet: one row addition per pair. This adds
 // the rows w[p][q] with q > p for one p, over every tree of the batch, so
 // that the rows stay in cache while all trees pass.
-void addBatchRowsOf(int p) {
+[[gnu::always_inline]] inline void addBatchRowsBody(int p) {
     int others[kMaxSpecies];
+    MaskByte bytes[kMaxSpecies / kLanes];
     for (const BatchTree& tree : s_batchTrees)
         for (size_t i = tree.firstNode; i < tree.firstNode + tree.nodeCount; ++i) {
             const NodeSides& s = s_batchNodes[i];
             const bool onLeft = contains(s.left, p);
             if (!onLeft && !contains(s.right, p)) continue;
-            const int count = listSpecies(onLeft ? s.right : s.left, others);
+            const int count = listSpecies(above(onLeft ? s.right : s.left, p), others);
+            if (count == 0) continue;
+            const int byteCount = listMaskBytes(s.outside, bytes);
             for (int o = 0; o < count; ++o)
-                if (others[o] > p)
-                    addToMembers(g_tripleWeight[p][others[o]], s.outside, tree.weight);
+                addToMembers(g_tripleWeight[p][others[o]], bytes, byteCount, tree.weight);
         }
+}
+
+// The same loops built twice: for processors with AVX2, where eight lanes are
+// one instruction, and for any x86-64 processor.
+__attribute__((target("avx2"))) void addBatchRowsOfAvx2(int p) {
+    addBatchRowsBody(p);
+}
+void addBatchRowsOfPortable(int p) {
+    addBatchRowsBody(p);
+}
+
+void addBatchRowsOf(int p) {
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
+    if (hasAvx2 && !g_portableKernelsOnly)
+        addBatchRowsOfAvx2(p);
+    else
+        addBatchRowsOfPortable(p);
 }
 
 // Rows of different p are disjoint, so threads share them out with no
