@@ -9,13 +9,15 @@ cmake --build "$build" -j2 --target tressil tressil_generate >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# name | method argument | species trees leaves seed
+# name | method argument | species trees leaves seed [max weight]
+# (5000 trees of 128 leaves display about 1.7e9 triples: with weights above 1
+# the table would pass its total limit, so that input has weight 1 only)
 workloads=(
     "exact 16 species, 2000 triples|1|16 2000 3 16"
     "exact 20 species, 2000 triples|1|20 2000 3 20"
     "heuristic 128 species, 5000 triples|H|128 5000 3 128"
     "heuristic 128 species, 500 trees of 64|H|128 500 64 64"
-    "heuristic 128 species, 5000 trees of 128|H|128 5000 128 5000"
+    "heuristic 128 species, 5000 trees of 128|H|128 5000 128 5000 1"
 )
 
 printf '%-42s %12s %12s\n' workload "median s" "peak MiB"
@@ -26,8 +28,11 @@ for w in "${workloads[@]}"; do
     times=()
     peak=0
     for _ in 1 2 3; do
-        /usr/bin/time -f '%e %M' -o "$work/time.txt" \
-            "$build/tressil" "$work/in.txt" "$work/out.txt" "$method" >/dev/null
+        if ! /usr/bin/time -f '%e %M' -o "$work/time.txt" \
+            "$build/tressil" "$work/in.txt" "$work/out.txt" "$method" >"$work/stdout.txt"; then
+            echo "$name: tressil failed: $(tail -c 200 "$work/stdout.txt")" >&2
+            exit 1
+        fi
         read -r seconds kib <"$work/time.txt"
         times+=("$seconds")
         [ "$kib" -gt "$peak" ] && peak=$kib

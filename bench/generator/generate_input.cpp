@@ -1,8 +1,8 @@
 // Writes a deterministic random tressil input: the header, then TREES trees,
 // each a random rooted binary tree on LEAVES distinct species drawn from
-// 0..SPECIES-1, with a random weight from 1 to 9.
+// 0..SPECIES-1, with a random weight from 1 to MAXWEIGHT (default 9).
 //
-//   tressil_generate SPECIES TREES LEAVES SEED > input.txt
+//   tressil_generate SPECIES TREES LEAVES SEED [MAXWEIGHT] > input.txt
 //
 // Only the raw 32-bit engine output is used (never a library distribution),
 // so the same arguments give the same file with any standard library.
@@ -34,16 +34,17 @@ std::string randomTree(std::vector<std::string> parts, std::mt19937& rng) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fputs("use tressil_generate SPECIES TREES LEAVES SEED\n", stderr);
+    if (argc != 5 && argc != 6) {
+        std::fputs("use tressil_generate SPECIES TREES LEAVES SEED [MAXWEIGHT]\n", stderr);
         return 1;
     }
     const int species = std::atoi(argv[1]);
     const int trees = std::atoi(argv[2]);
     const int leaves = std::atoi(argv[3]);
     std::mt19937 rng(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
-    if (species < 1 || trees < 1 || leaves < 1 || leaves > species) {
-        std::fputs("need 1 <= LEAVES <= SPECIES and TREES >= 1\n", stderr);
+    const int maxWeight = argc == 6 ? std::atoi(argv[5]) : 9;
+    if (species < 1 || trees < 1 || leaves < 1 || leaves > species || maxWeight < 1) {
+        std::fputs("need 1 <= LEAVES <= SPECIES, TREES >= 1 and MAXWEIGHT >= 1\n", stderr);
         return 1;
     }
     std::printf("%d %d\n", species, trees);
@@ -58,7 +59,8 @@ int main(int argc, char** argv) {
             std::swap(order[static_cast<size_t>(i)], order[j]);
             parts.push_back(std::to_string(order[static_cast<size_t>(i)]));
         }
-        std::printf("%s:%u;\n", randomTree(parts, rng).c_str(), 1 + below(rng, 9));
+        std::printf("%s:%u;\n", randomTree(parts, rng).c_str(),
+                    1 + below(rng, static_cast<unsigned>(maxWeight)));
     }
     std::puts(".");
     return 0;

@@ -1,7 +1,11 @@
 #include "common/common.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 int32_t g_tripleWeight[kMaxSpecies][kMaxSpecies][kMaxSpecies];
 int32_t g_speciesCount = 0;
@@ -15,6 +19,7 @@ FILE* g_inFile = nullptr;
 FILE* g_outFile = nullptr;
 TreeNode* g_resultTree = nullptr;
 int g_threadCount = 0;
+bool g_portableKernelsOnly = false;
 FatalHandler g_fatalHandler = nullptr;
 
 void fatalExit(int status, const char* message) {
@@ -44,4 +49,23 @@ int16_t takeNextLabel() {
     const auto label = static_cast<int16_t>(static_cast<uint16_t>(g_nextLabel & 0xFFFF));
     g_nextLabel = static_cast<int32_t>(static_cast<uint32_t>(g_nextLabel) + 1u);
     return label;
+}
+
+int threadCountToUse() {
+    if (g_threadCount > 0) return g_threadCount;
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void runOnThreads(int threads, const std::function<void()>& work) {
+    std::vector<std::thread> started;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            started.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work();
+    for (std::thread& thread : started)
+        thread.join();
 }

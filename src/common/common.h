@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 constexpr int kMaxSpecies = 128;      // species 0..n-1, n at most this
 constexpr int kMaxTrees = 5000;       // input trees named in the header
@@ -48,6 +49,18 @@ extern TreeNode* g_resultTree;
 // Number of threads the parallel parts of a run may use; results never depend
 // on it. 0 means one per available core.
 extern int g_threadCount;
+
+// Threads a parallel part may use: g_threadCount, or one per core.
+int threadCountToUse();
+
+// Runs work on the calling thread and on threads-1 more, and returns when all
+// have finished. Work shares itself out (for example through an atomic
+// counter); if a thread cannot be started, the running ones do its share.
+void runOnThreads(int threads, const std::function<void()>& work);
+
+// When set, kernels that have a vectorised form for the running processor
+// use their portable form instead; results are the same either way.
+extern bool g_portableKernelsOnly;
 
 // Exit statuses.
 constexpr int kExitUsage = 1;   // command-line and file errors

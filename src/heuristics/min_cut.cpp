@@ -23,6 +23,7 @@
 //   step for step up to the scan of the first path vertex whose path arc
 //   filled up (or of the sink's predecessor, when none did). The search state
 //   at that scan is kept and the next search resumes there.
+#include <atomic>
 #include <cstring>
 
 #include "heuristics/heuristics.h"
@@ -30,6 +31,10 @@
 constexpr int kWordBits = 64;
 constexpr int kRowWords = kMaxSpecies / kWordBits;
 static_assert(kMaxSpecies % kWordBits == 0, "rows are whole words");
+
+// Clusters at least this large share their sinks out among threads; for
+// smaller ones starting threads would cost more than it saves.
+constexpr int32_t kParallelSinkCount = 32;
 
 // No single augmentation carries more than this.
 constexpr int32_t kAugmentCap = kMinCutNoValue;
@@ -190,28 +195,48 @@ static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpec
     return total;
 }
 
+// What one sink leaves: its flow value and the source side of its last search.
+struct SinkResult {
+    int64_t value;
+    uint64_t sourceSide[kRowWords];
+};
+
+// Solves the sinks this thread claims. Each sink starts from zero flow, so
+// the sinks are independent of each other and of the thread they run on.
+static void solveSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies],
+                       std::atomic<int32_t>* nextSink, SinkResult* results) {
+    static_assert(sizeof(FlowWork) < 200 * 1024, "working storage stays on the stack");
+    FlowWork work;
+    work.usedCount = 0;
+    std::memset(work.flow, 0, sizeof work.flow[0] * static_cast<size_t>(m));
+    markPositiveArcs(m, capacity, work);
+    for (int32_t t = (*nextSink)++; t < m; t = (*nextSink)++) {
+        results[t].value = sinkFlow(m, t, capacity, work);
+        std::memcpy(results[t].sourceSide, work.visited, sizeof work.visited);
+    }
+}
+
 int32_t minCutSplit(int32_t m, const int32_t (*capacity)[kMaxSpecies], int32_t* side) {
     if (m == 2) {
         side[0] = 1;
         side[1] = 0;
         return capacity[0][1];
     }
-    static_assert(sizeof(FlowWork) < 200 * 1024, "working storage stays on the stack");
-    FlowWork work;
-    work.usedCount = 0;
-    if (m > 0) std::memset(work.flow, 0, sizeof work.flow[0] * static_cast<size_t>(m));
-    markPositiveArcs(m, capacity, work);
+    if (m < 2) return kMinCutNoValue;
+    SinkResult results[kMaxSpecies];
+    std::atomic<int32_t> nextSink{1};
+    const int threads = m >= kParallelSinkCount ? threadCountToUse() : 1;
+    runOnThreads(threads, [&] { solveSinks(m, capacity, &nextSink, results); });
 
     // The smallest flow over all sinks, the lowest-numbered sink among equals.
     // Tracking it even at or above kMinCutNoValue means that a cluster whose
     // sinks all reach that bound is still divided by a fresh labelling.
     int64_t smallest = INT64_MAX;
     for (int32_t t = 1; t < m; ++t) {
-        const int64_t value = sinkFlow(m, t, capacity, work);
-        if (value >= smallest) continue;
-        smallest = value;
+        if (results[t].value >= smallest) continue;
+        smallest = results[t].value;
         for (int a = 0; a < m; ++a)
-            side[a] = hasBit(work.visited, a) ? 1 : 0;
+            side[a] = hasBit(results[t].sourceSide, a) ? 1 : 0;
     }
     return smallest < kMinCutNoValue ? static_cast<int32_t>(smallest) : kMinCutNoValue;
 }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -29,6 +27,18 @@ SpeciesBits subtract(const SpeciesBits& a, const SpeciesBits& b) {
 
 bool contains(const SpeciesBits& s, int species) {
     return (s.word[species / 64] >> (species % 64)) & 1u;
+}
+
+// The members of s numbered above p.
+SpeciesBits above(const SpeciesBits& s, int p) {
+    SpeciesBits result = s;
+    if (p >= 64) {
+        result.word[0] = 0;
+        result.word[1] &= p == 127 ? 0 : ~uint64_t{0} << (p - 63);
+    } else {
+        result.word[0] &= p == 63 ? 0 : ~uint64_t{0} << (p + 1);
+    }
+    return result;
 }
 
 int countSpecies(const SpeciesBits& s) {
@@ -58,77 +68,130 @@ constexpr ByteMasks makeByteMasks() {
 }
 constexpr ByteMasks kByteMask = makeByteMasks();
 
-// row[k] += weight for every k in the set. Rows are kMaxSpecies wide and a
-// set holds no species at or above n, so whole bytes may be added.
-void addToMembers(int32_t* row, const SpeciesBits& set, int32_t weight) {
-    for (int byte = 0; byte < kMaxSpecies / kLanes; ++byte) {
-        const unsigned bits = (set.word[byte / 8] >> (8 * (byte % 8))) & 0xFFu;
-        if (bits == 0) continue;
-        const int32_t* mask = kByteMask.lane[bits];
-        int32_t* lanes = row + kLanes * byte;
-        for (int j = 0; j < kLanes; ++j)
-            lanes[j] += weight & mask[j];
+// A nonzero byte of a set: where its eight lanes start in a row, and which
+// of them are members.
+struct MaskByte {
+    uint8_t offset;
+    uint8_t bits;
+};
+
+int listMaskBytes(const SpeciesBits& set, MaskByte* bytes) {
+    int count = 0;
+    for (int w = 0; w < 2; ++w)
+        for (uint64_t bits = set.word[w]; bits != 0;) {
+            const int shift = __builtin_ctzll(bits) & ~(kLanes - 1);
+            bytes[count++] = {static_cast<uint8_t>(64 * w + shift),
+                              static_cast<uint8_t>((bits >> shift) & 0xFFu)};
+            bits &= ~(uint64_t{0xFF} << shift);
+        }
+    return count;
+}
+
+typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
+
+// Vector values travel by reference only: the portable build has no
+// calling convention for them.
+[[gnu::always_inline]] inline void broadcast(int32_t weight, Lanes& weights) {
+    for (int j = 0; j < kLanes; ++j)
+        weights[j] = weight;
+}
+
+// row[k] += weight for every k of the set the bytes were listed from. Rows
+// are kMaxSpecies wide and a set holds no species at or above n, so whole
+// bytes may be added. Eight lanes are one vector value: one instruction each
+// with AVX2, two with the baseline instruction set.
+[[gnu::always_inline]] inline void addToMembers(int32_t* row, const MaskByte* bytes, int count,
+                                                const Lanes& weights) {
+    for (int b = 0; b < count; ++b) {
+        Lanes lanes;
+        Lanes mask;
+        std::memcpy(&lanes, row + bytes[b].offset, sizeof lanes);
+        std::memcpy(&mask, kByteMask.lane[bytes[b].bits], sizeof mask);
+        lanes += weights & mask;
+        std::memcpy(row + bytes[b].offset, &lanes, sizeof lanes);
     }
 }
 
-// Leaf sets of the two children of one inner node, and the species of its
-// tree outside the node.
+// Leaf sets of the two children of one inner node, and the index of its
+// parent among the tree's inner nodes (-1 at the root).
 struct NodeSides {
     SpeciesBits left;
     SpeciesBits right;
-    SpeciesBits outside;
+    int32_t parent;
+};
+
+// An inner node of a batch tree, with the nonzero bytes of the set of its
+// tree's species outside it.
+struct BatchNode {
+    SpeciesBits left;
+    SpeciesBits right;
+    int32_t parent;  // index in s_batchNodes, -1 at the root
+    int32_t byteCount;
+    MaskByte bytes[kMaxSpecies / kLanes];
 };
 
 struct BatchTree {
     int32_t weight;
-    size_t firstNode;
-    size_t nodeCount;
+    int32_t leafParent[kMaxSpecies];  // index in s_batchNodes, -1 if absent
 };
 
 // Running total of w[i][j][k] over i < j, all k: 64-bit so that the test
 // against the limit itself cannot overflow.
 int64_t s_tripleTotal = 0;
 bool s_tooLarge = false;
-std::vector<NodeSides> s_batchNodes;
+std::vector<BatchNode> s_batchNodes;
 std::vector<BatchTree> s_batchTrees;
+int32_t s_leafParent[kMaxSpecies];  // of the tree last walked, by species
 
 // Walks the tree children first without recursion and records the leaf sets
-// of both children of every inner node, parents after children. A missing
-// child has an empty set. Returns the number of leaves, repeats included.
+// of both children of every inner node, parents after children, and the
+// parent of every leaf in s_leafParent. A missing child has an empty set.
+// Returns the number of leaves, repeats included.
 int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
     struct Frame {
         const TreeNode* node;
         int stage;  // children already visited
     };
+    struct Value {
+        SpeciesBits set;
+        int32_t inner;  // index in sides, or -1 for a leaf or a missing child
+        int32_t label;  // species of a leaf, or -1
+    };
     static std::vector<Frame> frames;
-    static std::vector<SpeciesBits> values;
+    static std::vector<Value> values;
     frames.clear();
     values.clear();
     sides.clear();
+    std::fill(s_leafParent, s_leafParent + kMaxSpecies, -1);
     int64_t leaves = 0;
     frames.push_back({root, 0});
     while (!frames.empty()) {
         Frame& frame = frames.back();
         const TreeNode* node = frame.node;
         if (node == nullptr || (node->left == nullptr && node->right == nullptr)) {
-            SpeciesBits set{{0, 0}};
+            Value value{{{0, 0}}, -1, -1};
             if (node != nullptr) {
                 ++leaves;
-                const int label = node->label;
-                set.word[label / 64] |= uint64_t{1} << (label % 64);
+                value.label = node->label;
+                value.set.word[value.label / 64] |= uint64_t{1} << (value.label % 64);
             }
-            values.push_back(set);
+            values.push_back(value);
             frames.pop_back();
         } else if (frame.stage < 2) {
             const TreeNode* child = frame.stage == 0 ? node->left : node->right;
             ++frame.stage;
             frames.push_back({child, 0});
         } else {
-            const SpeciesBits right = values.back();
+            const auto self = static_cast<int32_t>(sides.size());
+            for (size_t c = values.size() - 2; c < values.size(); ++c) {
+                if (values[c].inner >= 0) sides[static_cast<size_t>(values[c].inner)].parent = self;
+                if (values[c].label >= 0) s_leafParent[values[c].label] = self;
+            }
+            const Value right = values.back();
             values.pop_back();
-            const SpeciesBits left = values.back();
-            values.back() = unite(left, right);
-            sides.push_back({left, right, {{0, 0}}});
+            const Value left = values.back();
+            sides.push_back({left.set, right.set, -1});
+            values.back() = {unite(left.set, right.set), self, -1};
             frames.pop_back();
         }
     }
@@ -151,29 +214,53 @@ int64_t countAdditions(const std::vector<NodeSides>& sides) {
 // weight to w[p][q][k] for every pair p < q of pairSide and k of thirdSide.
 void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide, int32_t weight) {
     int pairs[kMaxSpecies];
+    MaskByte bytes[kMaxSpecies / kLanes];
     const int pairCount = listSpecies(pairSide, pairs);
-    if (countSpecies(thirdSide) == 0) return;
+    const int byteCount = listMaskBytes(thirdSide, bytes);
+    Lanes weights;
+    broadcast(weight, weights);
     for (int a = 0; a < pairCount; ++a)
         for (int b = a + 1; b < pairCount; ++b)
-            addToMembers(g_tripleWeight[pairs[a]][pairs[b]], thirdSide, weight);
+            addToMembers(g_tripleWeight[pairs[a]][pairs[b]], bytes, byteCount, weights);
 }
 
 // With distinct leaves a pair p, q gains exactly the species of its tree
 // outside the node where p and q meet: one row addition per pair. This adds
 // the rows w[p][q] with q > p for one p, over every tree of the batch, so
-// that the rows stay in cache while all trees pass.
-void addBatchRowsOf(int p) {
+// that the rows stay in cache while all trees pass. The nodes where p meets
+// others are the ones on its way to the root.
+[[gnu::always_inline]] inline void addBatchRowsBody(int p) {
     int others[kMaxSpecies];
-    for (const BatchTree& tree : s_batchTrees)
-        for (size_t i = tree.firstNode; i < tree.firstNode + tree.nodeCount; ++i) {
-            const NodeSides& s = s_batchNodes[i];
-            const bool onLeft = contains(s.left, p);
-            if (!onLeft && !contains(s.right, p)) continue;
-            const int count = listSpecies(onLeft ? s.right : s.left, others);
+    for (const BatchTree& tree : s_batchTrees) {
+        Lanes weights;
+        broadcast(tree.weight, weights);
+        for (int32_t u = tree.leafParent[p]; u >= 0;) {
+            const BatchNode& node = s_batchNodes[static_cast<size_t>(u)];
+            u = node.parent;
+            if (node.byteCount == 0) continue;
+            const SpeciesBits& otherSide = contains(node.left, p) ? node.right : node.left;
+            const int count = listSpecies(above(otherSide, p), others);
             for (int o = 0; o < count; ++o)
-                if (others[o] > p)
-                    addToMembers(g_tripleWeight[p][others[o]], s.outside, tree.weight);
+                addToMembers(g_tripleWeight[p][others[o]], node.bytes, node.byteCount, weights);
         }
+    }
+}
+
+// The same loops built twice: for processors with AVX2, where eight lanes are
+// one instruction, and for any x86-64 processor.
+__attribute__((target("avx2"))) void addBatchRowsOfAvx2(int p) {
+    addBatchRowsBody(p);
+}
+void addBatchRowsOfPortable(int p) {
+    addBatchRowsBody(p);
+}
+
+void addBatchRowsOf(int p) {
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
+    if (hasAvx2 && !g_portableKernelsOnly)
+        addBatchRowsOfAvx2(p);
+    else
+        addBatchRowsOfPortable(p);
 }
 
 // Rows of different p are disjoint, so threads share them out with no
@@ -183,26 +270,10 @@ void addBatchRows(std::atomic<int>* nextRow) {
         addBatchRowsOf(p);
 }
 
-int threadsToUse() {
-    const int wanted =
-        g_threadCount > 0 ? g_threadCount : static_cast<int>(std::thread::hardware_concurrency());
-    return std::max(1, wanted);
-}
-
 void flushBatch() {
     if (s_batchTrees.empty()) return;
     std::atomic<int> nextRow{0};
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threadsToUse(); ++t) {
-        try {
-            helpers.emplace_back(addBatchRows, &nextRow);
-        } catch (const std::system_error&) {
-            break;  // the calling thread does the rest
-        }
-    }
-    addBatchRows(&nextRow);
-    for (std::thread& helper : helpers)
-        helper.join();
+    runOnThreads(threadCountToUse(), [&nextRow] { addBatchRows(&nextRow); });
     s_batchNodes.clear();
     s_batchTrees.clear();
 }
@@ -241,12 +312,15 @@ void addTreeTriples(const TreeNode* node, int32_t weight) {
         }
         return;
     }
-    s_batchTrees.push_back({weight, s_batchNodes.size(), 0});
-    for (NodeSides s : sides) {
-        s.outside = subtract(all, unite(s.left, s.right));
-        if (countSpecies(s.outside) == 0) continue;
-        s_batchNodes.push_back(s);
-        ++s_batchTrees.back().nodeCount;
+    const auto base = static_cast<int32_t>(s_batchNodes.size());
+    s_batchTrees.push_back({weight, {}});
+    for (int species = 0; species < kMaxSpecies; ++species)
+        s_batchTrees.back().leafParent[species] =
+            s_leafParent[species] < 0 ? -1 : base + s_leafParent[species];
+    for (const NodeSides& s : sides) {
+        BatchNode node{s.left, s.right, s.parent < 0 ? -1 : base + s.parent, 0, {}};
+        node.byteCount = listMaskBytes(subtract(all, unite(s.left, s.right)), node.bytes);
+        s_batchNodes.push_back(node);
     }
     if (s_batchNodes.size() >= kBatchNodes) flushBatch();
 }

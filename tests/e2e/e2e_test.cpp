@@ -54,7 +54,9 @@ struct Case {
     std::string file;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EndToEnd : public ::testing::TestWithParam<Case> {};
 

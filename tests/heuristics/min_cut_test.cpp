@@ -43,13 +43,18 @@ void expectFastMatches(int m, const CapacityMatrix& capacity, const LiteralCut& 
                        const std::string& what) {
     auto copy = newCapacityMatrix();
     *copy = capacity;
-    std::vector<int32_t> side(kMaxSpecies, kUntouched);
-    const int32_t value = minCutSplit(m, capacity.cell, side.data());
-    ASSERT_EQ(value, literal.value) << what;
-    ASSERT_EQ(std::vector<int32_t>(side.begin(), side.begin() + m), literal.side) << what;
-    for (int a = m; a < kMaxSpecies; ++a)
-        ASSERT_EQ(side[a], kUntouched) << what;
-    ASSERT_EQ(std::memcmp(copy.get(), &capacity, sizeof capacity), 0) << what;
+    // Large clusters share their sinks among threads: any count must agree.
+    for (const int threads : {1, 3}) {
+        g_threadCount = threads;
+        std::vector<int32_t> side(kMaxSpecies, kUntouched);
+        const int32_t value = minCutSplit(m, capacity.cell, side.data());
+        g_threadCount = 0;
+        ASSERT_EQ(value, literal.value) << what;
+        ASSERT_EQ(std::vector<int32_t>(side.begin(), side.begin() + m), literal.side) << what;
+        for (int a = m; a < kMaxSpecies; ++a)
+            ASSERT_EQ(side[a], kUntouched) << what;
+        ASSERT_EQ(std::memcmp(copy.get(), &capacity, sizeof capacity), 0) << what;
+    }
 }
 
 TEST(MinCutSplitTest, WorkedExamples) {

@@ -1,0 +1,119 @@
+// Random inputs through the program: the written tree, read back, must hold
+// every species once and satisfy exactly the reported total; the heuristic
+// path must write the first best of the eight candidates.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+#include "common/run_support.h"
+#include "common/test_support.h"
+#include "heuristics/heuristics.h"
+#include "io/io.h"
+
+namespace {
+
+// A random input of distinct-leaf trees in the program's format.
+std::string randomInput(int n, int trees, std::mt19937& rng) {
+    std::string text = std::to_string(n) + " " + std::to_string(trees) + "\n";
+    for (int t = 0; t < trees; ++t) {
+        std::vector<std::string> parts;
+        std::vector<int> order(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            order[static_cast<size_t>(i)] = i;
+        std::shuffle(order.begin(), order.end(), rng);
+        const int leaves = 2 + static_cast<int>(rng() % static_cast<unsigned>(std::min(n, 6) - 1));
+        for (int i = 0; i < leaves; ++i)
+            parts.push_back(std::to_string(order[static_cast<size_t>(i)]));
+        while (parts.size() > 1) {
+            const size_t a = rng() % parts.size();
+            std::swap(parts[a], parts.back());
+            const std::string right = parts.back();
+            parts.pop_back();
+            const size_t b = rng() % parts.size();
+            parts[b] = "(" + parts[b] + (rng() % 2 ? "," : " ") + right + ")";
+        }
+        text += parts[0] + ":" + std::to_string(1 + rng() % 20) + ";\n";
+    }
+    return text + ".\n";
+}
+
+// Reads the tree text of an output file back into heap nodes.
+TreeNode* parseResult(const std::string& text, size_t& at) {
+    TreeNode* node = allocateNode();
+    if (text[at] == '(') {
+        ++at;
+        node->left = parseResult(text, at);
+        EXPECT_EQ(text.substr(at, 2), ",\n");
+        at += 2;
+        node->right = parseResult(text, at);
+        EXPECT_EQ(text[at], ')');
+        ++at;
+        return node;
+    }
+    int label = 0;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])))
+        label = label * 10 + (text[at++] - '0');
+    node->label = static_cast<int16_t>(label);
+    return node;
+}
+
+int reportedTotal(const std::string& file) {
+    const std::string key = "%Total weight of satisfied triples: ";
+    const size_t at = file.find(key);
+    return at == std::string::npos ? -1 : std::stoi(file.substr(at + key.size()));
+}
+
+// The tree as the writer lays it out.
+std::string writtenText(const TreeNode* node) {
+    if (node->left == nullptr && node->right == nullptr) return std::to_string(node->label);
+    return "(" + writtenText(node->left) + ",\n" + writtenText(node->right) + ")";
+}
+
+// The first candidate with the highest root weight, built in-process.
+std::string expectedHeuristicTree(int* total) {
+    std::string best;
+    int32_t bestWeight = 0;
+    for (int index = 0; index < 8; ++index) {
+        TreeNode* root = index < 6    ? agglomerate(static_cast<int16_t>(index / 3),
+                                                    static_cast<int16_t>(index % 3))
+                         : index == 6 ? sequentialTree()
+                                      : minCutTree();
+        if (index == 0 || root->weight > bestWeight) {
+            bestWeight = root->weight;
+            best = writtenText(root);
+        }
+    }
+    *total = bestWeight;
+    return best;
+}
+
+TEST(Rescoring, WrittenTreeSatisfiesTheReportedTotal) {
+    if (g_nodePool[0] == nullptr) allocateNodePool();
+    std::mt19937 rng(77);
+    for (int round = 0; round < 24; ++round) {
+        const bool exact = round % 2 == 0;
+        const int n = exact ? 3 + round % 10 : 3 + static_cast<int>(rng() % 40);
+        const std::string input = randomInput(n, 1 + static_cast<int>(rng() % 60), rng);
+        const RunResult run = runProgram(input, {"IN", "OUT", exact ? "1" : "H"});
+        ASSERT_EQ(run.status, 0) << input;
+        ASSERT_EQ(readText(input), "");  // the same table, in this process
+        size_t at = 0;
+        TreeNode* written = parseResult(run.file, at);
+        EXPECT_EQ(run.file.substr(at, 2), ";\n");
+        EXPECT_TRUE(isBinaryTreeOnAllSpecies(written, n)) << run.file;
+        EXPECT_EQ(satisfiedWeight(written), reportedTotal(run.file)) << input;
+        if (!exact) {
+            int total = 0;
+            EXPECT_EQ(writtenText(written), expectedHeuristicTree(&total));
+            EXPECT_EQ(total, reportedTotal(run.file));
+        }
+        freeTree(written);
+    }
+}
+
+}  // namespace
