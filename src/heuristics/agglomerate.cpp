@@ -134,14 +134,8 @@ static void scoreSingleSpecies(int32_t n, int16_t variant, int16_t scoring) {
 }
 
 static void setupLeaves(int32_t n) {
-    for (int32_t x = 0; x < n; ++x) {
-        TreeNode* leaf = g_nodePool[x];
-        leaf->label = static_cast<int16_t>(x);
-        leaf->left = nullptr;
-        leaf->right = nullptr;
-        leaf->weight = 0;
-        s_clusterNode[x] = leaf;
-    }
+    for (int32_t x = 0; x < n; ++x)
+        s_clusterNode[x] = resetPoolNode(x, x);
 }
 
 // The first active pair (lowest q, then lowest r) with the highest score.
@@ -216,14 +210,9 @@ static void rescore(int32_t q, int16_t variant, int16_t scoring) {
     }
 }
 
-static TreeNode* singleLeaf() {
-    setupLeaves(1);
-    return g_nodePool[0];
-}
-
 TreeNode* agglomerate(int16_t variant, int16_t scoring) {
     const int32_t n = g_speciesCount;
-    if (n < 2) return singleLeaf();
+    if (n < 2) return singleLeafTree();
     loadSingleSpeciesSums(n);
     scoreSingleSpecies(n, variant, scoring);
     setupLeaves(n);

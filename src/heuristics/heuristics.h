@@ -17,6 +17,13 @@ int32_t mergeConflict(const int32_t* a, const int32_t* b);
 // Weight of triples ij|k for every k.
 int32_t pairTotal(const int32_t* a, const int32_t* b);
 
+// Sets pool record index to a node with this label, no children and weight 0,
+// and returns it. Every construction sets up the records it uses afresh.
+TreeNode* resetPoolNode(int32_t index, int32_t label);
+
+// The candidate for fewer than two species: the single leaf 0, weight 0.
+TreeNode* singleLeafTree();
+
 // Bottom-up clustering; variant 0 or 1, scoring 0, 1 or 2 (candidates 0..5).
 TreeNode* agglomerate(int16_t variant, int16_t scoring);
 

@@ -34,20 +34,9 @@ struct CutTreeWork {
     int64_t cutTotal;
 };
 
-static void setLeaf(TreeNode* node, int32_t species) {
-    node->label = static_cast<int16_t>(species);
-    node->left = nullptr;
-    node->right = nullptr;
-    node->weight = 0;
-}
-
 static int32_t createInner(CutTreeWork& work) {
-    TreeNode* node = g_nodePool[work.lastId];
+    TreeNode* node = resetPoolNode(work.lastId, work.lastId + 1);
     ++work.lastId;
-    node->label = work.lastId;
-    node->left = nullptr;
-    node->right = nullptr;
-    node->weight = 0;
     work.nodes[work.lastId] = node;
     return work.lastId;
 }
@@ -164,8 +153,7 @@ TreeNode* minCutTree() {
     if (n <= 1) {
         // Nothing to divide: the single species alone (also stands in for an
         // empty species set, so the caller always gets a root to score).
-        setLeaf(g_nodePool[0], 0);
-        return g_nodePool[0];
+        return singleLeafTree();
     }
     CutTreeWork work;  // every field read below is set first
     work.lastId = static_cast<int16_t>(n);
@@ -173,8 +161,7 @@ TreeNode* minCutTree() {
     work.cutTotal = 0;
     std::memset(work.lastCluster, 0, sizeof work.lastCluster);
     for (int i = 0; i < n; ++i) {
-        setLeaf(g_nodePool[i], i);
-        work.nodes[i] = g_nodePool[i];
+        work.nodes[i] = resetPoolNode(i, i);
     }
     const int32_t rootId = createInner(work);
     std::memset(work.members[rootId], 0, sizeof work.members[rootId]);

@@ -87,20 +87,13 @@ static int32_t chooseOutgroup() {
     return chosen;
 }
 
-static void resetNode(TreeNode* node, int32_t label) {
-    node->label = static_cast<int16_t>(label);
-    node->left = nullptr;
-    node->right = nullptr;
-    node->weight = 0;
-}
-
 // Leaves in pool entries 0..n-1, spine in n+1..2n-1 from the root down; entry n
 // stays untouched.
 static void setupNodes(int32_t n) {
     for (int32_t i = 0; i < n; ++i)
-        resetNode(g_nodePool[i], i);
+        resetPoolNode(i, i);
     for (int32_t i = n - 1; i >= 1; --i)
-        resetNode(g_nodePool[n + i], n + i);
+        resetPoolNode(n + i, n + i);
     for (int32_t i = n - 2; i >= 1; --i)
         g_nodePool[n + i]->right = g_nodePool[n + i + 1];
 }
@@ -108,8 +101,7 @@ static void setupNodes(int32_t n) {
 TreeNode* sequentialTree() {
     const int32_t n = g_speciesCount;
     if (n < 2) {
-        resetNode(g_nodePool[0], 0);
-        return g_nodePool[0];
+        return singleLeafTree();
     }
     sumOverAllSpecies(n);
     setupNodes(n);

@@ -22,8 +22,8 @@ std::string readText(const std::string& text, int* status = nullptr);
 
 // One run of the tressil executable in a fresh directory.
 struct RunResult {
-    int status;        // exit status as a shell sees it
-    std::string out;   // standard output
+    int status;              // exit status as a shell sees it
+    std::string out;         // standard output
     std::string file;        // the output file ("<absent>" when not created)
     std::string inputAfter;  // the input file after the run
 };

@@ -87,3 +87,13 @@ bool isBinaryTreeOnAllSpecies(const TreeNode* root, int n) {
     if (!checkNode(root, seen)) return false;
     return std::all_of(seen.begin(), seen.end(), [](int c) { return c == 1; });
 }
+
+bool isLeaf(const TreeNode* node) {
+    return node->left == nullptr && node->right == nullptr;
+}
+
+std::string detailText(const TreeNode* node) {
+    std::string text;
+    if (!isLeaf(node)) text = "(" + detailText(node->left) + "," + detailText(node->right) + ")";
+    return text + std::to_string(node->label) + ":" + std::to_string(node->weight);
+}

@@ -34,6 +34,11 @@ int64_t satisfiedWeight(const TreeNode* root);
 // The tree written in the result format without line breaks, e.g. "((0,1),2)".
 std::string treeText(const TreeNode* root);
 
+bool isLeaf(const TreeNode* node);
+
+// The tree with every node's label and weight, e.g. "(0:0,1:0)3:0".
+std::string detailText(const TreeNode* node);
+
 // Every leaf label 0..n-1 appears exactly once and every inner node has two
 // children.
 bool isBinaryTreeOnAllSpecies(const TreeNode* root, int n);

@@ -20,17 +20,6 @@ class AgglomerateTest : public ::testing::Test {
     }
 };
 
-bool isLeaf(const TreeNode* node) {
-    return node->left == nullptr && node->right == nullptr;
-}
-
-// The tree with every node's label and weight, e.g. "(0:0,1:0)3:0".
-std::string detailText(const TreeNode* node) {
-    std::string text;
-    if (!isLeaf(node)) text = "(" + detailText(node->left) + "," + detailText(node->right) + ")";
-    return text + std::to_string(node->label) + ":" + std::to_string(node->weight);
-}
-
 // Leaves in slots 0..n-1, the inner node of join s in slot n+s-1 with label n+s.
 bool poolLayoutIsKept(int n) {
     for (int x = 0; x < n; ++x)
