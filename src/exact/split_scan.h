@@ -2,9 +2,9 @@
 // subset S, and the scans that pick its best split from them.
 //
 // Each bipartition of S is visited once, as (A, S \ A) with A not holding the
-// highest member of S. The other members, in increasing order, are cut into a
-// low part (member positions 0..lowBits-1) and a high part (the next highBits
-// positions), so A is a low part x together with a high part y, and
+// highest member of S. The other members, listed in a fixed order, are cut
+// into a low part (member positions 0..lowBits-1) and a high part (the next
+// highBits positions), so A is a low part x together with a high part y, and
 //   value(A) = score[A] + score[S \ A] + cut weight of A
 //   cut weight of A = lowCut[x] + highCut[y] - 2 * (sum of link[y][a] over a in x)
 // (solve.cpp derives the cut weight).
