@@ -32,16 +32,36 @@ constexpr uint64_t kParallelSplits = 1u << 16;
 // slowed by other work does not hold the whole layer back.
 constexpr uint32_t kChunksPerThread = 32;
 
+// The subset scores indexed by rotated masks (see split_scan.h), kept beside
+// g_subsetScore.
+static int32_t rotatedScores[kMaxSubsets];
+
 struct SubsetEdges {
-    int16_t member[kMaxExactSpecies];  // species of S in increasing order
+    int16_t member[kMaxExactSpecies];  // species of S by member position
+    uint32_t index[kMaxExactSpecies];  // each member as an index of the scores table read
     uint32_t edge[kMaxExactSpecies][kMaxExactSpecies];
     uint32_t degree[kMaxExactSpecies];
 };
 
-static void listMembers(uint32_t subset, int16_t* member) {
+// Reading the rotated copy pays when it puts more members of S into a group;
+// the highest member, never in a left part, must stay outside the groups.
+static bool readsRotated(uint32_t subset) {
+    const uint32_t rotatedGroup = kGroupMask << kGroupBits;
+    return __builtin_popcount(subset & rotatedGroup) > __builtin_popcount(subset & kGroupMask) &&
+           (subset >> (2 * kGroupBits)) != 0;
+}
+
+// Members in increasing order, except that with the rotated copy its group
+// species come first: the vector scan wants the group members lowest.
+static void listMembers(uint32_t subset, bool rotated, SubsetEdges& e) {
+    const uint32_t first = rotated ? subset & (kGroupMask << kGroupBits) : 0;
     int count = 0;
-    for (uint32_t rest = subset; rest != 0; rest &= rest - 1)
-        member[count++] = static_cast<int16_t>(__builtin_ctz(rest));
+    for (uint32_t part : {first, subset & ~first})
+        for (uint32_t rest = part; rest != 0; rest &= rest - 1) {
+            const uint32_t bit = rest & (0u - rest);
+            e.member[count] = static_cast<int16_t>(__builtin_ctz(bit));
+            e.index[count++] = rotated ? rotateMask(bit) : bit;
+        }
 }
 
 static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
@@ -69,14 +89,15 @@ static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
     }
 }
 
-// Tie key and cut term of every part over the member positions
+// Tie key, cut term and table index of every part over the member positions
 // first..first+bits-1. Adding position p to a part x of the positions below it
 // adds deg(p) and removes twice the edge weight between p and x.
-static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* tie,
-                           uint32_t* cut) {
+static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* tie, uint32_t* cut,
+                           uint32_t* index) {
     uint32_t toPart[kLowParts];  // edge weight between p and each part below it
     tie[0] = 0;
     cut[0] = 0;
+    index[0] = 0;
     for (int p = 0; p < bits; ++p) {
         const int a = first + p;
         fillSubsetSums(&e.edge[a][first], p, toPart);
@@ -89,6 +110,10 @@ static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* 
         uint32_t* cutUpper = cut + half;
         for (uint32_t x = 0; x < half; ++x)
             cutUpper[x] = cut[x] + degree - 2 * toPart[x];
+        const uint32_t indexBit = e.index[a];
+        uint32_t* indexUpper = index + half;
+        for (uint32_t x = 0; x < half; ++x)
+            indexUpper[x] = index[x] | indexBit;
     }
 }
 
@@ -113,14 +138,17 @@ struct SubsetResult {
 // The best split of the k-subset S. Its proper subsets are final.
 static SubsetResult bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
     SubsetEdges e;
-    listMembers(subset, e.member);
+    const bool rotated = readsRotated(subset);
+    listMembers(subset, rotated, e);
     fillEdgeWeights(subset, k, e);
     t.subset = subset;
     t.k = k;
     t.lowBits = std::min({k - 1, kLowBits, (k + 3) / 2});
     t.highBits = k - 1 - t.lowBits;
-    fillPartTables(e, 0, t.lowBits, t.lowTie, t.lowCut);
-    fillPartTables(e, t.lowBits, t.highBits, t.highTie, t.highCut);
+    t.scores = rotated ? rotatedScores : g_subsetScore;
+    t.subsetIndex = rotated ? rotateMask(subset) : subset;
+    fillPartTables(e, 0, t.lowBits, t.lowTie, t.lowCut, t.lowIndex);
+    fillPartTables(e, t.lowBits, t.highBits, t.highTie, t.highCut, t.highIndex);
     fillLinks(e, t);
     const SplitBest best =
         (useVector && t.lowBits >= kVectorRunBits) ? scanSplitsVector(t) : scanSplitsPortable(t);
@@ -145,6 +173,12 @@ static constexpr uint32_t countSubsets(int n, int k) {
 // layer.
 constexpr uint32_t kMaxLayerSubsets = countSubsets(kMaxExactSpecies, kMaxExactSpecies / 2);
 static SubsetResult layerResults[kMaxLayerSubsets];
+
+static void storeResult(uint32_t subset, SubsetResult result) {
+    g_subsetScore[subset] = result.score;
+    rotatedScores[rotateMask(subset)] = result.score;
+    g_subsetSplit[subset] = result.split;
+}
 
 // One layer: all k-subsets of the n species, shared out in chunks of their
 // enumeration order.
@@ -214,18 +248,15 @@ static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
     uint32_t subset = 0;
     for (uint32_t index = 0; index < share.count; ++index) {
         subset = nextSubset(subset, n, k);
-        g_subsetScore[subset] = layerResults[index].score;
-        g_subsetSplit[subset] = layerResults[index].split;
+        storeResult(subset, layerResults[index]);
     }
 }
 
 void solveExact() {
     const int16_t n = static_cast<int16_t>(g_speciesCount);
     if (n > kMaxExactSpecies) return;  // the tables hold no more
-    for (int i = 0; i < n; ++i) {
-        g_subsetScore[1u << i] = 0;
-        g_subsetSplit[1u << i] = 0;
-    }
+    for (int i = 0; i < n; ++i)
+        storeResult(1u << i, {0, 0});
     const int threads = threadBudget();
     const bool useVector = g_exactVectorScan && vectorScanAvailable();
     for (int16_t k = 2; k <= n; ++k)

@@ -76,10 +76,6 @@ constexpr int kLanes = 8;
 // Low part bits walked by the outer loop of a scan: few, so that the inner
 // runs are long, and enough to keep the inner link table small.
 constexpr int kOuterBits = 2;
-// Table entries whose masks differ only in the species below kGroupBits share
-// one aligned group of kLanes entries.
-constexpr int kGroupBits = 3;
-constexpr uint32_t kGroupMask = (1u << kGroupBits) - 1;
 
 #define TRESSIL_TARGET_AVX2 __attribute__((target("avx2")))
 
@@ -92,23 +88,23 @@ TRESSIL_TARGET_AVX2 static __m256i loadLanes(const void* p) {
 }
 
 // Where the scores of the eight left parts of a run, and of their right
-// sides, are found. The members of S among the species below kGroupBits are
-// its lowest ones, member positions 0..inGroup-1, so the left parts of a run
-// fall into kLanes >> inGroup groups: the left parts sharing their other
-// members, which differ only inside one aligned group of table entries. Each
-// group is read with one plain load and its entries are moved into their
-// lanes, which costs far less than gathering lane by lane. With no member
-// below kGroupBits every lane has its own group and a gather is used.
+// sides, are found. The members of S among the group species are its member
+// positions 0..inGroup-1, so the left parts of a run fall into
+// kLanes >> inGroup groups: the left parts sharing their other members, which
+// differ only inside one aligned group of table entries. Each group is read
+// with one plain load and its entries are moved into their lanes, which costs
+// far less than gathering lane by lane. With no member among the group species
+// every lane has its own group and a gather is used.
 struct RunLayout {
     __m256i leftOrder;           // entry of a lane inside its left part's group
     __m256i rightOrder;          // entry of a lane inside its right side's group
     __m256i groupLanes[kLanes];  // lanes taken from group g
-    uint32_t aboveGroup;         // S without its members below kGroupBits
+    uint32_t aboveGroup;         // index of S without its group bits
 };
 
-TRESSIL_TARGET_AVX2 static RunLayout layRuns(uint32_t subset, int inGroup) {
+TRESSIL_TARGET_AVX2 static RunLayout layRuns(uint32_t subsetIndex, int inGroup) {
     RunLayout layout;
-    const uint32_t inside = subset & kGroupMask;
+    const uint32_t inside = subsetIndex & kGroupMask;
     alignas(32) int32_t left[kLanes];
     alignas(32) int32_t right[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
@@ -125,7 +121,7 @@ TRESSIL_TARGET_AVX2 static RunLayout layRuns(uint32_t subset, int inGroup) {
     const __m256i laneGroup = _mm256_srli_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), inGroup);
     for (int g = 0; g < kLanes; ++g)
         layout.groupLanes[g] = _mm256_cmpeq_epi32(laneGroup, broadcast(static_cast<uint32_t>(g)));
-    layout.aboveGroup = subset & ~kGroupMask;
+    layout.aboveGroup = subsetIndex & ~kGroupMask;
     return layout;
 }
 
@@ -134,22 +130,21 @@ struct RunScores {
     __m256i right;
 };
 
-// Scores of the left parts lowTie[0..kLanes-1] + highTie and of their right
-// sides.
+// Scores of the left parts with indexes lowIndex[0..kLanes-1] | highIndex in
+// the scores table, and of their right sides.
 template <int kInGroup>
-TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const uint32_t* lowTie, uint32_t highTie,
-                                                   __m256i tieA, const RunLayout& layout) {
-    const int* scores = g_subsetScore;
+TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const int32_t* scores, const uint32_t* lowIndex,
+                                                   uint32_t highIndex, const RunLayout& layout) {
     RunScores run;
     if constexpr (kInGroup == 0) {
-        const __m256i a = _mm256_and_si256(tieA, broadcast(kTieMaskBits));
+        const __m256i a = _mm256_or_si256(loadLanes(lowIndex), broadcast(highIndex));
         const __m256i b = _mm256_xor_si256(a, broadcast(layout.aboveGroup));
         run.left = _mm256_i32gather_epi32(scores, a, 4);
         run.right = _mm256_i32gather_epi32(scores, b, 4);
     } else {
         constexpr int kGroups = kLanes >> kInGroup;
         for (int g = 0; g < kGroups; ++g) {
-            const uint32_t a = (lowTie[g << kInGroup] + highTie) & kTieMaskBits;
+            const uint32_t a = lowIndex[g << kInGroup] | highIndex;
             __m256i left = loadLanes(scores + a);
             if constexpr (kInGroup < kGroupBits)
                 left = _mm256_permutevar8x32_epi32(left, layout.leftOrder);
@@ -173,7 +168,7 @@ TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const uint32_t* lowTie, uint3
 // low part.
 template <int kInGroup>
 TRESSIL_TARGET_AVX2 static SplitBest scanRuns(const SplitTables& t) {
-    const RunLayout layout = layRuns(t.subset, kInGroup);
+    const RunLayout layout = layRuns(t.subsetIndex, kInGroup);
     const int innerBits = std::max(kVectorRunBits, t.lowBits - kOuterBits);
     const int outerBits = t.lowBits - innerBits;
     const uint32_t innerCount = 1u << innerBits;
@@ -188,16 +183,17 @@ TRESSIL_TARGET_AVX2 static SplitBest scanRuns(const SplitTables& t) {
     for (uint32_t y = 0; y < (1u << t.highBits); ++y) {
         fillSubsetSums(t.link[y], innerBits, innerLink);
         fillSubsetSums(t.link[y] + innerBits, outerBits, outerLink);
-        const uint32_t highTieScalar = t.highTie[y];
-        const __m256i highTie = broadcast(highTieScalar);
+        const __m256i highTie = broadcast(t.highTie[y]);
+        const uint32_t highIndex = t.highIndex[y];
         for (uint32_t outer = 0; outer < (1u << outerBits); ++outer) {
             const __m256i partCut = broadcast(t.highCut[y] - 2 * outerLink[outer]);
             const uint32_t* lowTie = t.lowTie + (outer << innerBits);
             const uint32_t* lowCut = t.lowCut + (outer << innerBits);
+            const uint32_t* lowIndex = t.lowIndex + (outer << innerBits);
             for (uint32_t inner = 0; inner < innerCount; inner += kLanes) {
                 const __m256i tieA = _mm256_add_epi32(loadLanes(lowTie + inner), highTie);
                 const RunScores run =
-                    loadRunScores<kInGroup>(lowTie + inner, highTieScalar, tieA, layout);
+                    loadRunScores<kInGroup>(t.scores, lowIndex + inner, highIndex, layout);
                 const __m256i cut = _mm256_sub_epi32(
                     loadLanes(lowCut + inner), _mm256_slli_epi32(loadLanes(innerLink + inner), 1));
                 __m256i value = _mm256_add_epi32(_mm256_add_epi32(run.left, run.right),
@@ -231,7 +227,7 @@ TRESSIL_TARGET_AVX2 static SplitBest scanRuns(const SplitTables& t) {
 }
 
 SplitBest scanSplitsVector(const SplitTables& t) {
-    switch (__builtin_popcount(t.subset & kGroupMask)) {
+    switch (__builtin_popcount(t.subsetIndex & kGroupMask)) {
         case 0:
             return scanRuns<0>(t);
         case 1:

@@ -2,9 +2,9 @@
 // subset S, and the scans that pick its best split from them.
 //
 // Each bipartition of S is visited once, as (A, S \ A) with A not holding the
-// highest member of S. The other members, in increasing order, are cut into a
-// low part (member positions 0..lowBits-1) and a high part (the next highBits
-// positions), so A is a low part x together with a high part y, and
+// highest member of S. The other members, listed in a fixed order, are cut
+// into a low part (member positions 0..lowBits-1) and a high part (the next
+// highBits positions), so A is a low part x together with a high part y, and
 //   value(A) = score[A] + score[S \ A] + cut weight of A
 //   cut weight of A = lowCut[x] + highCut[y] - 2 * (sum of link[y][a] over a in x)
 // (solve.cpp derives the cut weight).
@@ -37,6 +37,19 @@ constexpr uint32_t kTieMaskBits = (1u << kTieSizeShift) - 1u;
 // The vector scan needs low parts of at least one full run of 8 lanes.
 constexpr int kVectorRunBits = 3;
 
+// The vector scan reads scores in aligned groups of eight table entries, whose
+// masks differ only in the species 0-2, the group species. A subset with few
+// members among those reads a copy of the table indexed by rotated masks, in
+// which the species 3-5 form the groups.
+constexpr int kGroupBits = 3;
+constexpr uint32_t kGroupMask = (1u << kGroupBits) - 1;
+
+// Index of a mask in the rotated copy: species kGroupBits and up move down to
+// bit 0, the species below them to the top bits of the index.
+inline uint32_t rotateMask(uint32_t mask) {
+    return (mask >> kGroupBits) | ((mask & kGroupMask) << (kMaxExactSpecies - kGroupBits));
+}
+
 // Weight sums here are 32-bit unsigned on purpose: a partial sum such as a
 // degree total may pass INT32_MAX, but every split value is at most the table
 // total, so the wrap cancels and the value is exact.
@@ -50,6 +63,13 @@ struct SplitTables {
     uint32_t highTie[kHighParts];
     uint32_t highCut[kHighParts];
     uint32_t link[kHighParts][kLowBits];  // edge weight from low position a to high part y
+    // Where the vector scan reads scores: the subset table or its rotated copy,
+    // and S and every part as indexes of it. The members of S among that
+    // table's group species are its lowest member positions.
+    const int32_t* scores;
+    uint32_t subsetIndex;
+    uint32_t lowIndex[kLowParts];
+    uint32_t highIndex[kHighParts];
 };
 
 struct SplitBest {
@@ -65,6 +85,6 @@ SplitBest scanSplitsPortable(const SplitTables& t);
 // True when this processor can run scanSplitsVector.
 bool vectorScanAvailable();
 
-// Same result as scanSplitsPortable; needs lowBits >= kVectorRunBits (so the
-// highest member is not among species 0-2) and vectorScanAvailable().
+// Same result as scanSplitsPortable; needs lowBits >= kVectorRunBits, the
+// highest member outside the group species, and vectorScanAvailable().
 SplitBest scanSplitsVector(const SplitTables& t);
