@@ -39,9 +39,13 @@ TreeNode* allocateNode() {
     return node;
 }
 
+void allocatePoolRecords(TreeNode** pool) {
+    for (int i = 0; i < kPoolSize; ++i)
+        pool[i] = allocateNode();
+}
+
 void allocateNodePool() {
-    for (TreeNode*& record : g_nodePool)
-        record = allocateNode();
+    allocatePoolRecords(g_nodePool);
 }
 
 int16_t takeNextLabel() {

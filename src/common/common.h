@@ -82,6 +82,7 @@ TreeNode* allocateNode();
 // Hands out the current g_nextLabel, cut to 16 bits, and advances the counter.
 int16_t takeNextLabel();
 
-// Allocates each of the kPoolSize records of g_nodePool separately, so that
-// freeTree can release any tree built in the pool node by node.
-void allocateNodePool();
+// Allocates each of the kPoolSize records of a pool separately, so that
+// freeTree can release any tree built in it node by node.
+void allocatePoolRecords(TreeNode** pool);
+void allocateNodePool();  // g_nodePool

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "common/common.h"
 #include "exact/exact.h"
@@ -11,8 +13,8 @@
 
 namespace {
 
-constexpr int kCandidateCount = 8;
-constexpr int kDumpSpecies = 6;  // the dump shows the pairs among species 0..5
+constexpr int kMinCutCandidate = 7;  // the last of the eight candidates
+constexpr int kDumpSpecies = 6;      // the dump shows the pairs among species 0..5
 
 [[noreturn]] void failUsage(const std::string& message) {
     fatalExit(kExitUsage, message.c_str());
@@ -43,25 +45,46 @@ void printDump() {
         }
 }
 
+// Candidates 0 to 6, built in g_nodePool.
 TreeNode* buildCandidate(int index) {
     if (index < 6)
         return agglomerate(static_cast<int16_t>(index / 3), static_cast<int16_t>(index % 3));
-    if (index == 6) return sequentialTree();
-    return minCutTree();
+    return sequentialTree();
 }
 
-// Builds all candidates and rebuilds the best; ties keep the earlier one.
+// The min-cut candidate takes longest and touches nothing shared but its
+// pool records, so it is built in a pool of its own, on a thread of its own
+// when there are cores to spare, while the others take turns in g_nodePool.
+TreeNode* s_minCutPool[kPoolSize];
+
+// Builds every candidate and returns the first with the highest weight. Each
+// construction in g_nodePool overwrites the records of the one before, so a
+// winner other than the last one built there is built again, which gives the
+// same tree since a construction depends on the table alone.
 TreeNode* buildBestCandidate() {
-    g_resultTree = buildCandidate(0);
-    int32_t bestWeight = g_resultTree->weight;
+    TreeNode* minCutRoot = nullptr;
+    std::thread minCut;
+    if (threadCountToUse() > 1) {
+        try {
+            minCut = std::thread([&minCutRoot] { minCutRoot = minCutTreeInPool(s_minCutPool); });
+        } catch (const std::system_error&) {
+        }
+    }
+    int32_t bestWeight = 0;
     int bestIndex = 0;
-    for (int index = 1; index < kCandidateCount; ++index) {
+    for (int index = 0; index < kMinCutCandidate; ++index) {
         g_resultTree = buildCandidate(index);
-        if (g_resultTree->weight > bestWeight) {
+        if (index == 0 || g_resultTree->weight > bestWeight) {
             bestWeight = g_resultTree->weight;
             bestIndex = index;
         }
     }
+    if (minCut.joinable())
+        minCut.join();
+    else
+        minCutRoot = minCutTreeInPool(s_minCutPool);
+    if (minCutRoot->weight > bestWeight) return minCutRoot;
+    if (bestIndex == kMinCutCandidate - 1) return g_resultTree;
     return buildCandidate(bestIndex);
 }
 
@@ -88,6 +111,7 @@ void closeOutput(const char* outputPath) {
 
 int runTressil(int argc, char** argv) {
     allocateNodePool();
+    allocatePoolRecords(s_minCutPool);
     if (argc < 3) failUsage("use tressil inputfile outputfile [E/H]\n");
     openFiles(argv[1], argv[2]);
     bool exact = argc > 3 && argv[3][0] == '1';

@@ -135,7 +135,7 @@ static void scoreSingleSpecies(int32_t n, int16_t variant, int16_t scoring) {
 
 static void setupLeaves(int32_t n) {
     for (int32_t x = 0; x < n; ++x)
-        s_clusterNode[x] = resetPoolNode(x, x);
+        s_clusterNode[x] = resetPoolNode(g_nodePool, x, x);
 }
 
 // The first active pair (lowest q, then lowest r) with the highest score.
@@ -212,7 +212,7 @@ static void rescore(int32_t q, int16_t variant, int16_t scoring) {
 
 TreeNode* agglomerate(int16_t variant, int16_t scoring) {
     const int32_t n = g_speciesCount;
-    if (n < 2) return singleLeafTree();
+    if (n < 2) return singleLeafTree(g_nodePool);
     loadSingleSpeciesSums(n);
     scoreSingleSpecies(n, variant, scoring);
     setupLeaves(n);

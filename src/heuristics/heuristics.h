@@ -19,10 +19,10 @@ int32_t pairTotal(const int32_t* a, const int32_t* b);
 
 // Sets pool record index to a node with this label, no children and weight 0,
 // and returns it. Every construction sets up the records it uses afresh.
-TreeNode* resetPoolNode(int32_t index, int32_t label);
+TreeNode* resetPoolNode(TreeNode** pool, int32_t index, int32_t label);
 
 // The candidate for fewer than two species: the single leaf 0, weight 0.
-TreeNode* singleLeafTree();
+TreeNode* singleLeafTree(TreeNode** pool);
 
 // Bottom-up clustering; variant 0 or 1, scoring 0, 1 or 2 (candidates 0..5).
 TreeNode* agglomerate(int16_t variant, int16_t scoring);
@@ -40,6 +40,9 @@ TreeNode* sequentialTree();
 
 // Top-down division by minimum cuts (candidate 7).
 TreeNode* minCutTree();
+// The same in any pool of kPoolSize records; it touches nothing shared but
+// the records, so it may run beside the other constructions.
+TreeNode* minCutTreeInPool(TreeNode** pool);
 
 // Divides vertices 0..m-1 by the forward-only flow from source 0 to every sink.
 // Returns the smallest sink flow (capped at kMinCutNoValue) and labels every

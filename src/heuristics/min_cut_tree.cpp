@@ -16,6 +16,7 @@ static_assert(kMaxSpecies % kWordBits == 0, "member rows are whole words");
 // Working storage of one call.
 struct CutTreeWork {
     uint64_t members[kPoolSize][kRowWords];  // species of each inner cluster id
+    TreeNode** pool;                         // the records the tree is built in
     TreeNode* nodes[kPoolSize];              // node of each cluster id
     int16_t lastId;                          // id handed out last; ids stay below kPoolSize
     int32_t stack[kMaxSpecies / 2];          // disjoint clusters of two or more species
@@ -35,7 +36,7 @@ struct CutTreeWork {
 };
 
 static int32_t createInner(CutTreeWork& work) {
-    TreeNode* node = resetPoolNode(work.lastId, work.lastId + 1);
+    TreeNode* node = resetPoolNode(work.pool, work.lastId, work.lastId + 1);
     ++work.lastId;
     work.nodes[work.lastId] = node;
     return work.lastId;
@@ -149,19 +150,24 @@ static int64_t tableTotal(int32_t n) {
 }
 
 TreeNode* minCutTree() {
+    return minCutTreeInPool(g_nodePool);
+}
+
+TreeNode* minCutTreeInPool(TreeNode** pool) {
     const int32_t n = g_speciesCount;
     if (n <= 1) {
         // Nothing to divide: the single species alone (also stands in for an
         // empty species set, so the caller always gets a root to score).
-        return singleLeafTree();
+        return singleLeafTree(pool);
     }
     CutTreeWork work;  // every field read below is set first
+    work.pool = pool;
     work.lastId = static_cast<int16_t>(n);
     work.stackSize = 0;
     work.cutTotal = 0;
     std::memset(work.lastCluster, 0, sizeof work.lastCluster);
     for (int i = 0; i < n; ++i) {
-        work.nodes[i] = resetPoolNode(i, i);
+        work.nodes[i] = resetPoolNode(pool, i, i);
     }
     const int32_t rootId = createInner(work);
     std::memset(work.members[rootId], 0, sizeof work.members[rootId]);

@@ -1,7 +1,7 @@
 #include "heuristics/heuristics.h"
 
-TreeNode* resetPoolNode(int32_t index, int32_t label) {
-    TreeNode* node = g_nodePool[index];
+TreeNode* resetPoolNode(TreeNode** pool, int32_t index, int32_t label) {
+    TreeNode* node = pool[index];
     node->label = static_cast<int16_t>(label);
     node->left = nullptr;
     node->right = nullptr;
@@ -9,6 +9,6 @@ TreeNode* resetPoolNode(int32_t index, int32_t label) {
     return node;
 }
 
-TreeNode* singleLeafTree() {
-    return resetPoolNode(0, 0);
+TreeNode* singleLeafTree(TreeNode** pool) {
+    return resetPoolNode(pool, 0, 0);
 }

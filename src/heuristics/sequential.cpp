@@ -91,9 +91,9 @@ static int32_t chooseOutgroup() {
 // stays untouched.
 static void setupNodes(int32_t n) {
     for (int32_t i = 0; i < n; ++i)
-        resetPoolNode(i, i);
+        resetPoolNode(g_nodePool, i, i);
     for (int32_t i = n - 1; i >= 1; --i)
-        resetPoolNode(n + i, n + i);
+        resetPoolNode(g_nodePool, n + i, n + i);
     for (int32_t i = n - 2; i >= 1; --i)
         g_nodePool[n + i]->right = g_nodePool[n + i + 1];
 }
@@ -101,7 +101,7 @@ static void setupNodes(int32_t n) {
 TreeNode* sequentialTree() {
     const int32_t n = g_speciesCount;
     if (n < 2) {
-        return singleLeafTree();
+        return singleLeafTree(g_nodePool);
     }
     sumOverAllSpecies(n);
     setupNodes(n);
