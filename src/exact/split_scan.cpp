@@ -131,10 +131,14 @@ struct RunScores {
 };
 
 // Scores of the left parts with indexes lowIndex[0..kLanes-1] | highIndex in
-// the scores table, and of their right sides.
+// the scores table, and of their right sides. The groups that the same run
+// will read for the next high part are fetched into the cache meanwhile: the
+// reads of one subset spread over the whole table, which the cache cannot
+// hold, and the next high part is far enough ahead to hide the wait.
 template <int kInGroup>
 TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const int32_t* scores, const uint32_t* lowIndex,
-                                                   uint32_t highIndex, const RunLayout& layout) {
+                                                   uint32_t highIndex, uint32_t nextHighIndex,
+                                                   const RunLayout& layout) {
     RunScores run;
     if constexpr (kInGroup == 0) {
         const __m256i a = _mm256_or_si256(loadLanes(lowIndex), broadcast(highIndex));
@@ -144,7 +148,12 @@ TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const int32_t* scores, const 
     } else {
         constexpr int kGroups = kLanes >> kInGroup;
         for (int g = 0; g < kGroups; ++g) {
-            const uint32_t a = lowIndex[g << kInGroup] | highIndex;
+            const uint32_t low = lowIndex[g << kInGroup];
+            const uint32_t a = low | highIndex;
+            const uint32_t next = low | nextHighIndex;
+            _mm_prefetch(reinterpret_cast<const char*>(scores + next), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(scores + (next ^ layout.aboveGroup)),
+                         _MM_HINT_T0);
             __m256i left = loadLanes(scores + a);
             if constexpr (kInGroup < kGroupBits)
                 left = _mm256_permutevar8x32_epi32(left, layout.leftOrder);
@@ -185,6 +194,7 @@ TRESSIL_TARGET_AVX2 static SplitBest scanRuns(const SplitTables& t) {
         fillSubsetSums(t.link[y] + innerBits, outerBits, outerLink);
         const __m256i highTie = broadcast(t.highTie[y]);
         const uint32_t highIndex = t.highIndex[y];
+        const uint32_t nextHighIndex = t.highIndex[std::min(y + 1, (1u << t.highBits) - 1)];
         for (uint32_t outer = 0; outer < (1u << outerBits); ++outer) {
             const __m256i partCut = broadcast(t.highCut[y] - 2 * outerLink[outer]);
             const uint32_t* lowTie = t.lowTie + (outer << innerBits);
@@ -192,8 +202,8 @@ TRESSIL_TARGET_AVX2 static SplitBest scanRuns(const SplitTables& t) {
             const uint32_t* lowIndex = t.lowIndex + (outer << innerBits);
             for (uint32_t inner = 0; inner < innerCount; inner += kLanes) {
                 const __m256i tieA = _mm256_add_epi32(loadLanes(lowTie + inner), highTie);
-                const RunScores run =
-                    loadRunScores<kInGroup>(t.scores, lowIndex + inner, highIndex, layout);
+                const RunScores run = loadRunScores<kInGroup>(t.scores, lowIndex + inner, highIndex,
+                                                              nextHighIndex, layout);
                 const __m256i cut = _mm256_sub_epi32(
                     loadLanes(lowCut + inner), _mm256_slli_epi32(loadLanes(innerLink + inner), 1));
                 __m256i value = _mm256_add_epi32(_mm256_add_epi32(run.left, run.right),
