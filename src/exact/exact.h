@@ -20,11 +20,6 @@ int16_t countCommon(uint32_t a, uint32_t b);
 // Among equally good splits the last one tried is kept.
 void solveExact();
 
-// Lets solveExact use its vector split scan where the processor has one (the
-// default). Both scans give the same tables; tests clear this to exercise the
-// portable scan.
-extern bool g_exactVectorScan;
-
 // Builds a heap tree from the recorded splits; the recorded left part becomes
 // the left child. Inner nodes take labels from g_nextLabel in preorder.
 TreeNode* buildExactTree(uint32_t mask);

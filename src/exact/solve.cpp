@@ -16,14 +16,10 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "exact/exact.h"
 #include "exact/split_scan.h"
-
-bool g_exactVectorScan = true;
 
 // Layers with fewer candidate splits than this run on the calling thread
 // alone: starting threads would cost more than they save.
@@ -212,11 +208,6 @@ static void solveLayerShare(LayerShare& share) {
     }
 }
 
-static int threadBudget() {
-    if (g_threadCount > 0) return g_threadCount;
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 // Subsets of one size read only smaller ones, so they can be solved in any
 // order and on any thread; the results never depend on the sharing.
 static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
@@ -233,18 +224,7 @@ static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
     share.chunk = std::max(1u, share.count / (workers * kChunksPerThread));
     share.chunkCount = (share.count + share.chunk - 1) / share.chunk;
     share.nextChunk = 0;
-    std::vector<std::thread> started;
-    started.reserve(static_cast<size_t>(helpers));
-    for (int i = 0; i < helpers; ++i) {
-        try {
-            started.emplace_back(solveLayerShare, std::ref(share));
-        } catch (const std::system_error&) {
-            break;  // the threads already running and this one do the rest
-        }
-    }
-    solveLayerShare(share);
-    for (std::thread& thread : started)
-        thread.join();
+    runOnThreads(helpers + 1, [&share] { solveLayerShare(share); });
     uint32_t subset = 0;
     for (uint32_t index = 0; index < share.count; ++index) {
         subset = nextSubset(subset, n, k);
@@ -257,8 +237,8 @@ void solveExact() {
     if (n > kMaxExactSpecies) return;  // the tables hold no more
     for (int i = 0; i < n; ++i)
         storeResult(1u << i, {0, 0});
-    const int threads = threadBudget();
-    const bool useVector = g_exactVectorScan && vectorScanAvailable();
+    const int threads = threadCountToUse();
+    const bool useVector = !g_portableKernelsOnly && vectorScanAvailable();
     for (int16_t k = 2; k <= n; ++k)
         solveLayer(n, k, threads, useVector);
 }

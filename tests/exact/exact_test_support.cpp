@@ -80,11 +80,11 @@ void poisonSubsetTables(int n) {
 }
 
 SubsetTables fastSolve(int n, bool vectorScan, int threads) {
-    g_exactVectorScan = vectorScan;
+    g_portableKernelsOnly = !vectorScan;
     g_threadCount = threads;
     poisonSubsetTables(n);
     solveExact();
-    g_exactVectorScan = true;  // the defaults
+    g_portableKernelsOnly = false;  // the defaults
     g_threadCount = 0;
     SubsetTables t{std::vector<int32_t>(g_subsetScore, g_subsetScore + (1u << n)),
                    std::vector<uint32_t>(g_subsetSplit, g_subsetSplit + (1u << n))};

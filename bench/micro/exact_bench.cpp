@@ -26,7 +26,7 @@ static void fillRandomTriples(int n) {
 // Arguments: species count, vector scan allowed (0/1), threads (0 = one per core).
 static void BM_SolveExact(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
-    g_exactVectorScan = state.range(1) != 0;
+    g_portableKernelsOnly = state.range(1) == 0;
     g_threadCount = static_cast<int>(state.range(2));
     fillRandomTriples(n);
     g_fullMask = nextSubset(0, static_cast<int16_t>(n), static_cast<int16_t>(n));
@@ -39,7 +39,7 @@ static void BM_SolveExact(benchmark::State& state) {
     state.counters["splits"] = splits;
     state.counters["splits/s"] =
         benchmark::Counter(splits, benchmark::Counter::kIsIterationInvariantRate);
-    g_exactVectorScan = true;
+    g_portableKernelsOnly = false;
     g_threadCount = 0;
 }
 BENCHMARK(BM_SolveExact)
