@@ -60,19 +60,38 @@ static void listMembers(uint32_t subset, bool rotated, SubsetEdges& e) {
         }
 }
 
+// e(a, b) for a set of outside species, summed over the low and the high
+// half of the species numbers separately: s_outsideSum[h][mask][a][b] is the
+// sum of w[a][b][c] over the species c = h * kHalfSpecies + i for every bit i
+// of mask. Laid out mask first, so one subset reads one block.
+constexpr int kHalfSpecies = kMaxExactSpecies / 2;
+static uint32_t s_outsideSum[2][1 << kHalfSpecies][kMaxExactSpecies][kMaxExactSpecies];
+
+static void fillOutsideSums(int n) {
+    for (int h = 0; h < 2; ++h) {
+        std::fill(&s_outsideSum[h][0][0][0], &s_outsideSum[h][1][0][0], 0u);
+        for (uint32_t mask = 1; mask < (1u << kHalfSpecies); ++mask) {
+            const int c = h * kHalfSpecies + __builtin_ctz(mask);
+            const uint32_t rest = mask & (mask - 1);
+            for (int a = 0; a < n; ++a)
+                for (int b = 0; b < n; ++b)
+                    s_outsideSum[h][mask][a][b] =
+                        s_outsideSum[h][rest][a][b] +
+                        (c < n ? static_cast<uint32_t>(g_tripleWeight[a][b][c]) : 0u);
+        }
+    }
+}
+
 static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
-    // All ones for the species outside S: one masked sum over a fixed row
-    // length gives e(a, b), and the compiler vectorises it.
-    uint32_t outside[kMaxExactSpecies];
-    for (int c = 0; c < kMaxExactSpecies; ++c)
-        outside[c] = (c < g_speciesCount && ((subset >> c) & 1u) == 0) ? ~0u : 0u;
+    const uint32_t outside = ~subset & ((1u << g_speciesCount) - 1);
+    const uint32_t(*low)[kMaxExactSpecies] = s_outsideSum[0][outside & ((1u << kHalfSpecies) - 1)];
+    const uint32_t(*high)[kMaxExactSpecies] = s_outsideSum[1][outside >> kHalfSpecies];
     for (int i = 0; i < k; ++i) {
         e.edge[i][i] = 0;
+        const int a = e.member[i];
         for (int j = i + 1; j < k; ++j) {
-            const int32_t* row = g_tripleWeight[e.member[i]][e.member[j]];
-            uint32_t sum = 0;
-            for (int c = 0; c < kMaxExactSpecies; ++c)
-                sum += static_cast<uint32_t>(row[c]) & outside[c];
+            const int b = e.member[j];
+            const uint32_t sum = low[a][b] + high[a][b];
             e.edge[i][j] = sum;
             e.edge[j][i] = sum;
         }
@@ -237,6 +256,7 @@ void solveExact() {
     if (n > kMaxExactSpecies) return;  // the tables hold no more
     for (int i = 0; i < n; ++i)
         storeResult(1u << i, {0, 0});
+    fillOutsideSums(n);
     const int threads = threadCountToUse();
     const bool useVector = !g_portableKernelsOnly && vectorScanAvailable();
     for (int16_t k = 2; k <= n; ++k)
