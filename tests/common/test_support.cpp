@@ -27,6 +27,15 @@ void fillRandomTable(int n, std::mt19937& rng, int32_t maxWeight, double zeroSha
             }
 }
 
+void fillTableInRange(int n, std::mt19937& rng, int32_t lo, int32_t hi) {
+    resetTable(n);
+    std::uniform_int_distribution<int32_t> weight(lo, hi);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j)
+            for (int k = 0; k < n; ++k)
+                setTriple(i, j, k, weight(rng));
+}
+
 SpeciesSet leafSet(const TreeNode* node) {
     SpeciesSet set;
     if (node == nullptr) return set;

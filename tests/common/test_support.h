@@ -24,6 +24,10 @@ void setTriple(int i, int j, int k, int32_t weight);
 void fillRandomTable(int n, std::mt19937& rng, int32_t maxWeight, double zeroShare,
                      bool allowRepeats = false);
 
+// Sets n and fills every entry with i < j (mirrored), k included when it
+// equals i or j, with weights drawn uniformly from [lo, hi].
+void fillTableInRange(int n, std::mt19937& rng, int32_t lo, int32_t hi);
+
 // Leaf species below a node (a set, repeated labels count once).
 SpeciesSet leafSet(const TreeNode* node);
 

@@ -247,14 +247,9 @@ TEST_F(AgglomerateTest, MatchesPlainConstructionOnRandomTables) {
 // selection threshold, so that nearly every join is a last resort.
 TEST_F(AgglomerateTest, MatchesPlainConstructionOnNegativeTables) {
     std::mt19937 rng(77);
-    std::uniform_int_distribution<int32_t> weight(-20000, 10);
     int lastResorts = 0;
     for (int n = 2; n <= 12; ++n) {
-        resetTable(n);
-        for (int i = 0; i < n; ++i)
-            for (int j = i + 1; j < n; ++j)
-                for (int k = 0; k < n; ++k)
-                    setTriple(i, j, k, weight(rng));
+        fillTableInRange(n, rng, -20000, 10);
         expectSameAsReference(&lastResorts, false);
         if (HasFatalFailure()) return;
     }

@@ -172,15 +172,10 @@ TEST_F(SequentialTest, MatchesPlainConstructionOnRandomTables) {
 // Negative entries (not produced by the reader) can push every ratio below -10.
 TEST_F(SequentialTest, MatchesPlainConstructionOnNegativeTables) {
     std::mt19937 rng(3);
-    std::uniform_int_distribution<int32_t> weight(-300000, 1000);
     int lastResorts = 0;
     for (int round = 0; round < 60; ++round) {
         const int n = 2 + round % 9;
-        resetTable(n);
-        for (int i = 0; i < n; ++i)
-            for (int j = i + 1; j < n; ++j)
-                for (int k = 0; k < n; ++k)
-                    setTriple(i, j, k, weight(rng));
+        fillTableInRange(n, rng, -300000, 1000);
         expectSameAsReference(&lastResorts, false);
         if (HasFatalFailure()) return;
     }
