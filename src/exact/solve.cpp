@@ -28,9 +28,13 @@ constexpr uint64_t kParallelSplits = 1u << 16;
 // slowed by other work does not hold the whole layer back.
 constexpr uint32_t kChunksPerThread = 32;
 
-// The subset scores indexed by rotated masks (see split_scan.h), kept beside
-// g_subsetScore.
-static int32_t rotatedScores[kMaxSubsets];
+// Copies 1.. of the subset scores, indexed by rotated masks (see
+// split_scan.h); copy 0 is g_subsetScore itself.
+static int32_t s_scoreCopies[kScoreCopies - 1][kMaxSubsets];
+
+static const int32_t* scoreCopy(int copy) {
+    return copy == 0 ? g_subsetScore : s_scoreCopies[copy - 1];
+}
 
 struct SubsetEdges {
     int16_t member[kMaxExactSpecies];  // species of S by member position
@@ -39,24 +43,39 @@ struct SubsetEdges {
     uint32_t degree[kMaxExactSpecies];
 };
 
-// Reading the rotated copy pays when it puts more members of S into a group;
-// the highest member, never in a left part, must stay outside the groups.
-static bool readsRotated(uint32_t subset) {
-    const uint32_t rotatedGroup = kGroupMask << kGroupBits;
-    return __builtin_popcount(subset & rotatedGroup) > __builtin_popcount(subset & kGroupMask) &&
-           (subset >> (2 * kGroupBits)) != 0;
+static int countMembers(uint32_t mask) {
+    int count = 0;
+    for (; mask != 0; mask &= mask - 1)
+        ++count;
+    return count;
 }
 
-// Members in increasing order, except that with the rotated copy its group
-// species come first: the vector scan wants the group members lowest.
-static void listMembers(uint32_t subset, bool rotated, SubsetEdges& e) {
-    const uint32_t first = rotated ? subset & (kGroupMask << kGroupBits) : 0;
+// The copy that holds the most members of S in its group, the first of equals;
+// the highest member, never in a left part, must stay above the group.
+static int chooseScoreCopy(uint32_t subset) {
+    int best = 0;
+    int bestInGroup = countMembers(subset & kGroupMask);
+    for (int copy = 1; copy < kScoreCopies; ++copy) {
+        const int shift = copy * kGroupBits;
+        const int inGroup = countMembers((subset >> shift) & kGroupMask);
+        if (inGroup > bestInGroup && (subset >> (shift + kGroupBits)) != 0) {
+            best = copy;
+            bestInGroup = inGroup;
+        }
+    }
+    return best;
+}
+
+// Members in increasing order, except that the group species of the copy
+// read come first: the vector scan wants the group members lowest.
+static void listMembers(uint32_t subset, int copy, SubsetEdges& e) {
+    const uint32_t first = subset & (kGroupMask << (copy * kGroupBits));
     int count = 0;
     for (uint32_t part : {first, subset & ~first})
         for (uint32_t rest = part; rest != 0; rest &= rest - 1) {
             const uint32_t bit = rest & (0u - rest);
             e.member[count] = static_cast<int16_t>(__builtin_ctz(bit));
-            e.index[count++] = rotated ? rotateMask(bit) : bit;
+            e.index[count++] = rotateMask(bit, copy);
         }
 }
 
@@ -104,44 +123,29 @@ static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
     }
 }
 
-// Tie key, cut term and table index of every part over the member positions
+// Cut term and table index of every part over the member positions
 // first..first+bits-1. Adding position p to a part x of the positions below it
 // adds deg(p) and removes twice the edge weight between p and x.
-static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* tie, uint32_t* cut,
+static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* cut,
                            uint32_t* index) {
     uint32_t toPart[kLowParts];  // edge weight between p and each part below it
-    tie[0] = 0;
     cut[0] = 0;
     index[0] = 0;
     for (int p = 0; p < bits; ++p) {
         const int a = first + p;
         fillSubsetSums(&e.edge[a][first], p, toPart);
         const uint32_t half = 1u << p;
-        const uint32_t tieStep = (1u << kTieSizeShift) + (1u << e.member[a]);
-        const uint32_t degree = e.degree[a];
-        uint32_t* tieUpper = tie + half;
-        for (uint32_t x = 0; x < half; ++x)
-            tieUpper[x] = tie[x] + tieStep;
-        uint32_t* cutUpper = cut + half;
-        for (uint32_t x = 0; x < half; ++x)
-            cutUpper[x] = cut[x] + degree - 2 * toPart[x];
-        const uint32_t indexBit = e.index[a];
-        uint32_t* indexUpper = index + half;
-        for (uint32_t x = 0; x < half; ++x)
-            indexUpper[x] = index[x] | indexBit;
+        extendCut(cut, toPart, half, e.degree[a]);
+        extendAdding(index, half, e.index[a]);  // the bit is new to every part below
     }
 }
 
-static void fillLinks(const SubsetEdges& e, SplitTables& t) {
-    std::fill(t.link[0], t.link[0] + t.lowBits, 0u);
+static void fillHighToLow(const SubsetEdges& e, SplitTables& t) {
     for (int q = 0; q < t.highBits; ++q) {
-        uint32_t toHigh[kLowBits];  // edge weight from each low position to high position q
+        uint32_t twice[kLowBits];  // twice the edge weight from each low position to q
         for (int a = 0; a < t.lowBits; ++a)
-            toHigh[a] = e.edge[a][t.lowBits + q];
-        const uint32_t half = 1u << q;
-        for (uint32_t y = 0; y < half; ++y)
-            for (int a = 0; a < t.lowBits; ++a)
-                t.link[half + y][a] = t.link[y][a] + toHigh[a];
+            twice[a] = 2 * e.edge[a][t.lowBits + q];
+        fillSubsetSums(twice, t.lowBits, t.highToLow[q]);
     }
 }
 
@@ -153,18 +157,19 @@ struct SubsetResult {
 // The best split of the k-subset S. Its proper subsets are final.
 static SubsetResult bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
     SubsetEdges e;
-    const bool rotated = readsRotated(subset);
-    listMembers(subset, rotated, e);
+    const int copy = chooseScoreCopy(subset);
+    listMembers(subset, copy, e);
     fillEdgeWeights(subset, k, e);
     t.subset = subset;
     t.k = k;
-    t.lowBits = std::min({k - 1, kLowBits, (k + 3) / 2});
+    t.lowBits = std::clamp(k - 1 - kRowBits, std::min(k - 1, kVectorRunBits), kLowBits);
     t.highBits = k - 1 - t.lowBits;
-    t.scores = rotated ? rotatedScores : g_subsetScore;
-    t.subsetIndex = rotated ? rotateMask(subset) : subset;
-    fillPartTables(e, 0, t.lowBits, t.lowTie, t.lowCut, t.lowIndex);
-    fillPartTables(e, t.lowBits, t.highBits, t.highTie, t.highCut, t.highIndex);
-    fillLinks(e, t);
+    t.copy = copy;
+    t.scores = scoreCopy(copy);
+    t.subsetIndex = rotateMask(subset, copy);
+    fillPartTables(e, 0, t.lowBits, t.lowCut, t.lowIndex);
+    fillPartTables(e, t.lowBits, t.highBits, t.highCut, t.highIndex);
+    fillHighToLow(e, t);
     const SplitBest best =
         (useVector && t.lowBits >= kVectorRunBits) ? scanSplitsVector(t) : scanSplitsPortable(t);
     if (best.value >= 0) return {best.value, best.tie & kTieMaskBits};
@@ -191,7 +196,8 @@ static SubsetResult layerResults[kMaxLayerSubsets];
 
 static void storeResult(uint32_t subset, SubsetResult result) {
     g_subsetScore[subset] = result.score;
-    rotatedScores[rotateMask(subset)] = result.score;
+    for (int copy = 1; copy < kScoreCopies; ++copy)
+        s_scoreCopies[copy - 1][rotateMask(subset, copy)] = result.score;
     g_subsetSplit[subset] = result.split;
 }
 

@@ -5,21 +5,55 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define TRESSIL_X86_VECTOR 1
 #endif
 
+// Four table entries handled as one value; the compiler turns the
+// arithmetic into whatever vector instructions the target has.
+typedef uint32_t TableLanes __attribute__((vector_size(16)));
+constexpr uint32_t kTableLanes = 4;
+
+static TableLanes loadTableLanes(const uint32_t* p) {
+    TableLanes lanes;
+    std::memcpy(&lanes, p, sizeof lanes);
+    return lanes;
+}
+
+static void storeTableLanes(uint32_t* p, TableLanes lanes) {
+    std::memcpy(p, &lanes, sizeof lanes);
+}
+
+void extendAdding(uint32_t* table, uint32_t half, uint32_t step) {
+    uint32_t* upper = table + half;
+    if (half < kTableLanes) {
+        for (uint32_t x = 0; x < half; ++x)
+            upper[x] = table[x] + step;
+        return;
+    }
+    for (uint32_t x = 0; x < half; x += kTableLanes)
+        storeTableLanes(upper + x, loadTableLanes(table + x) + step);
+}
+
+void extendCut(uint32_t* cut, const uint32_t* toPart, uint32_t half, uint32_t degree) {
+    uint32_t* upper = cut + half;
+    if (half < kTableLanes) {
+        for (uint32_t x = 0; x < half; ++x)
+            upper[x] = cut[x] + degree - 2 * toPart[x];
+        return;
+    }
+    for (uint32_t x = 0; x < half; x += kTableLanes)
+        storeTableLanes(upper + x,
+                        loadTableLanes(cut + x) + degree - 2 * loadTableLanes(toPart + x));
+}
+
 void fillSubsetSums(const uint32_t* weights, int bits, uint32_t* sums) {
     sums[0] = 0;
-    for (int a = 0; a < bits; ++a) {
-        const uint32_t half = 1u << a;
-        const uint32_t weight = weights[a];
-        uint32_t* upper = sums + half;
-        for (uint32_t x = 0; x < half; ++x)
-            upper[x] = sums[x] + weight;
-    }
+    for (int a = 0; a < bits; ++a)
+        extendAdding(sums, 1u << a, weights[a]);
 }
 
 // Tie key of the side tried last of the split with left part A (tie key
@@ -31,15 +65,26 @@ static uint32_t lastTriedTie(uint32_t tieA, uint32_t leftLimit, uint32_t fullTie
 
 // Left parts with a tie key below this are the smaller side: size < k / 2.
 static uint32_t leftTieLimit(int k) {
-    return static_cast<uint32_t>((k + 1) / 2) << kTieSizeShift;
+    return tieKey((k + 1) / 2, 0);
 }
 
 static uint32_t fullTieKey(const SplitTables& t) {
-    return (static_cast<uint32_t>(t.k) << kTieSizeShift) | t.subset;
+    return tieKey(t.k, t.subset);
 }
 
-static uint32_t scoreOf(uint32_t mask) {
-    return static_cast<uint32_t>(g_subsetScore[mask]);
+// Moves the cut terms of a row to the next row of the walk: position q of
+// the high part joins (subtract) or leaves (add).
+static void stepRowCut(uint32_t* rowCut, const uint32_t* highToLow, uint32_t count, bool joins) {
+    if (count < kTableLanes) {
+        for (uint32_t x = 0; x < count; ++x)
+            rowCut[x] = joins ? rowCut[x] - highToLow[x] : rowCut[x] + highToLow[x];
+        return;
+    }
+    for (uint32_t x = 0; x < count; x += kTableLanes) {
+        const TableLanes cut = loadTableLanes(rowCut + x);
+        const TableLanes edge = loadTableLanes(highToLow + x);
+        storeTableLanes(rowCut + x, joins ? cut - edge : cut + edge);
+    }
 }
 
 SplitBest scanSplitsPortable(const SplitTables& t) {
@@ -47,18 +92,24 @@ SplitBest scanSplitsPortable(const SplitTables& t) {
     const uint32_t leftLimit = leftTieLimit(t.k);
     const uint32_t fullTie = fullTieKey(t);
     const uint32_t lowCount = 1u << t.lowBits;
-    uint32_t linkSum[kLowParts];
-    for (uint32_t y = 0; y < (1u << t.highBits); ++y) {
-        fillSubsetSums(t.link[y], t.lowBits, linkSum);
-        const uint32_t highTie = t.highTie[y];
+    uint32_t rowCut[kLowParts];  // lowCut[x] - 2 * (edge weight between x and y)
+    std::copy(t.lowCut, t.lowCut + lowCount, rowCut);
+    for (uint32_t row = 0; row < (1u << t.highBits); ++row) {
+        const uint32_t y = highPartOfRow(row);
+        if (row > 0) {
+            const int q = __builtin_ctz(row);
+            stepRowCut(rowCut, t.highToLow[q], lowCount, (y >> q) & 1);
+        }
+        const uint32_t highIndex = t.highIndex[y];
         const uint32_t highCut = t.highCut[y];
         for (uint32_t x = (y == 0) ? 1 : 0; x < lowCount; ++x) {  // never the empty part
-            const uint32_t tieA = t.lowTie[x] + highTie;
-            const uint32_t a = tieA & kTieMaskBits;
-            const uint32_t sum =
-                scoreOf(a) + scoreOf(t.subset ^ a) + t.lowCut[x] + highCut - 2 * linkSum[x];
+            const uint32_t a = t.lowIndex[x] | highIndex;
+            const uint32_t sum = static_cast<uint32_t>(t.scores[a]) +
+                                 static_cast<uint32_t>(t.scores[t.subsetIndex ^ a]) + rowCut[x] +
+                                 highCut;
             const int32_t value = static_cast<int32_t>(sum);
             if (value < best.value) continue;
+            const uint32_t tieA = tieKey(__builtin_popcount(a), unrotateIndex(a, t.copy));
             const uint32_t tie = lastTriedTie(tieA, leftLimit, fullTie);
             if (value > best.value || tie > best.tie) best = {value, tie};
         }
@@ -69,22 +120,23 @@ SplitBest scanSplitsPortable(const SplitTables& t) {
 #ifdef TRESSIL_X86_VECTOR
 
 bool vectorScanAvailable() {
-    return __builtin_cpu_supports("avx2");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
 }
 
 constexpr int kLanes = 8;
-// Low part bits walked by the outer loop of a scan: few, so that the inner
-// runs are long, and enough to keep the inner link table small.
-constexpr int kOuterBits = 2;
+#define TRESSIL_TARGET_AVX2 __attribute__((target("avx2,popcnt")))
+#define TRESSIL_INLINE_AVX2 __attribute__((target("avx2,popcnt"), always_inline)) inline
 
-#define TRESSIL_TARGET_AVX2 __attribute__((target("avx2")))
-
-TRESSIL_TARGET_AVX2 static __m256i broadcast(uint32_t value) {
+TRESSIL_INLINE_AVX2 static __m256i broadcast(uint32_t value) {
     return _mm256_set1_epi32(static_cast<int>(value));
 }
 
-TRESSIL_TARGET_AVX2 static __m256i loadLanes(const void* p) {
+TRESSIL_INLINE_AVX2 static __m256i loadLanes(const void* p) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(p));
+}
+
+TRESSIL_INLINE_AVX2 static void storeLanes(void* p, __m256i lanes) {
+    _mm256_storeu_si256(static_cast<__m256i*>(p), lanes);
 }
 
 // Where the scores of the eight left parts of a run, and of their right
@@ -95,34 +147,47 @@ TRESSIL_TARGET_AVX2 static __m256i loadLanes(const void* p) {
 // with one plain load and its entries are moved into their lanes, which costs
 // far less than gathering lane by lane. With no member among the group species
 // every lane has its own group and a gather is used.
-struct RunLayout {
-    __m256i leftOrder;           // entry of a lane inside its left part's group
-    __m256i rightOrder;          // entry of a lane inside its right side's group
-    __m256i groupLanes[kLanes];  // lanes taken from group g
-    uint32_t aboveGroup;         // index of S without its group bits
+//
+// The lane orders depend only on which group species are members, so they
+// are worked out once for each of the eight cases.
+struct LaneOrders {
+    int32_t left[1 << kGroupBits][kLanes];          // entry of a lane inside its left part's group
+    int32_t right[1 << kGroupBits][kLanes];         // entry of a lane inside its right side's group
+    int32_t group[kGroupBits + 1][kLanes][kLanes];  // by members in the group: lanes of group g
 };
 
-TRESSIL_TARGET_AVX2 static RunLayout layRuns(uint32_t subsetIndex, int inGroup) {
-    RunLayout layout;
+static constexpr LaneOrders makeLaneOrders() {
+    LaneOrders orders{};
+    for (uint32_t inside = 0; inside < (1u << kGroupBits); ++inside)
+        for (int lane = 0; lane < kLanes; ++lane) {
+            // Deposit the low bits of the lane onto the members' bits.
+            uint32_t entry = 0;
+            int bit = 0;
+            for (uint32_t rest = inside; rest != 0; rest &= rest - 1, ++bit)
+                if ((lane >> bit) & 1) entry |= rest & (0u - rest);
+            orders.left[inside][lane] = static_cast<int32_t>(entry);
+            orders.right[inside][lane] = static_cast<int32_t>(entry ^ inside);
+        }
+    for (int inGroup = 0; inGroup <= kGroupBits; ++inGroup)
+        for (int g = 0; g < kLanes; ++g)
+            for (int lane = 0; lane < kLanes; ++lane)
+                orders.group[inGroup][g][lane] = (lane >> inGroup) == g ? -1 : 0;
+    return orders;
+}
+
+static constexpr LaneOrders kLaneOrders = makeLaneOrders();
+
+struct RunLayout {
+    __m256i leftOrder;
+    __m256i rightOrder;
+    const int32_t (*groupLanes)[kLanes];  // lanes taken from group g
+    uint32_t aboveGroup;                  // index of S without its group bits
+};
+
+TRESSIL_INLINE_AVX2 static RunLayout layRuns(uint32_t subsetIndex, int inGroup) {
     const uint32_t inside = subsetIndex & kGroupMask;
-    alignas(32) int32_t left[kLanes];
-    alignas(32) int32_t right[kLanes];
-    for (int lane = 0; lane < kLanes; ++lane) {
-        // Deposit the low inGroup bits of the lane onto the members' bits.
-        uint32_t entry = 0;
-        int bit = 0;
-        for (uint32_t rest = inside; rest != 0; rest &= rest - 1, ++bit)
-            if ((lane >> bit) & 1) entry |= rest & (0u - rest);
-        left[lane] = static_cast<int32_t>(entry);
-        right[lane] = static_cast<int32_t>(entry ^ inside);
-    }
-    layout.leftOrder = loadLanes(left);
-    layout.rightOrder = loadLanes(right);
-    const __m256i laneGroup = _mm256_srli_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), inGroup);
-    for (int g = 0; g < kLanes; ++g)
-        layout.groupLanes[g] = _mm256_cmpeq_epi32(laneGroup, broadcast(static_cast<uint32_t>(g)));
-    layout.aboveGroup = subsetIndex & ~kGroupMask;
-    return layout;
+    return {loadLanes(kLaneOrders.left[inside]), loadLanes(kLaneOrders.right[inside]),
+            kLaneOrders.group[inGroup], subsetIndex & ~kGroupMask};
 }
 
 struct RunScores {
@@ -131,14 +196,10 @@ struct RunScores {
 };
 
 // Scores of the left parts with indexes lowIndex[0..kLanes-1] | highIndex in
-// the scores table, and of their right sides. The groups that the same run
-// will read for the next high part are fetched into the cache meanwhile: the
-// reads of one subset spread over the whole table, which the cache cannot
-// hold, and the next high part is far enough ahead to hide the wait.
+// the scores table, and of their right sides.
 template <int kInGroup>
-TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const int32_t* scores, const uint32_t* lowIndex,
-                                                   uint32_t highIndex, uint32_t nextHighIndex,
-                                                   const RunLayout& layout) {
+TRESSIL_INLINE_AVX2 static RunScores loadRunScores(const int32_t* scores, const uint32_t* lowIndex,
+                                                   uint32_t highIndex, const RunLayout& layout) {
     RunScores run;
     if constexpr (kInGroup == 0) {
         const __m256i a = _mm256_or_si256(loadLanes(lowIndex), broadcast(highIndex));
@@ -148,12 +209,7 @@ TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const int32_t* scores, const 
     } else {
         constexpr int kGroups = kLanes >> kInGroup;
         for (int g = 0; g < kGroups; ++g) {
-            const uint32_t low = lowIndex[g << kInGroup];
-            const uint32_t a = low | highIndex;
-            const uint32_t next = low | nextHighIndex;
-            _mm_prefetch(reinterpret_cast<const char*>(scores + next), _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(scores + (next ^ layout.aboveGroup)),
-                         _MM_HINT_T0);
+            const uint32_t a = lowIndex[g << kInGroup] | highIndex;
             __m256i left = loadLanes(scores + a);
             if constexpr (kInGroup < kGroupBits)
                 left = _mm256_permutevar8x32_epi32(left, layout.leftOrder);
@@ -163,77 +219,137 @@ TRESSIL_TARGET_AVX2 static RunScores loadRunScores(const int32_t* scores, const 
                 run.left = left;
                 run.right = right;
             } else {
-                run.left = _mm256_blendv_epi8(run.left, left, layout.groupLanes[g]);
-                run.right = _mm256_blendv_epi8(run.right, right, layout.groupLanes[g]);
+                const __m256i lanes = loadLanes(layout.groupLanes[g]);
+                run.left = _mm256_blendv_epi8(run.left, left, lanes);
+                run.right = _mm256_blendv_epi8(run.right, right, lanes);
             }
         }
     }
     return run;
 }
 
-// The low part mask x = outer << innerBits | inner is walked with inner in
-// runs of kLanes, and the link sum of x splits into innerLink[inner] +
-// outerLink[outer]: two small tables per high part instead of one entry per
-// low part.
+// What the runs of one row share.
+struct RowOfRuns {
+    uint32_t y;          // the row's high part
+    uint32_t highIndex;  // y as an index of the scores table
+    __m256i highCut;
+};
+
+TRESSIL_INLINE_AVX2 static RowOfRuns layRow(const SplitTables& t, uint32_t row) {
+    const uint32_t y = highPartOfRow(row);
+    return {y, t.highIndex[y], broadcast(t.highCut[y])};
+}
+
+// Values of the eight splits whose low parts start at x, given their cut
+// terms without the high part's.
+template <int kInGroup>
+TRESSIL_INLINE_AVX2 static __m256i runValue(const SplitTables& t, const RunLayout& layout,
+                                            const RowOfRuns& row, uint32_t x, __m256i rowCut) {
+    const RunScores run = loadRunScores<kInGroup>(t.scores, t.lowIndex + x, row.highIndex, layout);
+    return _mm256_add_epi32(_mm256_add_epi32(run.left, run.right),
+                            _mm256_add_epi32(rowCut, row.highCut));
+}
+
+TRESSIL_TARGET_AVX2 static __m256i maxOfLanes(__m256i v) {
+    v = _mm256_max_epi32(v, _mm256_permute2x128_si256(v, v, 1));
+    v = _mm256_max_epi32(v, _mm256_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+    return _mm256_max_epi32(v, _mm256_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+}
+
+// How the cut terms change on entering a row: they are the low parts' own
+// (the first row), or high position q joins or leaves the high part.
+enum class RowStep { kFirst, kJoins, kLeaves };
+
+// Moves the cut terms to the row and weighs its splits by value alone,
+// returning the largest value of each lane. The first row holds the empty
+// left part in lane 0 of its first run, which is left out.
+template <int kInGroup, RowStep kStep>
+TRESSIL_TARGET_AVX2 static __m256i scanRowValues(const SplitTables& t, const RunLayout& layout,
+                                                 const RowOfRuns& row, const uint32_t* highToLow,
+                                                 uint32_t* rowCut) {
+    const __m256i noValue = broadcast(static_cast<uint32_t>(INT32_MIN));
+    __m256i rowMax = noValue;
+    for (uint32_t x = 0; x < (1u << t.lowBits); x += kLanes) {
+        __m256i cut;
+        if constexpr (kStep == RowStep::kFirst) {
+            cut = loadLanes(t.lowCut + x);
+        } else {
+            const __m256i edge = loadLanes(highToLow + x);
+            cut = loadLanes(rowCut + x);
+            cut = kStep == RowStep::kJoins ? _mm256_sub_epi32(cut, edge)
+                                           : _mm256_add_epi32(cut, edge);
+        }
+        storeLanes(rowCut + x, cut);
+        __m256i value = runValue<kInGroup>(t, layout, row, x, cut);
+        if (kStep == RowStep::kFirst && x == 0) value = _mm256_blend_epi32(value, noValue, 1);
+        rowMax = _mm256_max_epi32(rowMax, value);
+    }
+    return rowMax;
+}
+
+// The largest tie key among the splits of a row whose value is best.
+template <int kInGroup>
+TRESSIL_TARGET_AVX2 static __m256i rowTies(const SplitTables& t, const RunLayout& layout,
+                                           uint32_t row, __m256i best) {
+    const RowOfRuns r = layRow(t, row);
+    const __m256i leftLimit = broadcast(leftTieLimit(t.k));
+    const __m256i fullTie = broadcast(fullTieKey(t));
+    const __m256i noTie = _mm256_set1_epi32(-1);
+    const __m256i laneSizes = _mm256_setr_epi32(0, 1, 1, 2, 1, 2, 2, 3);  // members of lane l
+    const __m128i places = _mm_cvtsi32_si128(t.copy * kGroupBits);
+    const __m128i otherPlaces = _mm_cvtsi32_si128(kMaxExactSpecies - t.copy * kGroupBits);
+    __m256i bestTie = noTie;
+    for (uint32_t x = 0; x < (1u << t.lowBits); x += kLanes) {
+        __m256i cut = loadLanes(t.lowCut + x);
+        for (int q = 0; q < t.highBits; ++q)
+            if ((r.y >> q) & 1) cut = _mm256_sub_epi32(cut, loadLanes(t.highToLow[q] + x));
+        const __m256i value = runValue<kInGroup>(t, layout, r, x, cut);
+        __m256i isBest = _mm256_cmpeq_epi32(value, best);
+        if (r.y == 0 && x == 0) isBest = _mm256_blend_epi32(isBest, _mm256_setzero_si256(), 1);
+        if (_mm256_movemask_epi8(isBest) == 0) continue;
+        // Tie keys of the left parts: sizes from the positions, masks from the indexes.
+        const __m256i index = _mm256_or_si256(loadLanes(t.lowIndex + x), broadcast(r.highIndex));
+        const __m256i mask = _mm256_and_si256(
+            _mm256_or_si256(_mm256_sll_epi32(index, places), _mm256_srl_epi32(index, otherPlaces)),
+            broadcast(kAllSpecies));
+        const __m256i size =
+            _mm256_add_epi32(laneSizes, broadcast(__builtin_popcount(x) + __builtin_popcount(r.y)));
+        const __m256i tieA = _mm256_or_si256(_mm256_slli_epi32(size, kTieSizeShift), mask);
+        const __m256i tie = _mm256_blendv_epi8(_mm256_sub_epi32(fullTie, tieA), tieA,
+                                               _mm256_cmpgt_epi32(leftLimit, tieA));
+        bestTie = _mm256_max_epi32(bestTie, _mm256_blendv_epi8(noTie, tie, isBest));
+    }
+    return bestTie;
+}
+
+// First every row is weighed by value alone, keeping each row's largest
+// value of each lane; then the rows holding the best value are scanned again
+// for its largest tie key.
 template <int kInGroup>
 TRESSIL_TARGET_AVX2 static SplitBest scanRuns(const SplitTables& t) {
     const RunLayout layout = layRuns(t.subsetIndex, kInGroup);
-    const int innerBits = std::max(kVectorRunBits, t.lowBits - kOuterBits);
-    const int outerBits = t.lowBits - innerBits;
-    const uint32_t innerCount = 1u << innerBits;
-    const __m256i leftLimit = broadcast(leftTieLimit(t.k));
-    const __m256i fullTie = broadcast(fullTieKey(t));
-    const __m256i noValue = broadcast(static_cast<uint32_t>(INT32_MIN));
-    const __m256i noTie = _mm256_set1_epi32(-1);
-    __m256i bestValue = noValue;
-    __m256i bestTie = noTie;
-    alignas(32) uint32_t innerLink[kLowParts];
-    uint32_t outerLink[1u << kOuterBits];
-    for (uint32_t y = 0; y < (1u << t.highBits); ++y) {
-        fillSubsetSums(t.link[y], innerBits, innerLink);
-        fillSubsetSums(t.link[y] + innerBits, outerBits, outerLink);
-        const __m256i highTie = broadcast(t.highTie[y]);
-        const uint32_t highIndex = t.highIndex[y];
-        const uint32_t nextHighIndex = t.highIndex[std::min(y + 1, (1u << t.highBits) - 1)];
-        for (uint32_t outer = 0; outer < (1u << outerBits); ++outer) {
-            const __m256i partCut = broadcast(t.highCut[y] - 2 * outerLink[outer]);
-            const uint32_t* lowTie = t.lowTie + (outer << innerBits);
-            const uint32_t* lowCut = t.lowCut + (outer << innerBits);
-            const uint32_t* lowIndex = t.lowIndex + (outer << innerBits);
-            for (uint32_t inner = 0; inner < innerCount; inner += kLanes) {
-                const __m256i tieA = _mm256_add_epi32(loadLanes(lowTie + inner), highTie);
-                const RunScores run = loadRunScores<kInGroup>(t.scores, lowIndex + inner, highIndex,
-                                                              nextHighIndex, layout);
-                const __m256i cut = _mm256_sub_epi32(
-                    loadLanes(lowCut + inner), _mm256_slli_epi32(loadLanes(innerLink + inner), 1));
-                __m256i value = _mm256_add_epi32(_mm256_add_epi32(run.left, run.right),
-                                                 _mm256_add_epi32(cut, partCut));
-                if (y == 0 && outer == 0 && inner == 0)  // lane 0 is the empty left part
-                    value = _mm256_blend_epi32(value, noValue, 1);
-                // Tie keys matter only where a value reaches its lane's best, which
-                // soon becomes rare.
-                if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(bestValue, value)) == -1) continue;
-                const __m256i tie = _mm256_blendv_epi8(_mm256_sub_epi32(fullTie, tieA), tieA,
-                                                       _mm256_cmpgt_epi32(leftLimit, tieA));
-                const __m256i better =
-                    _mm256_or_si256(_mm256_cmpgt_epi32(value, bestValue),
-                                    _mm256_and_si256(_mm256_cmpeq_epi32(value, bestValue),
-                                                     _mm256_cmpgt_epi32(tie, bestTie)));
-                bestValue = _mm256_max_epi32(bestValue, value);
-                bestTie = _mm256_blendv_epi8(bestTie, tie, better);
-            }
-        }
+    const uint32_t rows = 1u << t.highBits;
+    alignas(32) uint32_t rowCut[kLowParts];  // lowCut[x] - 2 * (edge weight between x and y)
+    __m256i rowMax[kHighParts];
+    rowMax[0] = scanRowValues<kInGroup, RowStep::kFirst>(t, layout, layRow(t, 0), nullptr, rowCut);
+    __m256i best = rowMax[0];
+    for (uint32_t row = 1; row < rows; ++row) {
+        const RowOfRuns r = layRow(t, row);
+        const int q = __builtin_ctz(row);
+        const uint32_t* highToLow = t.highToLow[q];
+        rowMax[row] =
+            (r.y >> q) & 1
+                ? scanRowValues<kInGroup, RowStep::kJoins>(t, layout, r, highToLow, rowCut)
+                : scanRowValues<kInGroup, RowStep::kLeaves>(t, layout, r, highToLow, rowCut);
+        best = _mm256_max_epi32(best, rowMax[row]);
     }
-    alignas(32) int32_t laneValue[kLanes];
-    alignas(32) int32_t laneTie[kLanes];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(laneValue), bestValue);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(laneTie), bestTie);
-    int best = 0;
-    for (int lane = 1; lane < kLanes; ++lane)
-        if (laneValue[lane] > laneValue[best] ||
-            (laneValue[lane] == laneValue[best] && laneTie[lane] > laneTie[best]))
-            best = lane;
-    return {laneValue[best], static_cast<uint32_t>(laneTie[best])};
+    best = maxOfLanes(best);
+    __m256i bestTie = _mm256_set1_epi32(-1);
+    for (uint32_t row = 0; row < rows; ++row)
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(rowMax[row], best)) != 0)
+            bestTie = _mm256_max_epi32(bestTie, rowTies<kInGroup>(t, layout, row, best));
+    bestTie = maxOfLanes(bestTie);
+    return {_mm256_cvtsi256_si32(best), static_cast<uint32_t>(_mm256_cvtsi256_si32(bestTie))};
 }
 
 SplitBest scanSplitsVector(const SplitTables& t) {

@@ -6,8 +6,9 @@
 // into a low part (member positions 0..lowBits-1) and a high part (the next
 // highBits positions), so A is a low part x together with a high part y, and
 //   value(A) = score[A] + score[S \ A] + cut weight of A
-//   cut weight of A = lowCut[x] + highCut[y] - 2 * (sum of link[y][a] over a in x)
-// (solve.cpp derives the cut weight).
+//   cut weight of A = lowCut[x] + highCut[y] - 2 * (edge weight between x and y)
+// (solve.cpp derives the cut weight). The splits are scanned in rows, one per
+// high part y, each holding every low part x.
 //
 // Among equal values the split tried last wins. Splits are tried by
 // increasing size of the left part, then by increasing mask; a bipartition
@@ -15,15 +16,18 @@
 // into equal halves twice, the half holding the highest member (the larger
 // mask) last. So each bipartition is ranked by the tie key of its side tried
 // last: that side's size above its species mask. The chosen split is the
-// largest (value, tie key) pair, and its side is the recorded left part.
+// largest (value, tie key) pair, and its side is the recorded left part; as
+// that pair does not depend on the order of the scan, rows may come in any
+// order.
 #pragma once
 
 #include <cstdint>
 
 #include "common/common.h"
 
-// Largest low and high parts. A subset of k members takes (k + 3) / 2 low
-// bits: larger low tables would cost more to build than they save per high part.
+// Largest low and high parts. A subset of k members takes about kRowBits
+// high bits: more rows cost more to start, longer rows more to prepare.
+constexpr int kRowBits = 4;
 constexpr int kLowBits = kMaxExactSpecies / 2;
 constexpr int kHighBits = kMaxExactSpecies - 1 - kLowBits;
 constexpr int kLowParts = 1 << kLowBits;
@@ -38,34 +42,51 @@ constexpr uint32_t kTieMaskBits = (1u << kTieSizeShift) - 1u;
 constexpr int kVectorRunBits = 3;
 
 // The vector scan reads scores in aligned groups of eight table entries, whose
-// masks differ only in the species 0-2, the group species. A subset with few
-// members among those reads a copy of the table indexed by rotated masks, in
-// which the species 3-5 form the groups.
+// masks differ only in three species, the group species. Copy c of the
+// subset scores is indexed by masks rotated by c * kGroupBits places, so that
+// its group species are c * kGroupBits and the two above; each subset reads
+// the copy that holds the most of its members in one group.
 constexpr int kGroupBits = 3;
 constexpr uint32_t kGroupMask = (1u << kGroupBits) - 1;
+constexpr int kScoreCopies = 4;
+constexpr uint32_t kAllSpecies = (1u << kMaxExactSpecies) - 1;
 
-// Index of a mask in the rotated copy: species kGroupBits and up move down to
-// bit 0, the species below them to the top bits of the index.
-inline uint32_t rotateMask(uint32_t mask) {
-    return (mask >> kGroupBits) | ((mask & kGroupMask) << (kMaxExactSpecies - kGroupBits));
+// Index of a mask in copy c: species c * kGroupBits and up move down to bit
+// 0, the species below them to the top bits of the index.
+inline uint32_t rotateMask(uint32_t mask, int copy) {
+    const int places = copy * kGroupBits;
+    if (places == 0) return mask;
+    return ((mask >> places) | (mask << (kMaxExactSpecies - places))) & kAllSpecies;
+}
+
+// The mask of an index of copy c.
+inline uint32_t unrotateIndex(uint32_t index, int copy) {
+    const int places = copy * kGroupBits;
+    if (places == 0) return index;
+    return ((index << places) | (index >> (kMaxExactSpecies - places))) & kAllSpecies;
+}
+
+// Tie key of a part: its size above its species mask.
+inline uint32_t tieKey(int size, uint32_t mask) {
+    return (static_cast<uint32_t>(size) << kTieSizeShift) | mask;
 }
 
 // Weight sums here are 32-bit unsigned on purpose: a partial sum such as a
 // degree total may pass INT32_MAX, but every split value is at most the table
 // total, so the wrap cancels and the value is exact.
 struct SplitTables {
-    uint32_t subset;             // S
-    int k;                       // members of S
-    int lowBits;                 // at most kLowBits
-    int highBits;                // k - 1 - lowBits
-    uint32_t lowTie[kLowParts];  // tie key of each low part taken as a left part
+    uint32_t subset;  // S
+    int k;            // members of S
+    int lowBits;      // at most kLowBits
+    int highBits;     // k - 1 - lowBits
     uint32_t lowCut[kLowParts];
-    uint32_t highTie[kHighParts];
     uint32_t highCut[kHighParts];
-    uint32_t link[kHighParts][kLowBits];  // edge weight from low position a to high part y
-    // Where the vector scan reads scores: the subset table or its rotated copy,
-    // and S and every part as indexes of it. The members of S among that
-    // table's group species are its lowest member positions.
+    // Twice the edge weight between high position q and each low part.
+    uint32_t highToLow[kHighBits][kLowParts];
+    // Where the scores are read: copy `copy` of the subset scores, with S and
+    // every part as indexes of it. The members of S among that copy's group
+    // species are its lowest member positions.
+    int copy;
     const int32_t* scores;
     uint32_t subsetIndex;
     uint32_t lowIndex[kLowParts];
@@ -77,8 +98,25 @@ struct SplitBest {
     uint32_t tie;   // tie key of the chosen left part
 };
 
+// The part tables grow by doubling: once the entries of the parts of the
+// first p positions are known, those of the parts holding position p follow.
+// table[half + x] = table[x] + step for every x below half.
+void extendAdding(uint32_t* table, uint32_t half, uint32_t step);
+
+// cut[half + x] = cut[x] + degree - 2 * toPart[x] for every x below half.
+void extendCut(uint32_t* cut, const uint32_t* toPart, uint32_t half, uint32_t degree);
+
 // sums[x] = sum of weights[a] over the bits a of x, for every x below 2^bits.
 void fillSubsetSums(const uint32_t* weights, int bits, uint32_t* sums);
+
+// Rows are visited in Gray-code order: row i of the walk is the high part
+// i ^ (i >> 1), which differs from the one before it in the high position
+// ctz(i) alone. The cut terms of a row then follow from the previous row's
+// by one table of highToLow, added when that position leaves the high part
+// and subtracted when it joins.
+inline uint32_t highPartOfRow(uint32_t row) {
+    return row ^ (row >> 1);
+}
 
 SplitBest scanSplitsPortable(const SplitTables& t);
 
