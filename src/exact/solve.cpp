@@ -36,13 +36,6 @@ static const int32_t* scoreCopy(int copy) {
     return copy == 0 ? g_subsetScore : s_scoreCopies[copy - 1];
 }
 
-struct SubsetEdges {
-    int16_t member[kMaxExactSpecies];  // species of S by member position
-    uint32_t index[kMaxExactSpecies];  // each member as an index of the scores table read
-    uint32_t edge[kMaxExactSpecies][kMaxExactSpecies];
-    uint32_t degree[kMaxExactSpecies];
-};
-
 static int countMembers(uint32_t mask) {
     int count = 0;
     for (; mask != 0; mask &= mask - 1)
@@ -82,9 +75,10 @@ static void listMembers(uint32_t subset, int copy, SubsetEdges& e) {
 // e(a, b) for a set of outside species, summed over the low and the high
 // half of the species numbers separately: s_outsideSum[h][mask][a][b] is the
 // sum of w[a][b][c] over the species c = h * kHalfSpecies + i for every bit i
-// of mask. Laid out mask first, so one subset reads one block.
+// of mask. Laid out mask first, so one subset reads one block. Diagonals and
+// padding stay zero.
 constexpr int kHalfSpecies = kMaxExactSpecies / 2;
-static uint32_t s_outsideSum[2][1 << kHalfSpecies][kMaxExactSpecies][kMaxExactSpecies];
+static uint32_t s_outsideSum[2][1 << kHalfSpecies][kMaxExactSpecies][kEdgeRow];
 
 static void fillOutsideSums(int n) {
     for (int h = 0; h < 2; ++h) {
@@ -96,57 +90,17 @@ static void fillOutsideSums(int n) {
                 for (int b = 0; b < n; ++b)
                     s_outsideSum[h][mask][a][b] =
                         s_outsideSum[h][rest][a][b] +
-                        (c < n ? static_cast<uint32_t>(g_tripleWeight[a][b][c]) : 0u);
+                        (c < n && a != b ? static_cast<uint32_t>(g_tripleWeight[a][b][c]) : 0u);
         }
     }
 }
 
-static void fillEdgeWeights(uint32_t subset, int k, SubsetEdges& e) {
+static void fillSubsetEdges(uint32_t subset, int k, int copy, bool useVector, SubsetEdges& e) {
+    e.k = k;
+    listMembers(subset, copy, e);
     const uint32_t outside = ~subset & ((1u << g_speciesCount) - 1);
-    const uint32_t(*low)[kMaxExactSpecies] = s_outsideSum[0][outside & ((1u << kHalfSpecies) - 1)];
-    const uint32_t(*high)[kMaxExactSpecies] = s_outsideSum[1][outside >> kHalfSpecies];
-    for (int i = 0; i < k; ++i) {
-        e.edge[i][i] = 0;
-        const int a = e.member[i];
-        for (int j = i + 1; j < k; ++j) {
-            const int b = e.member[j];
-            const uint32_t sum = low[a][b] + high[a][b];
-            e.edge[i][j] = sum;
-            e.edge[j][i] = sum;
-        }
-    }
-    for (int i = 0; i < k; ++i) {
-        uint32_t degree = 0;
-        for (int j = 0; j < k; ++j)
-            degree += e.edge[i][j];
-        e.degree[i] = degree;
-    }
-}
-
-// Cut term and table index of every part over the member positions
-// first..first+bits-1. Adding position p to a part x of the positions below it
-// adds deg(p) and removes twice the edge weight between p and x.
-static void fillPartTables(const SubsetEdges& e, int first, int bits, uint32_t* cut,
-                           uint32_t* index) {
-    uint32_t toPart[kLowParts];  // edge weight between p and each part below it
-    cut[0] = 0;
-    index[0] = 0;
-    for (int p = 0; p < bits; ++p) {
-        const int a = first + p;
-        fillSubsetSums(&e.edge[a][first], p, toPart);
-        const uint32_t half = 1u << p;
-        extendCut(cut, toPart, half, e.degree[a]);
-        extendAdding(index, half, e.index[a]);  // the bit is new to every part below
-    }
-}
-
-static void fillHighToLow(const SubsetEdges& e, SplitTables& t) {
-    for (int q = 0; q < t.highBits; ++q) {
-        uint32_t twice[kLowBits];  // twice the edge weight from each low position to q
-        for (int a = 0; a < t.lowBits; ++a)
-            twice[a] = 2 * e.edge[a][t.lowBits + q];
-        fillSubsetSums(twice, t.lowBits, t.highToLow[q]);
-    }
+    fillEdgeWeights(s_outsideSum[0][outside & ((1u << kHalfSpecies) - 1)],
+                    s_outsideSum[1][outside >> kHalfSpecies], useVector, e);
 }
 
 struct SubsetResult {
@@ -156,10 +110,9 @@ struct SubsetResult {
 
 // The best split of the k-subset S. Its proper subsets are final.
 static SubsetResult bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
-    SubsetEdges e;
     const int copy = chooseScoreCopy(subset);
-    listMembers(subset, copy, e);
-    fillEdgeWeights(subset, k, e);
+    SubsetEdges e;
+    fillSubsetEdges(subset, k, copy, useVector, e);
     t.subset = subset;
     t.k = k;
     t.lowBits = std::clamp(k - 1 - kRowBits, std::min(k - 1, kVectorRunBits), kLowBits);
@@ -167,9 +120,7 @@ static SubsetResult bestSplit(uint32_t subset, int k, bool useVector, SplitTable
     t.copy = copy;
     t.scores = scoreCopy(copy);
     t.subsetIndex = rotateMask(subset, copy);
-    fillPartTables(e, 0, t.lowBits, t.lowCut, t.lowIndex);
-    fillPartTables(e, t.lowBits, t.highBits, t.highCut, t.highIndex);
-    fillHighToLow(e, t);
+    fillSplitTables(e, useVector, t);
     const SplitBest best =
         (useVector && t.lowBits >= kVectorRunBits) ? scanSplitsVector(t) : scanSplitsPortable(t);
     if (best.value >= 0) return {best.value, best.tie & kTieMaskBits};

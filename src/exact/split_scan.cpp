@@ -5,56 +5,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TRESSIL_X86_VECTOR 1
-#endif
-
-// Four table entries handled as one value; the compiler turns the
-// arithmetic into whatever vector instructions the target has.
-typedef uint32_t TableLanes __attribute__((vector_size(16)));
-constexpr uint32_t kTableLanes = 4;
-
-static TableLanes loadTableLanes(const uint32_t* p) {
-    TableLanes lanes;
-    std::memcpy(&lanes, p, sizeof lanes);
-    return lanes;
-}
-
-static void storeTableLanes(uint32_t* p, TableLanes lanes) {
-    std::memcpy(p, &lanes, sizeof lanes);
-}
-
-void extendAdding(uint32_t* table, uint32_t half, uint32_t step) {
-    uint32_t* upper = table + half;
-    if (half < kTableLanes) {
-        for (uint32_t x = 0; x < half; ++x)
-            upper[x] = table[x] + step;
-        return;
-    }
-    for (uint32_t x = 0; x < half; x += kTableLanes)
-        storeTableLanes(upper + x, loadTableLanes(table + x) + step);
-}
-
-void extendCut(uint32_t* cut, const uint32_t* toPart, uint32_t half, uint32_t degree) {
-    uint32_t* upper = cut + half;
-    if (half < kTableLanes) {
-        for (uint32_t x = 0; x < half; ++x)
-            upper[x] = cut[x] + degree - 2 * toPart[x];
-        return;
-    }
-    for (uint32_t x = 0; x < half; x += kTableLanes)
-        storeTableLanes(upper + x,
-                        loadTableLanes(cut + x) + degree - 2 * loadTableLanes(toPart + x));
-}
-
-void fillSubsetSums(const uint32_t* weights, int bits, uint32_t* sums) {
-    sums[0] = 0;
-    for (int a = 0; a < bits; ++a)
-        extendAdding(sums, 1u << a, weights[a]);
-}
+#include "exact/vector_lanes.h"
 
 // Tie key of the side tried last of the split with left part A (tie key
 // tieA): A itself while it is the smaller side, else S \ A, whose key is
@@ -121,22 +73,6 @@ SplitBest scanSplitsPortable(const SplitTables& t) {
 
 bool vectorScanAvailable() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-}
-
-constexpr int kLanes = 8;
-#define TRESSIL_TARGET_AVX2 __attribute__((target("avx2,popcnt")))
-#define TRESSIL_INLINE_AVX2 __attribute__((target("avx2,popcnt"), always_inline)) inline
-
-TRESSIL_INLINE_AVX2 static __m256i broadcast(uint32_t value) {
-    return _mm256_set1_epi32(static_cast<int>(value));
-}
-
-TRESSIL_INLINE_AVX2 static __m256i loadLanes(const void* p) {
-    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
-}
-
-TRESSIL_INLINE_AVX2 static void storeLanes(void* p, __m256i lanes) {
-    _mm256_storeu_si256(static_cast<__m256i*>(p), lanes);
 }
 
 // Where the scores of the eight left parts of a run, and of their right

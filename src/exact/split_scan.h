@@ -98,16 +98,29 @@ struct SplitBest {
     uint32_t tie;   // tie key of the chosen left part
 };
 
-// The part tables grow by doubling: once the entries of the parts of the
-// first p positions are known, those of the parts holding position p follow.
-// table[half + x] = table[x] + step for every x below half.
-void extendAdding(uint32_t* table, uint32_t half, uint32_t step);
+// Edge tables hold rows of this length: the species and room to read the
+// last of them in whole vectors of eight.
+constexpr int kEdgeRow = 24;
 
-// cut[half + x] = cut[x] + degree - 2 * toPart[x] for every x below half.
-void extendCut(uint32_t* cut, const uint32_t* toPart, uint32_t half, uint32_t degree);
+// The members of S in the order of their positions, and the graph on them.
+struct SubsetEdges {
+    int k;
+    int16_t member[kMaxExactSpecies];  // species of S by member position
+    uint32_t index[kMaxExactSpecies];  // each member as an index of the scores table read
+    uint32_t edge[kMaxExactSpecies][kEdgeRow];
+    uint32_t degree[kMaxExactSpecies];
+};
 
-// sums[x] = sum of weights[a] over the bits a of x, for every x below 2^bits.
-void fillSubsetSums(const uint32_t* weights, int bits, uint32_t* sums);
+// Rows of e(a, b) by species a, over the species b, for the species outside
+// S: one block for the outside species of the low half of the numbers and one
+// for the high half, to be added. Diagonals and padding are zero.
+typedef const uint32_t (*OutsideRows)[kEdgeRow];
+
+// Fills e.edge and e.degree, given the members.
+void fillEdgeWeights(OutsideRows low, OutsideRows high, bool useVector, SubsetEdges& e);
+
+// Fills the part tables of t from the graph; t.lowBits and t.highBits are set.
+void fillSplitTables(const SubsetEdges& e, bool useVector, SplitTables& t);
 
 // Rows are visited in Gray-code order: row i of the walk is the high part
 // i ^ (i >> 1), which differs from the one before it in the high position
@@ -124,5 +137,6 @@ SplitBest scanSplitsPortable(const SplitTables& t);
 bool vectorScanAvailable();
 
 // Same result as scanSplitsPortable; needs lowBits >= kVectorRunBits, the
-// highest member outside the group species, and vectorScanAvailable().
+// highest member outside the group species, and vectorScanAvailable(), which
+// also allows the vector forms of fillEdgeWeights and fillSplitTables.
 SplitBest scanSplitsVector(const SplitTables& t);

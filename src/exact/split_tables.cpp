@@ -1,0 +1,209 @@
+// The tables that a split scan reads for one subset: the graph on its
+// members and the part tables built from it. Each has a portable form and an
+// AVX2 form; both give the same integers.
+#include <algorithm>
+
+#include "exact/split_scan.h"
+#include "exact/vector_lanes.h"
+
+// The part tables grow by doubling: once the entries of the parts of the
+// first p positions are known, those of the parts holding position p follow.
+// table[half + x] = table[x] + step for every x below half.
+static void extendAdding(uint32_t* table, uint32_t half, uint32_t step) {
+    uint32_t* upper = table + half;
+    if (half < kTableLanes) {
+        for (uint32_t x = 0; x < half; ++x)
+            upper[x] = table[x] + step;
+        return;
+    }
+    for (uint32_t x = 0; x < half; x += kTableLanes)
+        storeTableLanes(upper + x, loadTableLanes(table + x) + step);
+}
+
+static void extendCut(uint32_t* cut, const uint32_t* toPart, uint32_t half, uint32_t degree) {
+    uint32_t* upper = cut + half;
+    if (half < kTableLanes) {
+        for (uint32_t x = 0; x < half; ++x)
+            upper[x] = cut[x] + degree - 2 * toPart[x];
+        return;
+    }
+    for (uint32_t x = 0; x < half; x += kTableLanes)
+        storeTableLanes(upper + x,
+                        loadTableLanes(cut + x) + degree - 2 * loadTableLanes(toPart + x));
+}
+
+static void fillSubsetSums(const uint32_t* weights, int bits, uint32_t* sums) {
+    sums[0] = 0;
+    for (int a = 0; a < bits; ++a)
+        extendAdding(sums, 1u << a, weights[a]);
+}
+
+static void fillEdgeWeightsPortable(OutsideRows low, OutsideRows high, SubsetEdges& e) {
+    for (int i = 0; i < e.k; ++i) {
+        e.edge[i][i] = 0;
+        const int a = e.member[i];
+        for (int j = i + 1; j < e.k; ++j) {
+            const int b = e.member[j];
+            const uint32_t sum = low[a][b] + high[a][b];
+            e.edge[i][j] = sum;
+            e.edge[j][i] = sum;
+        }
+    }
+    for (int i = 0; i < e.k; ++i) {
+        uint32_t degree = 0;
+        for (int j = 0; j < e.k; ++j)
+            degree += e.edge[i][j];
+        e.degree[i] = degree;
+    }
+}
+
+// Cut term and table index of every part over the member positions
+// first..first+bits-1. Adding position p to a part x of the positions below it
+// adds deg(p) and removes twice the edge weight between p and x.
+static void fillPartTablesPortable(const SubsetEdges& e, int first, int bits, uint32_t* cut,
+                                   uint32_t* index) {
+    uint32_t toPart[kLowParts];  // edge weight between p and each part below it
+    cut[0] = 0;
+    index[0] = 0;
+    for (int p = 0; p < bits; ++p) {
+        const int a = first + p;
+        fillSubsetSums(&e.edge[a][first], p, toPart);
+        const uint32_t half = 1u << p;
+        extendCut(cut, toPart, half, e.degree[a]);
+        extendAdding(index, half, e.index[a]);  // the bit is new to every part below
+    }
+}
+
+static void fillSplitTablesPortable(const SubsetEdges& e, SplitTables& t) {
+    fillPartTablesPortable(e, 0, t.lowBits, t.lowCut, t.lowIndex);
+    fillPartTablesPortable(e, t.lowBits, t.highBits, t.highCut, t.highIndex);
+    for (int q = 0; q < t.highBits; ++q) {
+        uint32_t twice[kLowBits];  // twice the edge weight from each low position to q
+        for (int a = 0; a < t.lowBits; ++a)
+            twice[a] = 2 * e.edge[t.lowBits + q][a];
+        fillSubsetSums(twice, t.lowBits, t.highToLow[q]);
+    }
+}
+
+#ifdef TRESSIL_X86_VECTOR
+
+// Sum of the lanes.
+TRESSIL_INLINE_AVX2 static uint32_t sumOfLanes(__m256i v) {
+    __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+}
+
+// Entry `pick` of the 24 entries r0, r1, r2, lane by lane; inR1 and inR2
+// mark the lanes whose pick lies in r1 and in r2.
+TRESSIL_INLINE_AVX2 static __m256i pickEntries(__m256i r0, __m256i r1, __m256i r2, __m256i pick,
+                                               __m256i inR1, __m256i inR2) {
+    const __m256i low = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(r0, pick),
+                                           _mm256_permutevar8x32_epi32(r1, pick), inR1);
+    return _mm256_blendv_epi8(low, _mm256_permutevar8x32_epi32(r2, pick), inR2);
+}
+
+// Each member's row of e over all species, in three vectors, from which the
+// members' entries are picked; positions past k pick a zero padding entry.
+TRESSIL_TARGET_AVX2 static void fillEdgeWeightsVector(OutsideRows low, OutsideRows high,
+                                                      SubsetEdges& e) {
+    alignas(32) int32_t species[kEdgeRow];
+    for (int j = 0; j < kEdgeRow; ++j)
+        species[j] = j < e.k ? e.member[j] : kEdgeRow - 1;
+    __m256i pick[3];
+    __m256i inR1[3];
+    __m256i inR2[3];
+    for (int v = 0; v < 3; ++v) {
+        pick[v] = loadLanes(species + v * kLanes);
+        inR1[v] = _mm256_cmpgt_epi32(pick[v], broadcast(kLanes - 1));
+        inR2[v] = _mm256_cmpgt_epi32(pick[v], broadcast(2 * kLanes - 1));
+    }
+    for (int i = 0; i < e.k; ++i) {
+        const int a = e.member[i];
+        const __m256i r0 = _mm256_add_epi32(loadLanes(low[a]), loadLanes(high[a]));
+        const __m256i r1 =
+            _mm256_add_epi32(loadLanes(low[a] + kLanes), loadLanes(high[a] + kLanes));
+        const __m256i r2 =
+            _mm256_add_epi32(loadLanes(low[a] + 2 * kLanes), loadLanes(high[a] + 2 * kLanes));
+        __m256i degree = _mm256_setzero_si256();
+        for (int v = 0; v < 3; ++v) {
+            const __m256i edges = pickEntries(r0, r1, r2, pick[v], inR1[v], inR2[v]);
+            storeLanes(e.edge[i] + v * kLanes, edges);
+            degree = _mm256_add_epi32(degree, edges);
+        }
+        e.degree[i] = sumOfLanes(degree);
+    }
+}
+
+// sums[x] = sum of weights[a] over the bits a of x, for every x below 2^bits;
+// bits >= 3. The first eight entries come at once, then each further bit
+// doubles the table.
+TRESSIL_TARGET_AVX2 static void fillSubsetSumsVector(const uint32_t* weights, int bits,
+                                                     uint32_t* sums) {
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i first = _mm256_setzero_si256();
+    for (int a = 0; a < 3; ++a) {
+        const __m256i bit = broadcast(1u << a);
+        const __m256i has = _mm256_cmpeq_epi32(_mm256_and_si256(lane, bit), bit);
+        first = _mm256_add_epi32(first, _mm256_and_si256(has, broadcast(weights[a])));
+    }
+    storeLanes(sums, first);
+    for (int a = 3; a < bits; ++a) {
+        const uint32_t half = 1u << a;
+        const __m256i weight = broadcast(weights[a]);
+        for (uint32_t x = 0; x < half; x += kLanes)
+            storeLanes(sums + half + x, _mm256_add_epi32(loadLanes(sums + x), weight));
+    }
+}
+
+// The part tables of fillPartTablesPortable for bits >= 3: the first three
+// positions one by one, the others eight entries at a time.
+TRESSIL_TARGET_AVX2 static void fillPartTablesVector(const SubsetEdges& e, int first, int bits,
+                                                     uint32_t* cut, uint32_t* index) {
+    fillPartTablesPortable(e, first, 3, cut, index);
+    alignas(32) uint32_t toPart[kLowParts];  // edge weight between p and each part below it
+    for (int p = 3; p < bits; ++p) {
+        const int a = first + p;
+        fillSubsetSumsVector(&e.edge[a][first], p, toPart);
+        const uint32_t half = 1u << p;
+        const __m256i degree = broadcast(e.degree[a]);
+        const __m256i bit = broadcast(e.index[a]);
+        for (uint32_t x = 0; x < half; x += kLanes) {
+            const __m256i twice = _mm256_slli_epi32(loadLanes(toPart + x), 1);
+            storeLanes(cut + half + x,
+                       _mm256_sub_epi32(_mm256_add_epi32(loadLanes(cut + x), degree), twice));
+            storeLanes(index + half + x, _mm256_or_si256(loadLanes(index + x), bit));
+        }
+    }
+}
+
+TRESSIL_TARGET_AVX2 static void fillSplitTablesVector(const SubsetEdges& e, SplitTables& t) {
+    fillPartTablesVector(e, 0, t.lowBits, t.lowCut, t.lowIndex);
+    if (t.highBits >= 3)
+        fillPartTablesVector(e, t.lowBits, t.highBits, t.highCut, t.highIndex);
+    else
+        fillPartTablesPortable(e, t.lowBits, t.highBits, t.highCut, t.highIndex);
+    for (int q = 0; q < t.highBits; ++q) {
+        alignas(32) uint32_t twice[kLowBits];  // twice the edge weight from each low position to q
+        for (int a = 0; a < t.lowBits; ++a)
+            twice[a] = 2 * e.edge[t.lowBits + q][a];
+        fillSubsetSumsVector(twice, t.lowBits, t.highToLow[q]);
+    }
+}
+
+#endif
+
+void fillEdgeWeights(OutsideRows low, OutsideRows high, bool useVector, SubsetEdges& e) {
+#ifdef TRESSIL_X86_VECTOR
+    if (useVector) return fillEdgeWeightsVector(low, high, e);
+#endif
+    fillEdgeWeightsPortable(low, high, e);
+}
+
+void fillSplitTables(const SubsetEdges& e, bool useVector, SplitTables& t) {
+#ifdef TRESSIL_X86_VECTOR
+    if (useVector && t.lowBits >= kVectorRunBits) return fillSplitTablesVector(e, t);
+#endif
+    fillSplitTablesPortable(e, t);
+}
