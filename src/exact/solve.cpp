@@ -63,11 +63,12 @@ static int chooseScoreCopy(uint32_t subset) {
 // read come first: the vector scan wants the group members lowest.
 static void listMembers(uint32_t subset, int copy, SubsetEdges& e) {
     const uint32_t first = subset & (kGroupMask << (copy * kGroupBits));
+    std::fill(e.member, e.member + kEdgeRow, kEdgeRow - 1);
     int count = 0;
     for (uint32_t part : {first, subset & ~first})
         for (uint32_t rest = part; rest != 0; rest &= rest - 1) {
             const uint32_t bit = rest & (0u - rest);
-            e.member[count] = static_cast<int16_t>(__builtin_ctz(bit));
+            e.member[count] = __builtin_ctz(bit);
             e.index[count++] = rotateMask(bit, copy);
         }
 }

@@ -105,7 +105,9 @@ constexpr int kEdgeRow = 24;
 // The members of S in the order of their positions, and the graph on them.
 struct SubsetEdges {
     int k;
-    int16_t member[kMaxExactSpecies];  // species of S by member position
+    // Species of S by member position; the positions past k hold the last
+    // padding column of the edge rows, which is zero.
+    int32_t member[kEdgeRow];
     uint32_t index[kMaxExactSpecies];  // each member as an index of the scores table read
     uint32_t edge[kMaxExactSpecies][kEdgeRow];
     uint32_t degree[kMaxExactSpecies];

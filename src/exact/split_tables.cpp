@@ -108,17 +108,15 @@ TRESSIL_INLINE_AVX2 static __m256i pickEntries(__m256i r0, __m256i r1, __m256i r
 // members' entries are picked; positions past k pick a zero padding entry.
 TRESSIL_TARGET_AVX2 static void fillEdgeWeightsVector(OutsideRows low, OutsideRows high,
                                                       SubsetEdges& e) {
-    alignas(32) int32_t species[kEdgeRow];
-    for (int j = 0; j < kEdgeRow; ++j)
-        species[j] = j < e.k ? e.member[j] : kEdgeRow - 1;
-    __m256i pick[3];
-    __m256i inR1[3];
-    __m256i inR2[3];
-    for (int v = 0; v < 3; ++v) {
-        pick[v] = loadLanes(species + v * kLanes);
-        inR1[v] = _mm256_cmpgt_epi32(pick[v], broadcast(kLanes - 1));
-        inR2[v] = _mm256_cmpgt_epi32(pick[v], broadcast(2 * kLanes - 1));
-    }
+    const __m256i last0 = broadcast(kLanes - 1);
+    const __m256i last1 = broadcast(2 * kLanes - 1);
+    const __m256i pick0 = loadLanes(e.member);
+    const __m256i pick1 = loadLanes(e.member + kLanes);
+    const __m256i pick2 = loadLanes(e.member + 2 * kLanes);
+    const __m256i inR1[3] = {_mm256_cmpgt_epi32(pick0, last0), _mm256_cmpgt_epi32(pick1, last0),
+                             _mm256_cmpgt_epi32(pick2, last0)};
+    const __m256i inR2[3] = {_mm256_cmpgt_epi32(pick0, last1), _mm256_cmpgt_epi32(pick1, last1),
+                             _mm256_cmpgt_epi32(pick2, last1)};
     for (int i = 0; i < e.k; ++i) {
         const int a = e.member[i];
         const __m256i r0 = _mm256_add_epi32(loadLanes(low[a]), loadLanes(high[a]));
@@ -126,14 +124,31 @@ TRESSIL_TARGET_AVX2 static void fillEdgeWeightsVector(OutsideRows low, OutsideRo
             _mm256_add_epi32(loadLanes(low[a] + kLanes), loadLanes(high[a] + kLanes));
         const __m256i r2 =
             _mm256_add_epi32(loadLanes(low[a] + 2 * kLanes), loadLanes(high[a] + 2 * kLanes));
-        __m256i degree = _mm256_setzero_si256();
-        for (int v = 0; v < 3; ++v) {
-            const __m256i edges = pickEntries(r0, r1, r2, pick[v], inR1[v], inR2[v]);
-            storeLanes(e.edge[i] + v * kLanes, edges);
-            degree = _mm256_add_epi32(degree, edges);
-        }
+        const __m256i edges0 = pickEntries(r0, r1, r2, pick0, inR1[0], inR2[0]);
+        const __m256i edges1 = pickEntries(r0, r1, r2, pick1, inR1[1], inR2[1]);
+        const __m256i edges2 = pickEntries(r0, r1, r2, pick2, inR1[2], inR2[2]);
+        storeLanes(e.edge[i], edges0);
+        storeLanes(e.edge[i] + kLanes, edges1);
+        storeLanes(e.edge[i] + 2 * kLanes, edges2);
+        const __m256i degree = _mm256_add_epi32(_mm256_add_epi32(edges0, edges1), edges2);
         e.degree[i] = sumOfLanes(degree);
     }
+}
+
+// Lane l of laneHas(j) is all ones when bit j of l is set: which of the
+// first three positions the part of lane l holds.
+TRESSIL_INLINE_AVX2 static __m256i laneHas(int j) {
+    const __m256i bit = broadcast(1u << j);
+    return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), bit),
+                              bit);
+}
+
+// The sum of weights[j] over the first three positions j of each lane's part.
+TRESSIL_INLINE_AVX2 static __m256i firstSums(const uint32_t* weights) {
+    __m256i sums = _mm256_setzero_si256();
+    for (int j = 0; j < 3; ++j)
+        sums = _mm256_add_epi32(sums, _mm256_and_si256(laneHas(j), broadcast(weights[j])));
+    return sums;
 }
 
 // sums[x] = sum of weights[a] over the bits a of x, for every x below 2^bits;
@@ -141,14 +156,7 @@ TRESSIL_TARGET_AVX2 static void fillEdgeWeightsVector(OutsideRows low, OutsideRo
 // doubles the table.
 TRESSIL_TARGET_AVX2 static void fillSubsetSumsVector(const uint32_t* weights, int bits,
                                                      uint32_t* sums) {
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i first = _mm256_setzero_si256();
-    for (int a = 0; a < 3; ++a) {
-        const __m256i bit = broadcast(1u << a);
-        const __m256i has = _mm256_cmpeq_epi32(_mm256_and_si256(lane, bit), bit);
-        first = _mm256_add_epi32(first, _mm256_and_si256(has, broadcast(weights[a])));
-    }
-    storeLanes(sums, first);
+    storeLanes(sums, firstSums(weights));
     for (int a = 3; a < bits; ++a) {
         const uint32_t half = 1u << a;
         const __m256i weight = broadcast(weights[a]);
@@ -157,12 +165,21 @@ TRESSIL_TARGET_AVX2 static void fillSubsetSumsVector(const uint32_t* weights, in
     }
 }
 
-// The part tables of fillPartTablesPortable for bits >= 3: the first three
-// positions one by one, the others eight entries at a time.
+// The part tables of fillPartTablesPortable for bits >= 3: the parts of the
+// first three positions at once (degrees less twice the edges inside), then
+// eight entries at a time.
 TRESSIL_TARGET_AVX2 static void fillPartTablesVector(const SubsetEdges& e, int first, int bits,
                                                      uint32_t* cut, uint32_t* index) {
-    fillPartTablesPortable(e, first, 3, cut, index);
-    alignas(32) uint32_t toPart[kLowParts];  // edge weight between p and each part below it
+    const uint32_t(*edge)[kEdgeRow] = e.edge + first;
+    __m256i inside = _mm256_setzero_si256();
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j)
+            inside =
+                _mm256_add_epi32(inside, _mm256_and_si256(_mm256_and_si256(laneHas(i), laneHas(j)),
+                                                          broadcast(edge[i][first + j])));
+    storeLanes(cut, _mm256_sub_epi32(firstSums(e.degree + first), _mm256_slli_epi32(inside, 1)));
+    storeLanes(index, firstSums(e.index + first));  // the index bits are disjoint
+    alignas(32) uint32_t toPart[kLowParts];         // edge weight between p and each part below it
     for (int p = 3; p < bits; ++p) {
         const int a = first + p;
         fillSubsetSumsVector(&e.edge[a][first], p, toPart);
@@ -185,9 +202,12 @@ TRESSIL_TARGET_AVX2 static void fillSplitTablesVector(const SubsetEdges& e, Spli
     else
         fillPartTablesPortable(e, t.lowBits, t.highBits, t.highCut, t.highIndex);
     for (int q = 0; q < t.highBits; ++q) {
-        alignas(32) uint32_t twice[kLowBits];  // twice the edge weight from each low position to q
-        for (int a = 0; a < t.lowBits; ++a)
-            twice[a] = 2 * e.edge[t.lowBits + q][a];
+        static_assert(kLowBits <= 2 * kLanes, "two vectors hold the low positions");
+        alignas(32)
+            uint32_t twice[2 * kLanes];  // twice the edge weight from each low position to q
+        const uint32_t* edge = e.edge[t.lowBits + q];
+        storeLanes(twice, _mm256_slli_epi32(loadLanes(edge), 1));
+        storeLanes(twice + kLanes, _mm256_slli_epi32(loadLanes(edge + kLanes), 1));
         fillSubsetSumsVector(twice, t.lowBits, t.highToLow[q]);
     }
 }
