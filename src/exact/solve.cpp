@@ -138,13 +138,31 @@ static constexpr uint32_t countSubsets(int n, int k) {
     return static_cast<uint32_t>(count);
 }
 
-// Results of the layer being solved, by enumeration index. They reach the
-// global tables only when the whole layer is done: a vector scan reads whole
-// aligned groups of table entries, some of which belong to other subsets of
-// the same size, so the tables must stay unchanged while threads share a
-// layer.
+// The subsets of the layer being solved, grouped by the score copy they read
+// and in increasing order of their index in that copy. Neighbours in this
+// list mostly differ in their lowest index bits only, so they read the same
+// cache lines of the copy, and what one subset reads is still in the cache
+// for the next. The results, by list position, reach the global tables only
+// when the whole layer is done: a vector scan reads whole aligned groups of
+// table entries, some of which belong to other subsets of the same size, so
+// the tables must stay unchanged while threads share a layer.
 constexpr uint32_t kMaxLayerSubsets = countSubsets(kMaxExactSpecies, kMaxExactSpecies / 2);
+static uint32_t layerSubsets[kMaxLayerSubsets];
 static SubsetResult layerResults[kMaxLayerSubsets];
+
+static void listLayer(int16_t n, int16_t k) {
+    const uint32_t species = (1u << n) - 1;
+    uint32_t count = 0;
+    for (int copy = 0; copy < kScoreCopies; ++copy) {
+        const int16_t bits = copy == 0 ? n : kMaxExactSpecies;  // copy 0 is not rotated
+        for (uint32_t index = nextSubset(0, bits, k); index != 0;
+             index = nextSubset(index, bits, k)) {
+            const uint32_t subset = unrotateIndex(index, copy);
+            if ((subset & ~species) == 0 && chooseScoreCopy(subset) == copy)
+                layerSubsets[count++] = subset;
+        }
+    }
+}
 
 static void storeResult(uint32_t subset, SubsetResult result) {
     g_subsetScore[subset] = result.score;
@@ -153,10 +171,9 @@ static void storeResult(uint32_t subset, SubsetResult result) {
     g_subsetSplit[subset] = result.split;
 }
 
-// One layer: all k-subsets of the n species, shared out in chunks of their
-// enumeration order.
+// One layer: all k-subsets of the n species, shared out in chunks of the
+// layer list.
 struct LayerShare {
-    int16_t n;
     int16_t k;
     bool useVector;
     uint32_t count;
@@ -165,31 +182,23 @@ struct LayerShare {
     std::atomic<uint32_t> nextChunk;
 };
 
-// Solves the chunks this thread claims. It walks the enumeration forward to
-// each claim, which costs far less than the splits, so no subset list is kept.
 static void solveLayerShare(LayerShare& share) {
     SplitTables tables;
-    uint32_t index = 0;
-    uint32_t subset = nextSubset(0, share.n, share.k);
     for (;;) {
         const uint32_t claimed = share.nextChunk.fetch_add(1);
         if (claimed >= share.chunkCount) return;
         const uint32_t start = claimed * share.chunk;
         const uint32_t end = std::min(share.count, start + share.chunk);
-        for (; index < start; ++index)
-            subset = nextSubset(subset, share.n, share.k);
-        for (; index < end; ++index) {
-            layerResults[index] = bestSplit(subset, share.k, share.useVector, tables);
-            subset = nextSubset(subset, share.n, share.k);
-        }
+        for (uint32_t index = start; index < end; ++index)
+            layerResults[index] = bestSplit(layerSubsets[index], share.k, share.useVector, tables);
     }
 }
 
 // Subsets of one size read only smaller ones, so they can be solved in any
 // order and on any thread; the results never depend on the sharing.
 static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
+    listLayer(n, k);
     LayerShare share;
-    share.n = n;
     share.k = k;
     share.useVector = useVector;
     share.count = countSubsets(n, k);
@@ -202,11 +211,8 @@ static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
     share.chunkCount = (share.count + share.chunk - 1) / share.chunk;
     share.nextChunk = 0;
     runOnThreads(helpers + 1, [&share] { solveLayerShare(share); });
-    uint32_t subset = 0;
-    for (uint32_t index = 0; index < share.count; ++index) {
-        subset = nextSubset(subset, n, k);
-        storeResult(subset, layerResults[index]);
-    }
+    for (uint32_t index = 0; index < share.count; ++index)
+        storeResult(layerSubsets[index], layerResults[index]);
 }
 
 void solveExact() {
