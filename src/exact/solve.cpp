@@ -36,21 +36,20 @@ static const int32_t* scoreCopy(int copy) {
     return copy == 0 ? g_subsetScore : s_scoreCopies[copy - 1];
 }
 
-static int countMembers(uint32_t mask) {
-    int count = 0;
-    for (; mask != 0; mask &= mask - 1)
-        ++count;
-    return count;
+// Members among the three species of a group: two bits per group pattern.
+static int countInGroup(uint32_t group) {
+    static_assert(kGroupBits == 3, "the table holds eight group patterns");
+    return static_cast<int>((0xE994u >> (2 * group)) & 3u);
 }
 
 // The copy that holds the most members of S in its group, the first of equals;
 // the highest member, never in a left part, must stay above the group.
 static int chooseScoreCopy(uint32_t subset) {
     int best = 0;
-    int bestInGroup = countMembers(subset & kGroupMask);
+    int bestInGroup = countInGroup(subset & kGroupMask);
     for (int copy = 1; copy < kScoreCopies; ++copy) {
         const int shift = copy * kGroupBits;
-        const int inGroup = countMembers((subset >> shift) & kGroupMask);
+        const int inGroup = countInGroup((subset >> shift) & kGroupMask);
         if (inGroup > bestInGroup && (subset >> (shift + kGroupBits)) != 0) {
             best = copy;
             bestInGroup = inGroup;
