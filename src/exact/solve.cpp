@@ -149,18 +149,22 @@ constexpr uint32_t kMaxLayerSubsets = countSubsets(kMaxExactSpecies, kMaxExactSp
 static uint32_t layerSubsets[kMaxLayerSubsets];
 static SubsetResult layerResults[kMaxLayerSubsets];
 
+// The subset whose index in copy c is the k-subset m of the n index bits that
+// species 0..n-1 occupy there, in increasing order: species c * kGroupBits and
+// up at the bottom, the species below them at the top.
+static uint32_t subsetAtCopyOrder(uint32_t m, int16_t n, int copy) {
+    const int places = copy * kGroupBits;
+    const int bottom = n - places;  // index bits of species places..n-1
+    return ((m & ((1u << bottom) - 1)) << places) | (m >> bottom);
+}
+
 static void listLayer(int16_t n, int16_t k) {
-    const uint32_t species = (1u << n) - 1;
     uint32_t count = 0;
-    for (int copy = 0; copy < kScoreCopies; ++copy) {
-        const int16_t bits = copy == 0 ? n : kMaxExactSpecies;  // copy 0 is not rotated
-        for (uint32_t index = nextSubset(0, bits, k); index != 0;
-             index = nextSubset(index, bits, k)) {
-            const uint32_t subset = unrotateIndex(index, copy);
-            if ((subset & ~species) == 0 && chooseScoreCopy(subset) == copy)
-                layerSubsets[count++] = subset;
+    for (int copy = 0; copy < kScoreCopies && copy * kGroupBits < n; ++copy)
+        for (uint32_t m = nextSubset(0, n, k); m != 0; m = nextSubset(m, n, k)) {
+            const uint32_t subset = subsetAtCopyOrder(m, n, copy);
+            if (chooseScoreCopy(subset) == copy) layerSubsets[count++] = subset;
         }
-    }
 }
 
 static void storeResult(uint32_t subset, SubsetResult result) {
