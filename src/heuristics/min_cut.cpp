@@ -23,6 +23,7 @@
 //   step for step up to the scan of the first path vertex whose path arc
 //   filled up (or of the sink's predecessor, when none did). The search state
 //   at that scan is kept and the next search resumes there.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -172,9 +173,11 @@ static int32_t resumeSearch(int32_t position, FlowWork& work) {
 // source side in visited. Every path enters t by exactly one arc and t never
 // sends flow on, so the value is the sum of the amounts sent. It is 64-bit
 // because the total into one sink is not capped and a caller's capacities may
-// sum past 32 bits.
+// sum past 32 bits. A sink whose flow passes `bound` (the smallest complete
+// flow of another sink so far) can no longer have the smallest flow, and its
+// search stops there with the partial value, which still exceeds the bound.
 static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpecies],
-                        FlowWork& work) {
+                        const std::atomic<int64_t>& bound, FlowWork& work) {
     std::memcpy(work.room, work.positive, sizeof work.room[0] * static_cast<size_t>(m));
     std::memset(work.visitedAtPop[0], 0, sizeof work.visitedAtPop[0]);
     work.visitedAtPop[0][0] = 1;  // the source is never rediscovered
@@ -186,6 +189,7 @@ static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpec
     while (searchFrom(next, t, work)) {
         int32_t resumeAt = 0;
         total += augmentPath(t, capacity, work, resumeAt);
+        if (total > bound.load(std::memory_order_relaxed)) break;
         next = resumeSearch(resumeAt, work);
     }
     // Back to zero flow for the next sink.
@@ -201,18 +205,50 @@ struct SinkResult {
     uint64_t sourceSide[kRowWords];
 };
 
+// The sinks of one cluster, claimed one by one by the threads that share
+// them. They are taken by increasing capacity into the sink, a bound on their
+// flow, so that a small flow is known early and the other sinks stop sooner.
+struct SinkShare {
+    int32_t order[kMaxSpecies];  // sinks in the order they are taken
+    std::atomic<int32_t> next{0};
+    std::atomic<int64_t> smallest{INT64_MAX};  // smallest complete flow so far
+};
+
+static void orderSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies], SinkShare& share) {
+    int64_t into[kMaxSpecies];
+    for (int32_t t = 1; t < m; ++t) {
+        into[t] = 0;
+        for (int32_t u = 0; u < m; ++u)
+            into[t] += capacity[u][t] > 0 ? capacity[u][t] : 0;
+        share.order[t - 1] = t;
+    }
+    std::stable_sort(share.order, share.order + m - 1,
+                     [&into](int32_t a, int32_t b) { return into[a] < into[b]; });
+}
+
+static void lowerSmallest(std::atomic<int64_t>& smallest, int64_t value) {
+    int64_t current = smallest.load(std::memory_order_relaxed);
+    while (value < current && !smallest.compare_exchange_weak(current, value)) {
+    }
+}
+
 // Solves the sinks this thread claims. Each sink starts from zero flow, so
-// the sinks are independent of each other and of the thread they run on.
-static void solveSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies],
-                       std::atomic<int32_t>* nextSink, SinkResult* results) {
+// the sinks are independent of each other and of the thread they run on; a
+// sink stopped early has a value above the smallest, whichever sinks were
+// done before it, so the sink chosen and its flow never depend on the timing.
+static void solveSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies], SinkShare* share,
+                       SinkResult* results) {
     static_assert(sizeof(FlowWork) < 200 * 1024, "working storage stays on the stack");
     FlowWork work;
     work.usedCount = 0;
     std::memset(work.flow, 0, sizeof work.flow[0] * static_cast<size_t>(m));
     markPositiveArcs(m, capacity, work);
-    for (int32_t t = (*nextSink)++; t < m; t = (*nextSink)++) {
-        results[t].value = sinkFlow(m, t, capacity, work);
+    for (int32_t claimed = share->next++; claimed < m - 1; claimed = share->next++) {
+        const int32_t t = share->order[claimed];
+        const int64_t value = sinkFlow(m, t, capacity, share->smallest, work);
+        results[t].value = value;
         std::memcpy(results[t].sourceSide, work.visited, sizeof work.visited);
+        lowerSmallest(share->smallest, value);
     }
 }
 
@@ -224,9 +260,10 @@ int32_t minCutSplit(int32_t m, const int32_t (*capacity)[kMaxSpecies], int32_t* 
     }
     if (m < 2) return kMinCutNoValue;
     SinkResult results[kMaxSpecies];
-    std::atomic<int32_t> nextSink{1};
+    SinkShare share;
+    orderSinks(m, capacity, share);
     const int threads = m >= kParallelSinkCount ? threadCountToUse() : 1;
-    runOnThreads(threads, [&] { solveSinks(m, capacity, &nextSink, results); });
+    runOnThreads(threads, [&] { solveSinks(m, capacity, &share, results); });
 
     // The smallest flow over all sinks, the lowest-numbered sink among equals.
     // Tracking it even at or above kMinCutNoValue means that a cluster whose
