@@ -108,9 +108,9 @@ struct SubsetResult {
     uint32_t split;
 };
 
-// The best split of the k-subset S. Its proper subsets are final.
-static SubsetResult bestSplit(uint32_t subset, int k, bool useVector, SplitTables& t) {
-    const int copy = chooseScoreCopy(subset);
+// The best split of the k-subset S, which reads score copy `copy`. Its proper
+// subsets are final.
+static SubsetResult bestSplit(uint32_t subset, int copy, int k, bool useVector, SplitTables& t) {
     SubsetEdges e;
     fillSubsetEdges(subset, k, copy, useVector, e);
     t.subset = subset;
@@ -147,6 +147,7 @@ static constexpr uint32_t countSubsets(int n, int k) {
 // the tables must stay unchanged while threads share a layer.
 constexpr uint32_t kMaxLayerSubsets = countSubsets(kMaxExactSpecies, kMaxExactSpecies / 2);
 static uint32_t layerSubsets[kMaxLayerSubsets];
+static uint32_t layerCopyStart[kScoreCopies + 1];  // where each copy's subsets start
 static SubsetResult layerResults[kMaxLayerSubsets];
 
 // The subset whose index in copy c is the k-subset m of the n index bits that
@@ -160,11 +161,22 @@ static uint32_t subsetAtCopyOrder(uint32_t m, int16_t n, int copy) {
 
 static void listLayer(int16_t n, int16_t k) {
     uint32_t count = 0;
-    for (int copy = 0; copy < kScoreCopies && copy * kGroupBits < n; ++copy)
+    for (int copy = 0; copy < kScoreCopies; ++copy) {
+        layerCopyStart[copy] = count;
+        if (copy * kGroupBits >= n) continue;  // no subset has members above its group
         for (uint32_t m = nextSubset(0, n, k); m != 0; m = nextSubset(m, n, k)) {
             const uint32_t subset = subsetAtCopyOrder(m, n, copy);
             if (chooseScoreCopy(subset) == copy) layerSubsets[count++] = subset;
         }
+    }
+    layerCopyStart[kScoreCopies] = count;
+}
+
+static int copyOfListed(uint32_t index) {
+    int copy = 0;
+    while (index >= layerCopyStart[copy + 1])
+        ++copy;
+    return copy;
 }
 
 static void storeResult(uint32_t subset, SubsetResult result) {
@@ -193,7 +205,8 @@ static void solveLayerShare(LayerShare& share) {
         const uint32_t start = claimed * share.chunk;
         const uint32_t end = std::min(share.count, start + share.chunk);
         for (uint32_t index = start; index < end; ++index)
-            layerResults[index] = bestSplit(layerSubsets[index], share.k, share.useVector, tables);
+            layerResults[index] = bestSplit(layerSubsets[index], copyOfListed(index), share.k,
+                                            share.useVector, tables);
     }
 }
 
