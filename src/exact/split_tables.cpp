@@ -1,8 +1,6 @@
 // The tables that a split scan reads for one subset: the graph on its
 // members and the part tables built from it. Each has a portable form and an
 // AVX2 form; both give the same integers.
-#include <algorithm>
-
 #include "exact/split_scan.h"
 #include "exact/vector_lanes.h"
 
@@ -203,8 +201,8 @@ TRESSIL_TARGET_AVX2 static void fillSplitTablesVector(const SubsetEdges& e, Spli
         fillPartTablesPortable(e, t.lowBits, t.highBits, t.highCut, t.highIndex);
     for (int q = 0; q < t.highBits; ++q) {
         static_assert(kLowBits <= 2 * kLanes, "two vectors hold the low positions");
-        alignas(32)
-            uint32_t twice[2 * kLanes];  // twice the edge weight from each low position to q
+        // Twice the edge weight from each low position to q.
+        alignas(32) uint32_t twice[2 * kLanes];
         const uint32_t* edge = e.edge[t.lowBits + q];
         storeLanes(twice, _mm256_slli_epi32(loadLanes(edge), 1));
         storeLanes(twice + kLanes, _mm256_slli_epi32(loadLanes(edge + kLanes), 1));
