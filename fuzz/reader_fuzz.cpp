@@ -15,11 +15,12 @@ constexpr int kFuzzExactSpecies = 8;
 
 struct FatalCaught {};
 
-void throwOnFatal(int, const char*) { throw FatalCaught{}; }
+void throwOnFatal(int, const char*) {
+    throw FatalCaught{};
+}
 
 bool readBytes(const uint8_t* data, size_t size) {
-    g_inFile = size == 0 ? std::tmpfile()
-                         : fmemopen(const_cast<uint8_t*>(data), size, "r");
+    g_inFile = size == 0 ? std::tmpfile() : fmemopen(const_cast<uint8_t*>(data), size, "r");
     if (g_inFile == nullptr) return false;
     try {
         readInput();
@@ -41,7 +42,8 @@ void checkTree(const TreeNode* root) {
         const TreeNode* node = pending[--count];
         if (node == nullptr) std::abort();
         if (node->left == nullptr && node->right == nullptr) {
-            if (node->label < 0 || node->label >= g_speciesCount || seen[node->label]++) std::abort();
+            if (node->label < 0 || node->label >= g_speciesCount || seen[node->label]++)
+                std::abort();
             continue;
         }
         if (count + 2 > 2 * kMaxSpecies) std::abort();
@@ -53,13 +55,8 @@ void checkTree(const TreeNode* root) {
 }
 
 void runHeuristics() {
-    for (int index = 0; index < 8; ++index) {
-        TreeNode* root = index < 6   ? agglomerate(static_cast<int16_t>(index / 3),
-                                                   static_cast<int16_t>(index % 3))
-                         : index == 6 ? sequentialTree()
-                                      : minCutTree();
-        checkTree(root);
-    }
+    for (int index = 0; index < kCandidateCount; ++index)
+        checkTree(buildCandidate(index, g_nodePool));
 }
 
 }  // namespace

@@ -13,8 +13,7 @@
 
 namespace {
 
-constexpr int kMinCutCandidate = 7;  // the last of the eight candidates
-constexpr int kDumpSpecies = 6;      // the dump shows the pairs among species 0..5
+constexpr int kDumpSpecies = 6;  // the dump shows the pairs among species 0..5
 
 [[noreturn]] void failUsage(const std::string& message) {
     fatalExit(kExitUsage, message.c_str());
@@ -45,13 +44,6 @@ void printDump() {
         }
 }
 
-// Candidates 0 to 6, built in g_nodePool.
-TreeNode* buildCandidate(int index) {
-    if (index < 6)
-        return agglomerate(static_cast<int16_t>(index / 3), static_cast<int16_t>(index % 3));
-    return sequentialTree();
-}
-
 // The min-cut candidate takes longest and touches nothing shared but its
 // pool records, so it is built in a pool of its own, on a thread of its own
 // when there are cores to spare, while the others take turns in g_nodePool.
@@ -66,14 +58,15 @@ TreeNode* buildBestCandidate() {
     std::thread minCut;
     if (threadCountToUse() > 1) {
         try {
-            minCut = std::thread([&minCutRoot] { minCutRoot = minCutTreeInPool(s_minCutPool); });
+            minCut = std::thread(
+                [&minCutRoot] { minCutRoot = buildCandidate(kMinCutCandidate, s_minCutPool); });
         } catch (const std::system_error&) {
         }
     }
     int32_t bestWeight = 0;
     int bestIndex = 0;
     for (int index = 0; index < kMinCutCandidate; ++index) {
-        g_resultTree = buildCandidate(index);
+        g_resultTree = buildCandidate(index, g_nodePool);
         if (index == 0 || g_resultTree->weight > bestWeight) {
             bestWeight = g_resultTree->weight;
             bestIndex = index;
@@ -82,10 +75,10 @@ TreeNode* buildBestCandidate() {
     if (minCut.joinable())
         minCut.join();
     else
-        minCutRoot = minCutTreeInPool(s_minCutPool);
+        minCutRoot = buildCandidate(kMinCutCandidate, s_minCutPool);
     if (minCutRoot->weight > bestWeight) return minCutRoot;
     if (bestIndex == kMinCutCandidate - 1) return g_resultTree;
-    return buildCandidate(bestIndex);
+    return buildCandidate(bestIndex, g_nodePool);
 }
 
 void writeResult(bool exact, int32_t total) {

@@ -133,9 +133,9 @@ static void scoreSingleSpecies(int32_t n, int16_t variant, int16_t scoring) {
                 firstJoinScore(variant, scoring, clusterPairTotal(i, j), clusterConflict(i, j)));
 }
 
-static void setupLeaves(int32_t n) {
+static void setupLeaves(int32_t n, TreeNode** pool) {
     for (int32_t x = 0; x < n; ++x)
-        s_clusterNode[x] = resetPoolNode(g_nodePool, x, x);
+        s_clusterNode[x] = resetPoolNode(pool, x, x);
 }
 
 // The first active pair (lowest q, then lowest r) with the highest score.
@@ -211,17 +211,21 @@ static void rescore(int32_t q, int16_t variant, int16_t scoring) {
 }
 
 TreeNode* agglomerate(int16_t variant, int16_t scoring) {
+    return agglomerateInPool(variant, scoring, g_nodePool);
+}
+
+TreeNode* agglomerateInPool(int16_t variant, int16_t scoring, TreeNode** pool) {
     const int32_t n = g_speciesCount;
-    if (n < 2) return singleLeafTree(g_nodePool);
+    if (n < 2) return singleLeafTree(pool);
     loadSingleSpeciesSums(n);
     scoreSingleSpecies(n, variant, scoring);
-    setupLeaves(n);
+    setupLeaves(n, pool);
     int16_t nextSlot = static_cast<int16_t>(n);
     int32_t q = 0;
     for (int32_t s = 1; s < n; ++s) {
         int32_t r = 0;
         selectPair(&q, &r);
-        TreeNode* node = g_nodePool[nextSlot++];
+        TreeNode* node = pool[nextSlot++];
         node->label = nextSlot;  // n+1 .. 2n-1: one above the slot
         node->left = s_clusterNode[q];
         node->right = s_clusterNode[r];

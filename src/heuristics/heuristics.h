@@ -24,8 +24,21 @@ TreeNode* resetPoolNode(TreeNode** pool, int32_t index, int32_t label);
 // The candidate for fewer than two species: the single leaf 0, weight 0.
 TreeNode* singleLeafTree(TreeNode** pool);
 
+// The candidates in the order of the choice: 0..5 bottom-up clustering
+// (variant index / 3, scoring index % 3), 6 the caterpillar, 7 the top-down
+// division. Among equal weights the lowest index wins.
+constexpr int kCandidateCount = 8;
+constexpr int kMinCutCandidate = 7;
+
+// Builds candidate index in the kPoolSize records of pool and returns its
+// root. Candidates below kMinCutCandidate share working tables, so only one of
+// them runs at a time; the min-cut candidate may run beside them in a pool of
+// its own.
+TreeNode* buildCandidate(int index, TreeNode** pool);
+
 // Bottom-up clustering; variant 0 or 1, scoring 0, 1 or 2 (candidates 0..5).
 TreeNode* agglomerate(int16_t variant, int16_t scoring);
+TreeNode* agglomerateInPool(int16_t variant, int16_t scoring, TreeNode** pool);
 
 // The two score rules of the bottom-up clustering, open to the tests.
 // Joining two single species (before any join), from their pairTotal and
@@ -37,6 +50,7 @@ float joinScore(int16_t variant, int16_t scoring, int32_t gain, int32_t conflict
 
 // Caterpillar placing the best outgroup first (candidate 6).
 TreeNode* sequentialTree();
+TreeNode* sequentialTreeInPool(TreeNode** pool);
 
 // Top-down division by minimum cuts (candidate 7).
 TreeNode* minCutTree();

@@ -89,31 +89,35 @@ static int32_t chooseOutgroup() {
 
 // Leaves in pool entries 0..n-1, spine in n+1..2n-1 from the root down; entry n
 // stays untouched.
-static void setupNodes(int32_t n) {
+static void setupNodes(int32_t n, TreeNode** pool) {
     for (int32_t i = 0; i < n; ++i)
-        resetPoolNode(g_nodePool, i, i);
+        resetPoolNode(pool, i, i);
     for (int32_t i = n - 1; i >= 1; --i)
-        resetPoolNode(g_nodePool, n + i, n + i);
+        resetPoolNode(pool, n + i, n + i);
     for (int32_t i = n - 2; i >= 1; --i)
-        g_nodePool[n + i]->right = g_nodePool[n + i + 1];
+        pool[n + i]->right = pool[n + i + 1];
 }
 
 TreeNode* sequentialTree() {
+    return sequentialTreeInPool(g_nodePool);
+}
+
+TreeNode* sequentialTreeInPool(TreeNode** pool) {
     const int32_t n = g_speciesCount;
     if (n < 2) {
-        return singleLeafTree(g_nodePool);
+        return singleLeafTree(pool);
     }
     sumOverAllSpecies(n);
-    setupNodes(n);
+    setupNodes(n, pool);
     for (int32_t s = 1; s < n; ++s) {
         const int32_t chosen = chooseOutgroup();
-        TreeNode* spine = g_nodePool[n + s];
-        spine->left = g_nodePool[chosen];
+        TreeNode* spine = pool[n + s];
+        spine->left = pool[chosen];
         spine->weight = s_outgroupSum[chosen];
         removeSpecies(chosen);
     }
-    g_nodePool[2 * n - 1]->right = g_nodePool[s_unplaced[0]];
+    pool[2 * n - 1]->right = pool[s_unplaced[0]];
     for (int32_t i = 2 * n - 2; i >= n + 1; --i)
-        g_nodePool[i]->weight += g_nodePool[i]->right->weight;
-    return g_nodePool[n + 1];
+        pool[i]->weight += pool[i]->right->weight;
+    return pool[n + 1];
 }

@@ -78,11 +78,8 @@ std::string writtenText(const TreeNode* node) {
 std::string expectedHeuristicTree(int* total) {
     std::string best;
     int32_t bestWeight = 0;
-    for (int index = 0; index < 8; ++index) {
-        TreeNode* root = index < 6    ? agglomerate(static_cast<int16_t>(index / 3),
-                                                    static_cast<int16_t>(index % 3))
-                         : index == 6 ? sequentialTree()
-                                      : minCutTree();
+    for (int index = 0; index < kCandidateCount; ++index) {
+        TreeNode* root = buildCandidate(index, g_nodePool);
         if (index == 0 || root->weight > bestWeight) {
             bestWeight = root->weight;
             best = writtenText(root);
