@@ -16,6 +16,98 @@ constexpr int kMaxSubsets = 1 << kMaxExactSpecies;
 constexpr int kNodeStackSize = 9999;    // entries of the reader's node stack
 constexpr int kFirstInnerLabel = 5000;  // first label handed to an inner node
 
+// A set of species 0..kMaxSpecies-1, bit s % 64 of word s / 64 for species s.
+// Plain data: the functions below are the whole interface.
+constexpr int kSpeciesWordBits = 64;
+constexpr int kSpeciesWords = kMaxSpecies / kSpeciesWordBits;
+static_assert(kMaxSpecies % kSpeciesWordBits == 0, "species sets are whole words");
+struct SpeciesSet {
+    uint64_t word[kSpeciesWords];
+};
+
+inline bool containsSpecies(const SpeciesSet& s, int species) {
+    return (s.word[species / kSpeciesWordBits] >> (species % kSpeciesWordBits)) & 1u;
+}
+inline void insertSpecies(SpeciesSet* s, int species) {
+    s->word[species / kSpeciesWordBits] |= uint64_t{1} << (species % kSpeciesWordBits);
+}
+inline void eraseSpecies(SpeciesSet* s, int species) {
+    s->word[species / kSpeciesWordBits] &= ~(uint64_t{1} << (species % kSpeciesWordBits));
+}
+inline SpeciesSet singleSpecies(int species) {
+    SpeciesSet s{};
+    insertSpecies(&s, species);
+    return s;
+}
+// Species 0..count-1.
+inline SpeciesSet firstSpecies(int count) {
+    SpeciesSet s{};
+    for (int w = 0; w < kSpeciesWords; ++w) {
+        const int bits = count - w * kSpeciesWordBits;
+        s.word[w] = bits >= kSpeciesWordBits ? ~uint64_t{0}
+                    : bits <= 0              ? 0
+                                             : (uint64_t{1} << bits) - 1;
+    }
+    return s;
+}
+inline SpeciesSet uniteSets(const SpeciesSet& a, const SpeciesSet& b) {
+    SpeciesSet s;
+    for (int w = 0; w < kSpeciesWords; ++w)
+        s.word[w] = a.word[w] | b.word[w];
+    return s;
+}
+inline SpeciesSet intersectSets(const SpeciesSet& a, const SpeciesSet& b) {
+    SpeciesSet s;
+    for (int w = 0; w < kSpeciesWords; ++w)
+        s.word[w] = a.word[w] & b.word[w];
+    return s;
+}
+// The members of a that are not in b.
+inline SpeciesSet subtractSets(const SpeciesSet& a, const SpeciesSet& b) {
+    SpeciesSet s;
+    for (int w = 0; w < kSpeciesWords; ++w)
+        s.word[w] = a.word[w] & ~b.word[w];
+    return s;
+}
+inline int countSpecies(const SpeciesSet& s) {
+    int count = 0;
+    for (int w = 0; w < kSpeciesWords; ++w)
+        count += __builtin_popcountll(s.word[w]);
+    return count;
+}
+inline bool isEmptySet(const SpeciesSet& s) {
+    for (int w = 0; w < kSpeciesWords; ++w)
+        if (s.word[w] != 0) return false;
+    return true;
+}
+inline bool isSubset(const SpeciesSet& a, const SpeciesSet& b) {
+    for (int w = 0; w < kSpeciesWords; ++w)
+        if ((a.word[w] & ~b.word[w]) != 0) return false;
+    return true;
+}
+inline bool operator==(const SpeciesSet& a, const SpeciesSet& b) {
+    for (int w = 0; w < kSpeciesWords; ++w)
+        if (a.word[w] != b.word[w]) return false;
+    return true;
+}
+inline bool operator!=(const SpeciesSet& a, const SpeciesSet& b) {
+    return !(a == b);
+}
+// The lowest member; kMaxSpecies for the empty set.
+inline int lowestSpecies(const SpeciesSet& s) {
+    for (int w = 0; w < kSpeciesWords; ++w)
+        if (s.word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(s.word[w]);
+    return kMaxSpecies;
+}
+// Writes the members in increasing order and returns their number.
+inline int listSpecies(const SpeciesSet& s, int* members) {
+    int count = 0;
+    for (int w = 0; w < kSpeciesWords; ++w)
+        for (uint64_t bits = s.word[w]; bits != 0; bits &= bits - 1)
+            members[count++] = w * kSpeciesWordBits + __builtin_ctzll(bits);
+    return count;
+}
+
 // One node of a rooted binary tree. A node is a leaf exactly when both
 // children are null. Field order is part of the design; keep it.
 struct TreeNode {

@@ -36,8 +36,8 @@ void fillTableInRange(int n, std::mt19937& rng, int32_t lo, int32_t hi) {
                 setTriple(i, j, k, weight(rng));
 }
 
-SpeciesSet leafSet(const TreeNode* node) {
-    SpeciesSet set;
+LeafBitset leafSet(const TreeNode* node) {
+    LeafBitset set;
     if (node == nullptr) return set;
     if (node->left == nullptr && node->right == nullptr) {
         set.set(static_cast<size_t>(node->label));
@@ -46,7 +46,7 @@ SpeciesSet leafSet(const TreeNode* node) {
     return leafSet(node->left) | leafSet(node->right);
 }
 
-static void collectClusters(const TreeNode* node, std::vector<SpeciesSet>& clusters) {
+static void collectClusters(const TreeNode* node, std::vector<LeafBitset>& clusters) {
     if (node == nullptr || (node->left == nullptr && node->right == nullptr)) return;
     clusters.push_back(leafSet(node));
     collectClusters(node->left, clusters);
@@ -54,17 +54,17 @@ static void collectClusters(const TreeNode* node, std::vector<SpeciesSet>& clust
 }
 
 int64_t satisfiedWeight(const TreeNode* root) {
-    std::vector<SpeciesSet> clusters;
+    std::vector<LeafBitset> clusters;
     collectClusters(root, clusters);
     std::sort(clusters.begin(), clusters.end(),
-              [](const SpeciesSet& a, const SpeciesSet& b) { return a.count() < b.count(); });
-    const SpeciesSet all = leafSet(root);
+              [](const LeafBitset& a, const LeafBitset& b) { return a.count() < b.count(); });
+    const LeafBitset all = leafSet(root);
     int64_t total = 0;
     for (int i = 0; i < g_speciesCount; ++i)
         for (int j = i + 1; j < g_speciesCount; ++j) {
             if (!all[i] || !all[j]) continue;
-            const SpeciesSet* smallest = nullptr;
-            for (const SpeciesSet& c : clusters)
+            const LeafBitset* smallest = nullptr;
+            for (const LeafBitset& c : clusters)
                 if (c[i] && c[j]) {
                     smallest = &c;
                     break;

@@ -10,7 +10,7 @@
 
 #include "common/common.h"
 
-using SpeciesSet = std::bitset<kMaxSpecies>;
+using LeafBitset = std::bitset<kMaxSpecies>;
 
 // Sets n and zeroes every entry with indices below n.
 void resetTable(int n);
@@ -29,7 +29,7 @@ void fillRandomTable(int n, std::mt19937& rng, int32_t maxWeight, double zeroSha
 void fillTableInRange(int n, std::mt19937& rng, int32_t lo, int32_t hi);
 
 // Leaf species below a node (a set, repeated labels count once).
-SpeciesSet leafSet(const TreeNode* node);
+LeafBitset leafSet(const TreeNode* node);
 
 // Independent count of the triple weight a tree satisfies: ij|k (i < j) counts
 // when k lies outside the smallest cluster holding both i and j.

@@ -113,7 +113,7 @@ void expectEveryDivisionIsTheLiteralCut(int n, const std::string& what) {
     for (int entry = n; entry < 2 * n - 1; ++entry) {
         const TreeNode* node = g_nodePool[entry];
         ASSERT_EQ(node->label, entry + 1) << what;
-        const SpeciesSet cluster = leafSet(node);
+        const LeafBitset cluster = leafSet(node);
         std::vector<int> members;
         for (int k = 0; k < n; ++k)
             if (cluster[k]) members.push_back(k);
@@ -125,7 +125,7 @@ void expectEveryDivisionIsTheLiteralCut(int n, const std::string& what) {
                     capacity->cell[a][b] += g_tripleWeight[members[a]][members[b]][members[c]];
             }
         const LiteralCut cut = literalMinCut(m, capacity->cell);
-        SpeciesSet left;
+        LeafBitset left;
         for (int a = 0; a < m; ++a)
             if (cut.side[a] == 1) left.set(members[a]);
         ASSERT_EQ(leafSet(node->left), left) << what << " entry " << entry;
