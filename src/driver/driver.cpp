@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "exact/exact.h"
 #include "heuristics/heuristics.h"
 #include "io/io.h"
+#include "search/search.h"
 
 namespace {
 
@@ -81,16 +83,25 @@ TreeNode* buildBestCandidate() {
     return buildCandidate(bestIndex, g_nodePool);
 }
 
-void writeResult(bool exact, int32_t total) {
-    writeTree(g_resultTree);
-    std::fputs(";\n", g_outFile);
-    std::fprintf(g_outFile,
-                 exact ? "%%Number of input trees: %d\n" : "%%Number of input triples: %d\n",
-                 g_treeCount);
-    std::fprintf(g_outFile, "%%Number of species: %d\n", g_speciesCount);
-    std::fputs(exact ? "%Using method: Exact\n" : "%Using method: Heuristic\n", g_outFile);
-    std::fprintf(g_outFile, "%%Total weight of satisfied triples: %d.\n", total);
-}
+constexpr char kUsage[] = "use tressil inputfile outputfile [E/H]\n";
+
+constexpr char kHelp[] =
+    "use tressil [options] inputfile outputfile [E/H]\n"
+    "\n"
+    "Builds one rooted binary tree on all species of the input that satisfies as\n"
+    "much of its rooted-triple weight as it can, and writes it to outputfile.\n"
+    "\n"
+    "  E/H            a third argument that starts with 1 asks for the exact method\n"
+    "                 (up to 20 species); any other, or none, for the heuristic one\n"
+    "  --search       search for a better tree than the heuristic one, at any\n"
+    "                 species count, and report an upper bound on the satisfied\n"
+    "                 weight; the third argument is then ignored\n"
+    "  --threads N    use N threads (default: one per core); results never depend\n"
+    "                 on it\n"
+    "  --help         show this text and exit\n"
+    "  --version      show the version and exit\n"
+    "  --             end of options: later arguments are file names even when\n"
+    "                 they start with --\n";
 
 void closeOutput(const char* outputPath) {
     const bool failed = std::ferror(g_outFile) != 0;
@@ -100,39 +111,95 @@ void closeOutput(const char* outputPath) {
         failUsage(std::string("cannot write output file: ") + outputPath + "\n");
 }
 
+const char* progressLine(Method method) {
+    switch (method) {
+        case Method::kExact:
+            return " Finding the exact solution.\n";
+        case Method::kHeuristic:
+            return "Finding the approximation solution.\n";
+        case Method::kSearch:
+            break;
+    }
+    return "Searching for the best tree.\n";
+}
+
+// Help and version answer at once, before any file is touched.
+void answerInformationRequests(const CommandLine& line) {
+    if (!line.help && !line.version) return;
+    if (line.help)
+        std::fputs(kHelp, stdout);
+    else
+        std::fputs("tressil " TRESSIL_VERSION "\n", stdout);
+    std::fflush(stdout);
+    std::exit(0);
+}
+
 }  // namespace
+
+MethodResult runMethod(Method method) {
+    g_fullMask =
+        nextSubset(0, static_cast<int16_t>(g_speciesCount), static_cast<int16_t>(g_speciesCount));
+    switch (method) {
+        case Method::kExact: {
+            solveExact();
+            return {buildExactTree(g_fullMask), g_subsetScore[g_fullMask], 0};
+        }
+        case Method::kHeuristic: {
+            TreeNode* tree = buildBestCandidate();
+            return {tree, tree->weight, 0};
+        }
+        case Method::kSearch:
+            break;
+    }
+    const SearchResult found = searchTree();
+    return {found.tree, found.satisfied, found.bound};
+}
+
+void writeReport(FILE* out, Method method, const MethodResult& result) {
+    std::fprintf(out,
+                 method == Method::kHeuristic ? "%%Number of input triples: %d\n"
+                                              : "%%Number of input trees: %d\n",
+                 g_treeCount);
+    std::fprintf(out, "%%Number of species: %d\n", g_speciesCount);
+    std::fputs(method == Method::kExact       ? "%Using method: Exact\n"
+               : method == Method::kHeuristic ? "%Using method: Heuristic\n"
+                                              : "%Using method: Search\n",
+               out);
+    std::fprintf(out, "%%Total weight of satisfied triples: %lld.\n",
+                 static_cast<long long>(result.total));
+    if (method == Method::kSearch)
+        std::fprintf(out, "%%Upper bound on satisfied weight: %lld.\n",
+                     static_cast<long long>(result.bound));
+}
 
 int runTressil(int argc, char** argv) {
     allocateNodePool();
     allocatePoolRecords(s_minCutPool);
-    if (argc < 3) failUsage("use tressil inputfile outputfile [E/H]\n");
-    openFiles(argv[1], argv[2]);
-    bool exact = argc > 3 && argv[3][0] == '1';
+    const CommandLine line = parseCommandLine(argc, argv);
+    answerInformationRequests(line);
+    g_threadCount = line.threads;
+    if (line.positional.size() < 2) failUsage(kUsage);
+    const char* outputPath = line.positional[1].c_str();
+    openFiles(line.positional[0].c_str(), outputPath);
+    Method method = line.positional.size() > 2 && line.positional[2][0] == '1' ? Method::kExact
+                                                                               : Method::kHeuristic;
+    if (line.search) method = Method::kSearch;
 
     readInput();
     std::fclose(g_inFile);
     g_inFile = nullptr;
 
     printDump();
-    if (g_speciesCount > kMaxExactSpecies) exact = false;
-    std::fputs(exact ? " Finding the exact solution.\n" : "Finding the approximation solution.\n",
-               stdout);
+    if (method == Method::kExact && g_speciesCount > kMaxExactSpecies) method = Method::kHeuristic;
+    std::fputs(progressLine(method), stdout);
     std::fflush(stdout);
-    g_fullMask =
-        nextSubset(0, static_cast<int16_t>(g_speciesCount), static_cast<int16_t>(g_speciesCount));
-
-    int32_t total = 0;
-    if (exact) {
-        solveExact();
-        g_resultTree = buildExactTree(g_fullMask);
-        total = g_subsetScore[g_fullMask];
-    } else {
-        g_resultTree = buildBestCandidate();
-        total = g_resultTree->weight;
-    }
-    writeResult(exact, total);
+    const MethodResult result = runMethod(method);
+    g_resultTree = result.tree;
+    writeTree(g_resultTree);
+    std::fputs(";\n", g_outFile);
+    writeReport(g_outFile, method, result);
     freeTree(g_resultTree);
     g_resultTree = nullptr;
-    closeOutput(argv[2]);
+    closeOutput(outputPath);
     return 0;
 }

@@ -1,6 +1,43 @@
 // The run order of tressil: command line, input, dump, method, output.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+
 // Runs the whole program and returns the process exit status. Fatal
 // conditions end the process through fatalExit.
 int runTressil(int argc, char** argv);
+
+// What the command line asks for. Long options ("--name", "--name=value" or
+// "--name value", or any unambiguous prefix of a name) may stand anywhere;
+// "--" ends them. Every other argument is positional and keeps its meaning.
+struct CommandLine {
+    std::vector<std::string> positional;
+    bool search;
+    bool help;
+    bool version;
+    int threads;  // 0: one per core
+};
+
+// Parses argv[1..argc-1]; a bad option ends the run with a one-line message.
+CommandLine parseCommandLine(int argc, char** argv);
+
+enum class Method { kExact, kHeuristic, kSearch };
+
+struct MethodResult {
+    TreeNode* tree;  // freed with freeTree
+    int64_t total;   // the reported weight of satisfied triples
+    int64_t bound;   // search only: no tree satisfies more
+};
+
+// Builds the tree of a method over g_tripleWeight and g_speciesCount; the
+// exact method needs at most kMaxExactSpecies species.
+MethodResult runMethod(Method method);
+
+// The report lines written after the result tree, with g_treeCount and
+// g_speciesCount.
+void writeReport(FILE* out, Method method, const MethodResult& result);

@@ -1,0 +1,26 @@
+// The search method: the eight candidates improved by subtree moves and by a
+// dynamic programme over a constrained set of clusters, with an upper bound
+// on the weight any tree can satisfy.
+#pragma once
+
+#include <cstdint>
+
+#include "common/common.h"
+
+struct SearchResult {
+    TreeNode* tree;     // heap tree on species 0..n-1; the caller frees it with freeTree
+    int64_t satisfied;  // triple weight the tree satisfies
+    int64_t bound;      // no tree on these species satisfies more
+};
+
+// Searches over g_tripleWeight and g_speciesCount. The result depends on the
+// table alone, never on the thread count.
+SearchResult searchTree();
+
+// Weight of the triples ij|k (i < j) the tree satisfies: k outside the
+// smallest cluster that holds both i and j.
+int64_t scoreTree(const TreeNode* root);
+
+// Sum over every set of three distinct species of the heaviest of its three
+// resolutions: a binary tree satisfies exactly one of them.
+int64_t tripleWeightBound();
