@@ -8,15 +8,6 @@
 
 #include "common/common.h"
 
-// Sums over two disjoint clusters given as species flag arrays (1 = member),
-// i over members of a, j over members of b.
-// Weight of triples ij|k with k outside both clusters: what joining satisfies.
-int32_t mergeGain(const int32_t* a, const int32_t* b);
-// Weight of triples ik|j and jk|i with k outside both: what joining contradicts.
-int32_t mergeConflict(const int32_t* a, const int32_t* b);
-// Weight of triples ij|k for every k.
-int32_t pairTotal(const int32_t* a, const int32_t* b);
-
 // Sets pool record index to a node with this label, no children and weight 0,
 // and returns it. Every construction sets up the records it uses afresh.
 TreeNode* resetPoolNode(TreeNode** pool, int32_t index, int32_t label);

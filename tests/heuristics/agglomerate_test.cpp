@@ -7,6 +7,7 @@
 
 #include "common/test_support.h"
 #include "heuristics/heuristics.h"
+#include "heuristics/pair_sums_reference.h"
 
 namespace {
 

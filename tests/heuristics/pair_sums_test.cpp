@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/test_support.h"
-#include "heuristics/heuristics.h"
+#include "heuristics/pair_sums_reference.h"
 
 namespace {
 

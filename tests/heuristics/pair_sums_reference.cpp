@@ -1,10 +1,6 @@
-// Triple sums between two disjoint clusters given as species flag arrays.
-//
-// These are the plain definitions: three nested loops over member pairs and
-// outside species. The agglomerative construction keeps its own cluster-level
-// sums that give the same integers far faster; these stay as the meaning that
-// those sums are checked against.
-#include "heuristics/heuristics.h"
+#include "heuristics/pair_sums_reference.h"
+
+#include "common/common.h"
 
 static bool isMember(const int32_t* cluster, int32_t species) {
     return cluster[species] != 0;
