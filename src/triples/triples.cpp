@@ -337,18 +337,3 @@ void completeTripleWeights() {
             std::memcpy(g_tripleWeight[q][p], g_tripleWeight[p][q],
                         sizeof(int32_t) * static_cast<size_t>(n));
 }
-
-void collectLeaves(const TreeNode* node, int32_t* leafSet) {
-    std::vector<const TreeNode*> pending;
-    if (node != nullptr) pending.push_back(node);
-    while (!pending.empty()) {
-        const TreeNode* current = pending.back();
-        pending.pop_back();
-        if (current->left == nullptr && current->right == nullptr) {
-            leafSet[current->label] = 1;
-            continue;
-        }
-        if (current->right != nullptr) pending.push_back(current->right);
-        if (current->left != nullptr) pending.push_back(current->left);
-    }
-}

@@ -26,6 +26,3 @@ bool tripleWeightTooLarge();
 
 // Mirrors every w[p][q][k] (p < q) into w[q][p][k].
 void completeTripleWeights();
-
-// Sets leafSet[label] = 1 for every leaf under node (null adds nothing).
-void collectLeaves(const TreeNode* node, int32_t* leafSet);

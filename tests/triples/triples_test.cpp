@@ -17,6 +17,22 @@ namespace {
 // Reference table, same layout as g_tripleWeight; static to keep it off the stack.
 int32_t s_reference[kMaxSpecies][kMaxSpecies][kMaxSpecies];
 
+// Sets leafSet[label] = 1 for every leaf under node (null adds nothing).
+void collectLeaves(const TreeNode* node, int32_t* leafSet) {
+    std::vector<const TreeNode*> pending;
+    if (node != nullptr) pending.push_back(node);
+    while (!pending.empty()) {
+        const TreeNode* current = pending.back();
+        pending.pop_back();
+        if (current->left == nullptr && current->right == nullptr) {
+            leafSet[current->label] = 1;
+            continue;
+        }
+        if (current->right != nullptr) pending.push_back(current->right);
+        if (current->left != nullptr) pending.push_back(current->left);
+    }
+}
+
 void addTriplesLiterally(const TreeNode* node, int32_t weight) {
     if (node->left != nullptr) addTriplesLiterally(node->left, weight);
     if (node->right != nullptr) addTriplesLiterally(node->right, weight);
