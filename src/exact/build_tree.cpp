@@ -7,10 +7,9 @@ TreeNode* buildExactTree(uint32_t mask) {
         node->label = static_cast<int16_t>(highestBit(mask));
         return node;
     }
-    // Inner labels are only names; they keep the low 16 bits of the counter,
-    // which the reader shares, so numbering continues where it left off.
-    node->label = static_cast<int16_t>(g_nextLabel);
-    ++g_nextLabel;
+    // Inner labels are only names; the counter is shared with the reader, so
+    // numbering continues where it left off.
+    node->label = takeNextLabel();
     const uint32_t leftPart = g_subsetSplit[mask];
     node->left = buildExactTree(leftPart);
     node->right = buildExactTree(mask - leftPart);
