@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "common/common.h"
-#include "io/io.h"
 #include "triples/triples.h"
 
 namespace {

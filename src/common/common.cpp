@@ -39,6 +39,23 @@ TreeNode* allocateNode() {
     return node;
 }
 
+void freeTree(TreeNode* node) {
+    // Rotates left children up until the node has none, then frees it and
+    // goes right: no recursion and no extra memory, whatever the depth.
+    while (node != nullptr) {
+        if (node->left != nullptr) {
+            TreeNode* child = node->left;
+            node->left = child->right;
+            child->right = node;
+            node = child;
+            continue;
+        }
+        TreeNode* next = node->right;
+        delete node;
+        node = next;
+    }
+}
+
 void allocatePoolRecords(TreeNode** pool) {
     for (int i = 0; i < kPoolSize; ++i)
         pool[i] = allocateNode();

@@ -171,6 +171,10 @@ extern FatalHandler g_fatalHandler;
 // A zero-filled heap node; running out of memory is fatal.
 TreeNode* allocateNode();
 
+// Frees a node and everything below it; null does nothing. Works without
+// recursion, so trees of any depth are safe.
+void freeTree(TreeNode* node);
+
 // Hands out the current g_nextLabel, cut to 16 bits, and advances the counter.
 int16_t takeNextLabel();
 

@@ -8,13 +8,6 @@
 // input passed every test; otherwise prints the message and ends the run.
 void readInput();
 
-// Ends the run with "bad input format".
-[[noreturn]] void inputError();
-
-// Frees a node and everything below it; null does nothing. Works without
-// recursion, so trees of any depth are safe.
-void freeTree(TreeNode* node);
-
 // Writes a tree in nested parentheses with ",\n" between the two members of
 // every group to g_outFile.
 void writeTree(const TreeNode* node);

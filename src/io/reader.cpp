@@ -255,24 +255,3 @@ void readInput() {
     if (tripleWeightTooLarge()) fatalExit(kExitInput, "triple weight too large\n");
     completeTripleWeights();
 }
-
-void inputError() {
-    failInput("bad input format\n");
-}
-
-void freeTree(TreeNode* node) {
-    // Rotates left children up until the node has none, then frees it and
-    // goes right: no recursion and no extra memory, whatever the depth.
-    while (node != nullptr) {
-        if (node->left != nullptr) {
-            TreeNode* child = node->left;
-            node->left = child->right;
-            child->right = node;
-            node = child;
-            continue;
-        }
-        TreeNode* next = node->right;
-        delete node;
-        node = next;
-    }
-}

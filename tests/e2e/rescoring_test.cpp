@@ -13,7 +13,6 @@
 #include "common/run_support.h"
 #include "common/test_support.h"
 #include "heuristics/heuristics.h"
-#include "io/io.h"
 
 namespace {
 

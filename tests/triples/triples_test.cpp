@@ -9,7 +9,6 @@
 
 #include "common/common.h"
 #include "common/test_support.h"
-#include "io/io.h"
 #include "triples/triples.h"
 
 namespace {
