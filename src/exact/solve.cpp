@@ -9,7 +9,7 @@
 // of the edges between A and B: the cut weight of A. With deg(a) the edge
 // weight at a,
 //   cut(A) = sum of deg(a) over A - 2 * (edge weight inside A).
-// Cutting the members into the low and high parts of split_scan.h, with
+// Cutting the members into the low and high parts of split_tables.h, with
 // A = x + y, this is cutTerm(x) + cutTerm(y) - 2 * (edge weight between x
 // and y), where cutTerm(p) = sum of deg over p - 2 * (edge weight inside p).
 // Small tables over the parts then give every split's value in a few reads.
@@ -20,6 +20,7 @@
 
 #include "exact/exact.h"
 #include "exact/split_scan.h"
+#include "exact/split_tables.h"
 
 // Layers with fewer candidate splits than this run on the calling thread
 // alone: starting threads would cost more than they save.
@@ -29,7 +30,7 @@ constexpr uint64_t kParallelSplits = 1u << 16;
 constexpr uint32_t kChunksPerThread = 32;
 
 // Copies 1.. of the subset scores, indexed by rotated masks (see
-// split_scan.h); copy 0 is g_subsetScore itself.
+// split_tables.h); copy 0 is g_subsetScore itself.
 static int32_t s_scoreCopies[kScoreCopies - 1][kMaxSubsets];
 
 static const int32_t* scoreCopy(int copy) {

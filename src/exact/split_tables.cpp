@@ -1,7 +1,7 @@
 // The tables that a split scan reads for one subset: the graph on its
 // members and the part tables built from it. Each has a portable form and an
 // AVX2 form; both give the same integers.
-#include "exact/split_scan.h"
+#include "exact/split_tables.h"
 #include "exact/vector_lanes.h"
 
 // The part tables grow by doubling: once the entries of the parts of the
