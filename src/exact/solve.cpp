@@ -147,9 +147,9 @@ static constexpr uint32_t countSubsets(int n, int k) {
 // table entries, some of which belong to other subsets of the same size, so
 // the tables must stay unchanged while threads share a layer.
 constexpr uint32_t kMaxLayerSubsets = countSubsets(kMaxExactSpecies, kMaxExactSpecies / 2);
-static uint32_t layerSubsets[kMaxLayerSubsets];
-static uint32_t layerCopyStart[kScoreCopies + 1];  // where each copy's subsets start
-static SubsetResult layerResults[kMaxLayerSubsets];
+static uint32_t s_layerSubsets[kMaxLayerSubsets];
+static uint32_t s_layerCopyStart[kScoreCopies + 1];  // where each copy's subsets start
+static SubsetResult s_layerResults[kMaxLayerSubsets];
 
 // The subset whose index in copy c is the k-subset m of the n index bits that
 // species 0..n-1 occupy there, in increasing order: species c * kGroupBits and
@@ -163,19 +163,19 @@ static uint32_t subsetAtCopyOrder(uint32_t m, int16_t n, int copy) {
 static void listLayer(int16_t n, int16_t k) {
     uint32_t count = 0;
     for (int copy = 0; copy < kScoreCopies; ++copy) {
-        layerCopyStart[copy] = count;
+        s_layerCopyStart[copy] = count;
         if (copy * kGroupBits >= n) continue;  // no subset has members above its group
         for (uint32_t m = nextSubset(0, n, k); m != 0; m = nextSubset(m, n, k)) {
             const uint32_t subset = subsetAtCopyOrder(m, n, copy);
-            if (chooseScoreCopy(subset) == copy) layerSubsets[count++] = subset;
+            if (chooseScoreCopy(subset) == copy) s_layerSubsets[count++] = subset;
         }
     }
-    layerCopyStart[kScoreCopies] = count;
+    s_layerCopyStart[kScoreCopies] = count;
 }
 
 static int copyOfListed(uint32_t index) {
     int copy = 0;
-    while (index >= layerCopyStart[copy + 1])
+    while (index >= s_layerCopyStart[copy + 1])
         ++copy;
     return copy;
 }
@@ -206,8 +206,8 @@ static void solveLayerShare(LayerShare& share) {
         const uint32_t start = claimed * share.chunk;
         const uint32_t end = std::min(share.count, start + share.chunk);
         for (uint32_t index = start; index < end; ++index)
-            layerResults[index] = bestSplit(layerSubsets[index], copyOfListed(index), share.k,
-                                            share.useVector, tables);
+            s_layerResults[index] = bestSplit(s_layerSubsets[index], copyOfListed(index), share.k,
+                                              share.useVector, tables);
     }
 }
 
@@ -229,7 +229,7 @@ static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
     share.nextChunk = 0;
     runOnThreads(helpers + 1, [&share] { solveLayerShare(share); });
     for (uint32_t index = 0; index < share.count; ++index)
-        storeResult(layerSubsets[index], layerResults[index]);
+        storeResult(s_layerSubsets[index], s_layerResults[index]);
 }
 
 void solveExact() {
