@@ -6,8 +6,6 @@
 
 #include "driver/driver.h"
 
-namespace {
-
 constexpr int kMaxThreads = 1024;
 
 enum class Option { kSearch, kThreads, kHelp, kVersion };
@@ -25,12 +23,12 @@ constexpr OptionName kOptions[] = {
     {"version", Option::kVersion, false},
 };
 
-[[noreturn]] void failOption(const std::string& message) {
+[[noreturn]] static void failOption(const std::string& message) {
     fatalExit(kExitUsage, (message + "\n").c_str());
 }
 
 // An exact name wins; otherwise a prefix of exactly one name.
-const OptionName& findOption(const std::string& name) {
+static const OptionName& findOption(const std::string& name) {
     const OptionName* found = nullptr;
     int matches = 0;
     for (const OptionName& candidate : kOptions) {
@@ -45,7 +43,7 @@ const OptionName& findOption(const std::string& name) {
     return *found;
 }
 
-int parseThreads(const std::string& text) {
+static int parseThreads(const std::string& text) {
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || text[0] < '0' || text[0] > '9' || *end != '\0' || value < 1 ||
@@ -54,8 +52,6 @@ int parseThreads(const std::string& text) {
                    std::to_string(kMaxThreads) + ")");
     return static_cast<int>(value);
 }
-
-}  // namespace
 
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine line{{}, false, false, false, 0};

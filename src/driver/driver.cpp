@@ -13,23 +13,21 @@
 #include "io/io.h"
 #include "search/search.h"
 
-namespace {
-
 constexpr int kDumpSpecies = 6;  // the dump shows the pairs among species 0..5
 
-[[noreturn]] void failUsage(const std::string& message) {
+[[noreturn]] static void failUsage(const std::string& message) {
     fatalExit(kExitUsage, message.c_str());
 }
 
 // Writing over the input would destroy it before it is read.
-bool sameFile(FILE* input, const char* outputPath) {
+static bool sameFile(FILE* input, const char* outputPath) {
     struct stat in {};
     struct stat out {};
     if (fstat(fileno(input), &in) != 0 || stat(outputPath, &out) != 0) return false;
     return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
 
-void openFiles(const char* inputPath, const char* outputPath) {
+static void openFiles(const char* inputPath, const char* outputPath) {
     g_inFile = std::fopen(inputPath, "r");
     if (g_inFile == nullptr) failUsage(std::string("cannot open input file: ") + inputPath);
     if (sameFile(g_inFile, outputPath)) failUsage("input and output are the same file\n");
@@ -37,7 +35,7 @@ void openFiles(const char* inputPath, const char* outputPath) {
     if (g_outFile == nullptr) failUsage(std::string("cannot open output file: ") + outputPath);
 }
 
-void printDump() {
+static void printDump() {
     for (int i = 0; i < kDumpSpecies; ++i)
         for (int j = i + 1; j < kDumpSpecies; ++j) {
             std::printf("\n(%d,%d):", i, j);
@@ -49,13 +47,13 @@ void printDump() {
 // The min-cut candidate takes longest and touches nothing shared but its
 // pool records, so it is built in a pool of its own, on a thread of its own
 // when there are cores to spare, while the others take turns in g_nodePool.
-TreeNode* s_minCutPool[kPoolSize];
+static TreeNode* s_minCutPool[kPoolSize];
 
 // Builds every candidate and returns the first with the highest weight. Each
 // construction in g_nodePool overwrites the records of the one before, so a
 // winner other than the last one built there is built again, which gives the
 // same tree since a construction depends on the table alone.
-TreeNode* buildBestCandidate() {
+static TreeNode* buildBestCandidate() {
     TreeNode* minCutRoot = nullptr;
     std::thread minCut;
     if (threadCountToUse() > 1) {
@@ -103,7 +101,7 @@ constexpr char kHelp[] =
     "  --             end of options: later arguments are file names even when\n"
     "                 they start with --\n";
 
-void closeOutput(const char* outputPath) {
+static void closeOutput(const char* outputPath) {
     const bool failed = std::ferror(g_outFile) != 0;
     const bool closeFailed = std::fclose(g_outFile) != 0;
     g_outFile = nullptr;
@@ -111,7 +109,7 @@ void closeOutput(const char* outputPath) {
         failUsage(std::string("cannot write output file: ") + outputPath + "\n");
 }
 
-const char* progressLine(Method method) {
+static const char* progressLine(Method method) {
     switch (method) {
         case Method::kExact:
             return " Finding the exact solution.\n";
@@ -124,7 +122,7 @@ const char* progressLine(Method method) {
 }
 
 // Help and version answer at once, before any file is touched.
-void answerInformationRequests(const CommandLine& line) {
+static void answerInformationRequests(const CommandLine& line) {
     if (!line.help && !line.version) return;
     if (line.help)
         std::fputs(kHelp, stdout);
@@ -133,8 +131,6 @@ void answerInformationRequests(const CommandLine& line) {
     std::fflush(stdout);
     std::exit(0);
 }
-
-}  // namespace
 
 MethodResult runMethod(Method method) {
     g_fullMask =

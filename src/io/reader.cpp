@@ -5,8 +5,6 @@
 #include "io/io.h"
 #include "triples/triples.h"
 
-namespace {
-
 enum class Token {
     kOpen,        // '('
     kClose,       // ')'
@@ -23,36 +21,36 @@ constexpr uint64_t kSaturated = uint64_t{1} << 40;
 
 // Node stack: an entry is a node or the open marker (null). Entries below
 // s_firstPending hold trees already turned into triples and freed.
-TreeNode* s_stack[kNodeStackSize];
-int s_stackCount = 0;
-int s_firstPending = 0;
-int32_t s_currentWeight = 1;  // what the next ';' gives a tree
-int32_t s_leafValue = 0;      // species number of the last kLeaf token
+static TreeNode* s_stack[kNodeStackSize];
+static int s_stackCount = 0;
+static int s_firstPending = 0;
+static int32_t s_currentWeight = 1;  // what the next ';' gives a tree
+static int32_t s_leafValue = 0;      // species number of the last kLeaf token
 
-int readChar() {
+static int readChar() {
     return getc_unlocked(g_inFile);
 }
-void unreadChar(int c) {
+static void unreadChar(int c) {
     std::ungetc(c, g_inFile);
 }
-bool isDigit(int c) {
+static bool isDigit(int c) {
     return c >= '0' && c <= '9';
 }
 
-uint64_t appendDigit(uint64_t value, int c) {
+static uint64_t appendDigit(uint64_t value, int c) {
     value = value * 10 + static_cast<uint64_t>(c - '0');
     return value > kSaturated ? kSaturated : value;
 }
 
 // Frees every tree still on the stack; the stack ends empty.
-void releaseStack() {
+static void releaseStack() {
     for (int i = s_firstPending; i < s_stackCount; ++i)
         freeTree(s_stack[i]);
     s_stackCount = 0;
     s_firstPending = 0;
 }
 
-[[noreturn]] void failInput(const char* message) {
+[[noreturn]] static void failInput(const char* message) {
     releaseStack();
     fatalExit(kExitInput, message);
 }
@@ -60,7 +58,7 @@ void releaseStack() {
 // A header count as "%u" reads it: leading white space skipped, a count that
 // cannot be read stays 0. A sign or a value past 32 bits makes it larger than
 // any limit.
-uint32_t readCount() {
+static uint32_t readCount() {
     int c = readChar();
     while (c != EOF && std::isspace(c))
         c = readChar();
@@ -81,12 +79,12 @@ uint32_t readCount() {
     return static_cast<uint32_t>(value);
 }
 
-Token classify(int c);
+static Token classify(int c);
 
 // After ':' come digits (none is 0); the value, at least 1, becomes the
 // current weight. Everything up to the next ',', ')', ';' or '.' is skipped
 // and that character is the next token.
-Token readWeight() {
+static Token readWeight() {
     uint64_t value = 0;
     int c = readChar();
     for (; isDigit(c); c = readChar())
@@ -101,7 +99,7 @@ Token readWeight() {
 
 // The longest run of digits is the species number; the character after it is
 // consumed too, except a ')', which is the next token.
-Token readLeaf(int first) {
+static Token readLeaf(int first) {
     uint64_t value = 0;
     int c = first;
     for (; isDigit(c); c = readChar())
@@ -112,7 +110,7 @@ Token readLeaf(int first) {
     return c == EOF ? Token::kEndOfInput : Token::kLeaf;
 }
 
-Token classify(int c) {
+static Token classify(int c) {
     switch (c) {
         case '(':
             return Token::kOpen;
@@ -133,14 +131,14 @@ Token classify(int c) {
     failInput("bad input format\n");  // tabs, letters, signs, end of input
 }
 
-Token readToken() {
+static Token readToken() {
     int c = readChar();
     while (c == ' ' || c == '\r' || c == '\n')
         c = readChar();
     return classify(c);
 }
 
-void push(TreeNode* entry) {
+static void push(TreeNode* entry) {
     if (s_stackCount == kNodeStackSize) {
         freeTree(entry);
         failInput("bad input format\n");
@@ -153,7 +151,7 @@ void push(TreeNode* entry) {
 // are added and it is freed at once, which keeps memory small. A tree that
 // got no weight from a ';' waits for the end, where it takes the weight then
 // current.
-void finishSettledTrees() {
+static void finishSettledTrees() {
     while (s_firstPending < s_stackCount - 1) {
         TreeNode* tree = s_stack[s_firstPending];
         if (tree == nullptr || tree->weight == 0) return;
@@ -163,7 +161,7 @@ void finishSettledTrees() {
     }
 }
 
-void closeGroup() {
+static void closeGroup() {
     const int top = s_stackCount - 1;
     if (s_stackCount - s_firstPending < 3 || s_stack[top] == nullptr ||
         s_stack[top - 1] == nullptr || s_stack[top - 2] != nullptr)
@@ -178,14 +176,14 @@ void closeGroup() {
     push(node);
 }
 
-void endTree() {
+static void endTree() {
     if (s_stackCount == s_firstPending || s_stack[s_stackCount - 1] == nullptr)
         failInput("bad input format\n");
     s_stack[s_stackCount - 1]->weight = s_currentWeight;
     s_currentWeight = 1;
 }
 
-void applyToken(Token token) {
+static void applyToken(Token token) {
     switch (token) {
         case Token::kOpen:
             push(nullptr);
@@ -210,7 +208,7 @@ void applyToken(Token token) {
     finishSettledTrees();
 }
 
-void readHeader() {
+static void readHeader() {
     const uint32_t species = readCount();
     const uint32_t trees = readCount();
     if (species > kMaxSpecies) fatalExit(kExitInput, "too many species\n");
@@ -219,7 +217,7 @@ void readHeader() {
     g_treeCount = static_cast<int32_t>(trees);
 }
 
-void readTrees() {
+static void readTrees() {
     int c = readChar();
     while (c != EOF && c != '(')
         c = readChar();
@@ -231,7 +229,7 @@ void readTrees() {
 
 // Every remaining entry must be a tree; each takes its own weight, or the
 // weight current at the end when no ';' followed it.
-void addRemainingTrees() {
+static void addRemainingTrees() {
     if (s_stackCount != g_treeCount) failInput("# of triples not match\n");
     for (int i = s_firstPending; i < s_stackCount; ++i)
         if (s_stack[i] == nullptr) failInput("bad input format\n");
@@ -241,8 +239,6 @@ void addRemainingTrees() {
     }
     releaseStack();
 }
-
-}  // namespace
 
 void readInput() {
     s_stackCount = 0;

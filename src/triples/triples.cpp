@@ -5,8 +5,6 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
 // Species below a node, as a set of up to 128 species.
 struct SpeciesBits {
     uint64_t word[2];
@@ -17,20 +15,20 @@ constexpr int kLanes = 8;        // table entries handled per set byte
 // Inner nodes of distinct-leaf trees held before they are added to the table.
 constexpr size_t kBatchNodes = size_t{1} << 16;
 
-SpeciesBits unite(const SpeciesBits& a, const SpeciesBits& b) {
+static SpeciesBits unite(const SpeciesBits& a, const SpeciesBits& b) {
     return {{a.word[0] | b.word[0], a.word[1] | b.word[1]}};
 }
 
-SpeciesBits subtract(const SpeciesBits& a, const SpeciesBits& b) {
+static SpeciesBits subtract(const SpeciesBits& a, const SpeciesBits& b) {
     return {{a.word[0] & ~b.word[0], a.word[1] & ~b.word[1]}};
 }
 
-bool contains(const SpeciesBits& s, int species) {
+static bool contains(const SpeciesBits& s, int species) {
     return (s.word[species / 64] >> (species % 64)) & 1u;
 }
 
 // The members of s numbered above p.
-SpeciesBits above(const SpeciesBits& s, int p) {
+static SpeciesBits above(const SpeciesBits& s, int p) {
     SpeciesBits result = s;
     if (p >= 64) {
         result.word[0] = 0;
@@ -41,12 +39,12 @@ SpeciesBits above(const SpeciesBits& s, int p) {
     return result;
 }
 
-int countSpecies(const SpeciesBits& s) {
+static int countSpecies(const SpeciesBits& s) {
     return __builtin_popcountll(s.word[0]) + __builtin_popcountll(s.word[1]);
 }
 
 // Writes the members in increasing order and returns their number.
-int listSpecies(const SpeciesBits& s, int* members) {
+static int listSpecies(const SpeciesBits& s, int* members) {
     int count = 0;
     for (int w = 0; w < 2; ++w)
         for (uint64_t bits = s.word[w]; bits != 0; bits &= bits - 1)
@@ -75,7 +73,7 @@ struct MaskByte {
     uint8_t bits;
 };
 
-int listMaskBytes(const SpeciesBits& set, MaskByte* bytes) {
+static int listMaskBytes(const SpeciesBits& set, MaskByte* bytes) {
     int count = 0;
     for (int w = 0; w < 2; ++w)
         for (uint64_t bits = set.word[w]; bits != 0;) {
@@ -91,7 +89,7 @@ typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
 
 // Vector values travel by reference only: the portable build has no
 // calling convention for them.
-[[gnu::always_inline]] inline void broadcast(int32_t weight, Lanes& weights) {
+[[gnu::always_inline]] static inline void broadcast(int32_t weight, Lanes& weights) {
     for (int j = 0; j < kLanes; ++j)
         weights[j] = weight;
 }
@@ -100,8 +98,8 @@ typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
 // are kMaxSpecies wide and a set holds no species at or above n, so whole
 // bytes may be added. Eight lanes are one vector value: one instruction each
 // with AVX2, two with the baseline instruction set.
-[[gnu::always_inline]] inline void addToMembers(int32_t* row, const MaskByte* bytes, int count,
-                                                const Lanes& weights) {
+[[gnu::always_inline]] static inline void addToMembers(int32_t* row, const MaskByte* bytes,
+                                                       int count, const Lanes& weights) {
     for (int b = 0; b < count; ++b) {
         Lanes lanes;
         Lanes mask;
@@ -137,17 +135,17 @@ struct BatchTree {
 
 // Running total of w[i][j][k] over i < j, all k: 64-bit so that the test
 // against the limit itself cannot overflow.
-int64_t s_tripleTotal = 0;
-bool s_tooLarge = false;
-std::vector<BatchNode> s_batchNodes;
-std::vector<BatchTree> s_batchTrees;
-int32_t s_leafParent[kMaxSpecies];  // of the tree last walked, by species
+static int64_t s_tripleTotal = 0;
+static bool s_tooLarge = false;
+static std::vector<BatchNode> s_batchNodes;
+static std::vector<BatchTree> s_batchTrees;
+static int32_t s_leafParent[kMaxSpecies];  // of the tree last walked, by species
 
 // Walks the tree children first without recursion and records the leaf sets
 // of both children of every inner node, parents after children, and the
 // parent of every leaf in s_leafParent. A missing child has an empty set.
 // Returns the number of leaves, repeats included.
-int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
+static int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
     struct Frame {
         const TreeNode* node;
         int stage;  // children already visited
@@ -199,7 +197,7 @@ int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
 }
 
 // Number of table additions the tree makes; stops counting past the limit.
-int64_t countAdditions(const std::vector<NodeSides>& sides) {
+static int64_t countAdditions(const std::vector<NodeSides>& sides) {
     int64_t total = 0;
     for (const NodeSides& s : sides) {
         const int64_t a = countSpecies(s.left);
@@ -212,7 +210,8 @@ int64_t countAdditions(const std::vector<NodeSides>& sides) {
 
 // Repeated species: each side of a node counts as a set, node by node. Adds
 // weight to w[p][q][k] for every pair p < q of pairSide and k of thirdSide.
-void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide, int32_t weight) {
+static void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide,
+                           int32_t weight) {
     int pairs[kMaxSpecies];
     MaskByte bytes[kMaxSpecies / kLanes];
     const int pairCount = listSpecies(pairSide, pairs);
@@ -229,7 +228,7 @@ void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide, i
 // the rows w[p][q] with q > p for one p, over every tree of the batch, so
 // that the rows stay in cache while all trees pass. The nodes where p meets
 // others are the ones on its way to the root.
-[[gnu::always_inline]] inline void addBatchRowsBody(int p) {
+[[gnu::always_inline]] static inline void addBatchRowsBody(int p) {
     int others[kMaxSpecies];
     for (const BatchTree& tree : s_batchTrees) {
         Lanes weights;
@@ -248,14 +247,14 @@ void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide, i
 
 // The same loops built twice: for processors with AVX2, where eight lanes are
 // one instruction, and for any x86-64 processor.
-__attribute__((target("avx2"))) void addBatchRowsOfAvx2(int p) {
+__attribute__((target("avx2"))) static void addBatchRowsOfAvx2(int p) {
     addBatchRowsBody(p);
 }
-void addBatchRowsOfPortable(int p) {
+static void addBatchRowsOfPortable(int p) {
     addBatchRowsBody(p);
 }
 
-void addBatchRowsOf(int p) {
+static void addBatchRowsOf(int p) {
     static const bool hasAvx2 = __builtin_cpu_supports("avx2");
     if (hasAvx2 && !g_portableKernelsOnly)
         addBatchRowsOfAvx2(p);
@@ -265,20 +264,18 @@ void addBatchRowsOf(int p) {
 
 // Rows of different p are disjoint, so threads share them out with no
 // locking, and the sums do not depend on who adds what.
-void addBatchRows(std::atomic<int>* nextRow) {
+static void addBatchRows(std::atomic<int>* nextRow) {
     for (int p = (*nextRow)++; p < g_speciesCount; p = (*nextRow)++)
         addBatchRowsOf(p);
 }
 
-void flushBatch() {
+static void flushBatch() {
     if (s_batchTrees.empty()) return;
     std::atomic<int> nextRow{0};
     runOnThreads(threadCountToUse(), [&nextRow] { addBatchRows(&nextRow); });
     s_batchNodes.clear();
     s_batchTrees.clear();
 }
-
-}  // namespace
 
 void clearTripleWeights() {
     const int used = std::min(kMaxSpecies, std::max(g_speciesCount, kDumpSpecies));
