@@ -16,6 +16,12 @@ constexpr int kMaxSubsets = 1 << kMaxExactSpecies;
 constexpr int kNodeStackSize = 9999;    // entries of the reader's node stack
 constexpr int kFirstInnerLabel = 5000;  // first label handed to an inner node
 
+// The diagnostic dump prints w[i][j][k] for i, j and k below this, whatever n
+// is. That is the only reason the triple table clears these entries when n is
+// smaller: a later input read in the same process must not show an earlier
+// input's weights there.
+constexpr int kDumpSpecies = 6;
+
 // A set of species 0..kMaxSpecies-1, bit s % 64 of word s / 64 for species s.
 // Plain data: the functions below are the whole interface.
 constexpr int kSpeciesWordBits = 64;

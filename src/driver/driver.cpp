@@ -13,8 +13,6 @@
 #include "io/io.h"
 #include "search/search.h"
 
-constexpr int kDumpSpecies = 6;  // the dump shows the pairs among species 0..5
-
 [[noreturn]] static void failUsage(const std::string& message) {
     fatalExit(kExitUsage, message.c_str());
 }

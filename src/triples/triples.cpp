@@ -10,8 +10,7 @@ struct SpeciesBits {
     uint64_t word[2];
 };
 
-constexpr int kDumpSpecies = 6;  // the diagnostic dump reads indices below this
-constexpr int kLanes = 8;        // table entries handled per set byte
+constexpr int kLanes = 8;  // table entries handled per set byte
 // Inner nodes of distinct-leaf trees held before they are added to the table.
 constexpr size_t kBatchNodes = size_t{1} << 16;
 
@@ -278,6 +277,7 @@ static void flushBatch() {
 }
 
 void clearTripleWeights() {
+    // The dump reads the species below kDumpSpecies whatever n is.
     const int used = std::min(kMaxSpecies, std::max(g_speciesCount, kDumpSpecies));
     for (int i = 0; i < used; ++i)
         for (int j = 0; j < used; ++j)
