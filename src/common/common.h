@@ -105,6 +105,10 @@ inline int lowestSpecies(const SpeciesSet& s) {
         if (s.word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(s.word[w]);
     return kMaxSpecies;
 }
+// The members numbered above species.
+inline SpeciesSet membersAbove(const SpeciesSet& s, int species) {
+    return subtractSets(s, firstSpecies(species + 1));
+}
 // Writes the members in increasing order and returns their number.
 inline int listSpecies(const SpeciesSet& s, int* members) {
     int count = 0;

@@ -5,51 +5,9 @@
 #include <cstring>
 #include <vector>
 
-// Species below a node, as a set of up to 128 species.
-struct SpeciesBits {
-    uint64_t word[2];
-};
-
 constexpr int kLanes = 8;  // table entries handled per set byte
 // Inner nodes of distinct-leaf trees held before they are added to the table.
 constexpr size_t kBatchNodes = size_t{1} << 16;
-
-static SpeciesBits unite(const SpeciesBits& a, const SpeciesBits& b) {
-    return {{a.word[0] | b.word[0], a.word[1] | b.word[1]}};
-}
-
-static SpeciesBits subtract(const SpeciesBits& a, const SpeciesBits& b) {
-    return {{a.word[0] & ~b.word[0], a.word[1] & ~b.word[1]}};
-}
-
-static bool contains(const SpeciesBits& s, int species) {
-    return (s.word[species / 64] >> (species % 64)) & 1u;
-}
-
-// The members of s numbered above p.
-static SpeciesBits above(const SpeciesBits& s, int p) {
-    SpeciesBits result = s;
-    if (p >= 64) {
-        result.word[0] = 0;
-        result.word[1] &= p == 127 ? 0 : ~uint64_t{0} << (p - 63);
-    } else {
-        result.word[0] &= p == 63 ? 0 : ~uint64_t{0} << (p + 1);
-    }
-    return result;
-}
-
-static int countSpecies(const SpeciesBits& s) {
-    return __builtin_popcountll(s.word[0]) + __builtin_popcountll(s.word[1]);
-}
-
-// Writes the members in increasing order and returns their number.
-static int listSpecies(const SpeciesBits& s, int* members) {
-    int count = 0;
-    for (int w = 0; w < 2; ++w)
-        for (uint64_t bits = s.word[w]; bits != 0; bits &= bits - 1)
-            members[count++] = 64 * w + __builtin_ctzll(bits);
-    return count;
-}
 
 // kByteMask[b][j] is all ones when bit j of b is set: turns eight members of
 // a set into lanes that the compiler adds as one vector.
@@ -72,12 +30,12 @@ struct MaskByte {
     uint8_t bits;
 };
 
-static int listMaskBytes(const SpeciesBits& set, MaskByte* bytes) {
+static int listMaskBytes(const SpeciesSet& set, MaskByte* bytes) {
     int count = 0;
-    for (int w = 0; w < 2; ++w)
+    for (int w = 0; w < kSpeciesWords; ++w)
         for (uint64_t bits = set.word[w]; bits != 0;) {
             const int shift = __builtin_ctzll(bits) & ~(kLanes - 1);
-            bytes[count++] = {static_cast<uint8_t>(64 * w + shift),
+            bytes[count++] = {static_cast<uint8_t>(kSpeciesWordBits * w + shift),
                               static_cast<uint8_t>((bits >> shift) & 0xFFu)};
             bits &= ~(uint64_t{0xFF} << shift);
         }
@@ -112,16 +70,16 @@ typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
 // Leaf sets of the two children of one inner node, and the index of its
 // parent among the tree's inner nodes (-1 at the root).
 struct NodeSides {
-    SpeciesBits left;
-    SpeciesBits right;
+    SpeciesSet left;
+    SpeciesSet right;
     int32_t parent;
 };
 
 // An inner node of a batch tree, with the nonzero bytes of the set of its
 // tree's species outside it.
 struct BatchNode {
-    SpeciesBits left;
-    SpeciesBits right;
+    SpeciesSet left;
+    SpeciesSet right;
     int32_t parent;  // index in s_batchNodes, -1 at the root
     int32_t byteCount;
     MaskByte bytes[kMaxSpecies / kLanes];
@@ -150,7 +108,7 @@ static int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides)
         int stage;  // children already visited
     };
     struct Value {
-        SpeciesBits set;
+        SpeciesSet set;
         int32_t inner;  // index in sides, or -1 for a leaf or a missing child
         int32_t label;  // species of a leaf, or -1
     };
@@ -166,11 +124,11 @@ static int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides)
         Frame& frame = frames.back();
         const TreeNode* node = frame.node;
         if (node == nullptr || (node->left == nullptr && node->right == nullptr)) {
-            Value value{{{0, 0}}, -1, -1};
+            Value value{SpeciesSet{}, -1, -1};
             if (node != nullptr) {
                 ++leaves;
                 value.label = node->label;
-                value.set.word[value.label / 64] |= uint64_t{1} << (value.label % 64);
+                insertSpecies(&value.set, value.label);
             }
             values.push_back(value);
             frames.pop_back();
@@ -188,7 +146,7 @@ static int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides)
             values.pop_back();
             const Value left = values.back();
             sides.push_back({left.set, right.set, -1});
-            values.back() = {unite(left.set, right.set), self, -1};
+            values.back() = {uniteSets(left.set, right.set), self, -1};
             frames.pop_back();
         }
     }
@@ -209,7 +167,7 @@ static int64_t countAdditions(const std::vector<NodeSides>& sides) {
 
 // Repeated species: each side of a node counts as a set, node by node. Adds
 // weight to w[p][q][k] for every pair p < q of pairSide and k of thirdSide.
-static void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& thirdSide,
+static void addSideTriples(const SpeciesSet& pairSide, const SpeciesSet& thirdSide,
                            int32_t weight) {
     int pairs[kMaxSpecies];
     MaskByte bytes[kMaxSpecies / kLanes];
@@ -236,8 +194,8 @@ static void addSideTriples(const SpeciesBits& pairSide, const SpeciesBits& third
             const BatchNode& node = s_batchNodes[static_cast<size_t>(u)];
             u = node.parent;
             if (node.byteCount == 0) continue;
-            const SpeciesBits& otherSide = contains(node.left, p) ? node.right : node.left;
-            const int count = listSpecies(above(otherSide, p), others);
+            const SpeciesSet& otherSide = containsSpecies(node.left, p) ? node.right : node.left;
+            const int count = listSpecies(membersAbove(otherSide, p), others);
             for (int o = 0; o < count; ++o)
                 addToMembers(g_tripleWeight[p][others[o]], node.bytes, node.byteCount, weights);
         }
@@ -301,7 +259,7 @@ void addTreeTriples(const TreeNode* node, int32_t weight) {
     s_tripleTotal += additions * weight;
     if (sides.empty()) return;
     const NodeSides& root = sides.back();
-    const SpeciesBits all = unite(root.left, root.right);
+    const SpeciesSet all = uniteSets(root.left, root.right);
     if (leaves != countSpecies(all)) {
         for (const NodeSides& s : sides) {
             addSideTriples(s.right, s.left, weight);
@@ -316,7 +274,7 @@ void addTreeTriples(const TreeNode* node, int32_t weight) {
             s_leafParent[species] < 0 ? -1 : base + s_leafParent[species];
     for (const NodeSides& s : sides) {
         BatchNode node{s.left, s.right, s.parent < 0 ? -1 : base + s.parent, 0, {}};
-        node.byteCount = listMaskBytes(subtract(all, unite(s.left, s.right)), node.bytes);
+        node.byteCount = listMaskBytes(subtractSets(all, uniteSets(s.left, s.right)), node.bytes);
         s_batchNodes.push_back(node);
     }
     if (s_batchNodes.size() >= kBatchNodes) flushBatch();
