@@ -31,14 +31,19 @@ struct SpeciesSet {
     uint64_t word[kSpeciesWords];
 };
 
+// Species numbers are never negative; as unsigned values their word and bit
+// take a shift and a mask, with no correction for a sign.
 inline bool containsSpecies(const SpeciesSet& s, int species) {
-    return (s.word[species / kSpeciesWordBits] >> (species % kSpeciesWordBits)) & 1u;
+    const auto at = static_cast<unsigned>(species);
+    return (s.word[at / kSpeciesWordBits] >> (at % kSpeciesWordBits)) & 1u;
 }
 inline void insertSpecies(SpeciesSet* s, int species) {
-    s->word[species / kSpeciesWordBits] |= uint64_t{1} << (species % kSpeciesWordBits);
+    const auto at = static_cast<unsigned>(species);
+    s->word[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
 }
 inline void eraseSpecies(SpeciesSet* s, int species) {
-    s->word[species / kSpeciesWordBits] &= ~(uint64_t{1} << (species % kSpeciesWordBits));
+    const auto at = static_cast<unsigned>(species);
+    s->word[at / kSpeciesWordBits] &= ~(uint64_t{1} << (at % kSpeciesWordBits));
 }
 inline SpeciesSet singleSpecies(int species) {
     SpeciesSet s{};
@@ -81,20 +86,24 @@ inline int countSpecies(const SpeciesSet& s) {
         count += __builtin_popcountll(s.word[w]);
     return count;
 }
+// The tests below gather all words before one comparison: no branch per word.
 inline bool isEmptySet(const SpeciesSet& s) {
+    uint64_t any = 0;
     for (int w = 0; w < kSpeciesWords; ++w)
-        if (s.word[w] != 0) return false;
-    return true;
+        any |= s.word[w];
+    return any == 0;
 }
 inline bool isSubset(const SpeciesSet& a, const SpeciesSet& b) {
+    uint64_t outside = 0;
     for (int w = 0; w < kSpeciesWords; ++w)
-        if ((a.word[w] & ~b.word[w]) != 0) return false;
-    return true;
+        outside |= a.word[w] & ~b.word[w];
+    return outside == 0;
 }
 inline bool operator==(const SpeciesSet& a, const SpeciesSet& b) {
+    uint64_t differ = 0;
     for (int w = 0; w < kSpeciesWords; ++w)
-        if (a.word[w] != b.word[w]) return false;
-    return true;
+        differ |= a.word[w] ^ b.word[w];
+    return differ == 0;
 }
 inline bool operator!=(const SpeciesSet& a, const SpeciesSet& b) {
     return !(a == b);
@@ -104,6 +113,13 @@ inline int lowestSpecies(const SpeciesSet& s) {
     for (int w = 0; w < kSpeciesWords; ++w)
         if (s.word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(s.word[w]);
     return kMaxSpecies;
+}
+// The highest member; -1 for the empty set.
+inline int highestSpecies(const SpeciesSet& s) {
+    for (int w = kSpeciesWords - 1; w >= 0; --w)
+        if (s.word[w] != 0)
+            return w * kSpeciesWordBits + kSpeciesWordBits - 1 - __builtin_clzll(s.word[w]);
+    return -1;
 }
 // The members numbered above species.
 inline SpeciesSet membersAbove(const SpeciesSet& s, int species) {

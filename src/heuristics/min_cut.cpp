@@ -12,8 +12,8 @@
 // more than kAugmentCap. The result depends on that exact course, so the
 // faster formulation below follows it step by step and only skips work whose
 // outcome is already known:
-// - Arcs with room are one bitset per row, and the vertices pushed by one scan
-//   form one frame (the scanned vertex and the bitset of its pending
+// - Arcs with room are one species set per row, and the vertices pushed by
+//   one scan form one frame (the scanned vertex and the set of its pending
 //   neighbours). Popping takes the highest pending vertex of the top frame,
 //   the vertex a plain stack would pop.
 // - The amount is taken along the path once it is found; how much room the
@@ -29,10 +29,6 @@
 
 #include "heuristics/heuristics.h"
 
-constexpr int kWordBits = 64;
-constexpr int kRowWords = kMaxSpecies / kWordBits;
-static_assert(kMaxSpecies % kWordBits == 0, "rows are whole words");
-
 // Clusters at least this large share their sinks out among threads; for
 // smaller ones starting threads would cost more than it saves.
 constexpr int32_t kParallelSinkCount = 32;
@@ -43,20 +39,20 @@ constexpr int32_t kAugmentCap = kMinCutNoValue;
 // The neighbours one scan pushed that are not popped yet.
 struct SearchFrame {
     int32_t scanned;
-    uint64_t pending[kRowWords];
+    SpeciesSet pending;
 };
 
 // Working storage of one call; nothing survives between calls.
 struct FlowWork {
-    int32_t flow[kMaxSpecies][kMaxSpecies];     // flow[u][v] <= capacity[u][v]
-    uint64_t positive[kMaxSpecies][kRowWords];  // capacity[u][v] > 0, fixed per call
-    uint64_t room[kMaxSpecies][kRowWords];      // capacity[u][v] > flow[u][v]
-    uint64_t visited[kRowWords];                // after a failed search: the source side
-    int32_t predecessor[kMaxSpecies];           // valid for popped vertices and the sink
-    SearchFrame frames[kMaxSpecies];            // at most one per scanned vertex
-    int32_t depth;                              // frames in use
+    int32_t flow[kMaxSpecies][kMaxSpecies];  // flow[u][v] <= capacity[u][v]
+    SpeciesSet positive[kMaxSpecies];        // capacity[u][v] > 0, fixed per call
+    SpeciesSet room[kMaxSpecies];            // capacity[u][v] > flow[u][v]
+    SpeciesSet visited;                      // after a failed search: the source side
+    int32_t predecessor[kMaxSpecies];        // valid for popped vertices and the sink
+    SearchFrame frames[kMaxSpecies];         // at most one per scanned vertex
+    int32_t depth;                           // frames in use
     // State of the search when a vertex was popped, just before its scan.
-    uint64_t visitedAtPop[kMaxSpecies][kRowWords];
+    SpeciesSet visitedAtPop[kMaxSpecies];
     int32_t depthAtPop[kMaxSpecies];
     int32_t path[kMaxSpecies];  // last path found, source first, sink last
     // Arcs whose flow became nonzero for the current sink (u * kMaxSpecies + v),
@@ -65,21 +61,14 @@ struct FlowWork {
     int32_t usedCount;
 };
 
-static bool hasBit(const uint64_t* row, int v) {
-    return (row[v / kWordBits] >> (v % kWordBits)) & 1U;
-}
-
-static void clearBit(uint64_t* row, int v) {
-    row[v / kWordBits] &= ~(uint64_t{1} << (v % kWordBits));
-}
-
 // Arcs with positive capacity are exactly the arcs with room under zero flow.
 static void markPositiveArcs(int32_t m, const int32_t (*capacity)[kMaxSpecies], FlowWork& work) {
-    std::memset(work.positive, 0, sizeof work.positive);
-    for (int u = 0; u < m; ++u)
+    for (int u = 0; u < m; ++u) {
+        SpeciesSet row{};
         for (int v = 0; v < m; ++v)
-            if (capacity[u][v] > 0)
-                work.positive[u][v / kWordBits] |= uint64_t{1} << (v % kWordBits);
+            if (capacity[u][v] > 0) insertSpecies(&row, v);
+        work.positive[u] = row;
+    }
 }
 
 // Takes the highest pending vertex of the top frame, dropping the frame when
@@ -88,17 +77,11 @@ static void markPositiveArcs(int32_t m, const int32_t (*capacity)[kMaxSpecies], 
 static int32_t popVertex(FlowWork& work) {
     if (work.depth == 0) return -1;
     SearchFrame& frame = work.frames[work.depth - 1];
-    int w = kRowWords - 1;
-    while (frame.pending[w] == 0)
-        --w;
-    const int32_t v = w * kWordBits + (kWordBits - 1 - __builtin_clzll(frame.pending[w]));
-    clearBit(frame.pending, v);
+    const int32_t v = highestSpecies(frame.pending);
+    eraseSpecies(&frame.pending, v);
     work.predecessor[v] = frame.scanned;
-    bool empty = true;
-    for (int i = 0; i < kRowWords; ++i)
-        empty = empty && frame.pending[i] == 0;
-    if (empty) --work.depth;
-    std::memcpy(work.visitedAtPop[v], work.visited, sizeof work.visited);
+    if (isEmptySet(frame.pending)) --work.depth;
+    work.visitedAtPop[v] = work.visited;
     work.depthAtPop[v] = work.depth;
     return v;
 }
@@ -109,21 +92,16 @@ static int32_t popVertex(FlowWork& work) {
 static bool searchFrom(int32_t u, int32_t t, FlowWork& work) {
     for (; u >= 0; u = popVertex(work)) {
         SearchFrame& frame = work.frames[work.depth];
-        bool any = false;
-        for (int w = 0; w < kRowWords; ++w) {
-            frame.pending[w] = work.room[u][w] & ~work.visited[w];
-            any = any || frame.pending[w] != 0;
-        }
+        frame.pending = subtractSets(work.room[u], work.visited);
         // The sink is never pushed; whatever u's scan discovers after it
         // cannot change the path already recorded, so the search ends here.
-        if (hasBit(frame.pending, t)) {
+        if (containsSpecies(frame.pending, t)) {
             work.predecessor[t] = u;
             return true;
         }
-        if (!any) continue;
+        if (isEmptySet(frame.pending)) continue;
         // Marked on discovery, so a vertex enters the stack at most once.
-        for (int w = 0; w < kRowWords; ++w)
-            work.visited[w] |= frame.pending[w];
+        work.visited = uniteSets(work.visited, frame.pending);
         frame.scanned = u;
         ++work.depth;
     }
@@ -153,7 +131,7 @@ static int32_t augmentPath(int32_t t, const int32_t (*capacity)[kMaxSpecies], Fl
         if (work.flow[u][v] == 0) work.usedArcs[work.usedCount++] = u * kMaxSpecies + v;
         work.flow[u][v] += amount;
         if (work.flow[u][v] == capacity[u][v]) {
-            clearBit(work.room[u], v);
+            eraseSpecies(&work.room[u], v);
             resumeAt = i;
         }
     }
@@ -164,7 +142,7 @@ static int32_t augmentPath(int32_t t, const int32_t (*capacity)[kMaxSpecies], Fl
 // the start, for the source) and returns that vertex, to be scanned next.
 static int32_t resumeSearch(int32_t position, FlowWork& work) {
     const int32_t u = work.path[position];
-    std::memcpy(work.visited, work.visitedAtPop[u], sizeof work.visited);
+    work.visited = work.visitedAtPop[u];
     work.depth = work.depthAtPop[u];
     return u;
 }
@@ -178,9 +156,8 @@ static int32_t resumeSearch(int32_t position, FlowWork& work) {
 // search stops there with the partial value, which still exceeds the bound.
 static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpecies],
                         const std::atomic<int64_t>& bound, FlowWork& work) {
-    std::memcpy(work.room, work.positive, sizeof work.room[0] * static_cast<size_t>(m));
-    std::memset(work.visitedAtPop[0], 0, sizeof work.visitedAtPop[0]);
-    work.visitedAtPop[0][0] = 1;  // the source is never rediscovered
+    std::copy(work.positive, work.positive + m, work.room);
+    work.visitedAtPop[0] = singleSpecies(0);  // the source is never rediscovered
     work.depthAtPop[0] = 0;
     work.path[0] = 0;
 
@@ -202,7 +179,7 @@ static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpec
 // What one sink leaves: its flow value and the source side of its last search.
 struct SinkResult {
     int64_t value;
-    uint64_t sourceSide[kRowWords];
+    SpeciesSet sourceSide;
 };
 
 // The sinks of one cluster, claimed one by one by the threads that share
@@ -247,7 +224,7 @@ static void solveSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies], SinkSh
         const int32_t t = share->order[claimed];
         const int64_t value = sinkFlow(m, t, capacity, share->smallest, work);
         results[t].value = value;
-        std::memcpy(results[t].sourceSide, work.visited, sizeof work.visited);
+        results[t].sourceSide = work.visited;
         lowerSmallest(share->smallest, value);
     }
 }
@@ -273,7 +250,7 @@ int32_t minCutSplit(int32_t m, const int32_t (*capacity)[kMaxSpecies], int32_t* 
         if (results[t].value >= smallest) continue;
         smallest = results[t].value;
         for (int a = 0; a < m; ++a)
-            side[a] = hasBit(results[t].sourceSide, a) ? 1 : 0;
+            side[a] = containsSpecies(results[t].sourceSide, a) ? 1 : 0;
     }
     return smallest < kMinCutNoValue ? static_cast<int32_t>(smallest) : kMinCutNoValue;
 }

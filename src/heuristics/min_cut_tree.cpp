@@ -5,27 +5,21 @@
 // in creation order (n is never used), and inner node id x lives in pool entry
 // x-1 with label x. The root's weight is the weight of the triples the tree
 // satisfies; every other inner node keeps the cut value of its division.
-#include <cstring>
-
 #include "heuristics/heuristics.h"
-
-constexpr int kWordBits = 64;
-constexpr int kRowWords = kMaxSpecies / kWordBits;
-static_assert(kMaxSpecies % kWordBits == 0, "member rows are whole words");
 
 // Working storage of one call.
 struct CutTreeWork {
-    uint64_t members[kPoolSize][kRowWords];  // species of each inner cluster id
-    TreeNode** pool;                         // the records the tree is built in
-    TreeNode* nodes[kPoolSize];              // node of each cluster id
-    int16_t lastId;                          // id handed out last; ids stay below kPoolSize
-    int32_t stack[kMaxSpecies / 2];          // disjoint clusters of two or more species
+    SpeciesSet members[kPoolSize];   // species of each inner cluster id
+    TreeNode** pool;                 // the records the tree is built in
+    TreeNode* nodes[kPoolSize];      // node of each cluster id
+    int16_t lastId;                  // id handed out last; ids stay below kPoolSize
+    int32_t stack[kMaxSpecies / 2];  // disjoint clusters of two or more species
     int32_t stackSize;
     int32_t member[kMaxSpecies];  // species of the cluster being divided, increasing
     int32_t capacity[kMaxSpecies][kMaxSpecies];
     // The cluster divided last and, for species i < j in it, the weight of
     // the triples pairing i and j against a third species of that cluster.
-    uint64_t lastCluster[kRowWords];
+    SpeciesSet lastCluster;
     int32_t pairSum[kMaxSpecies][kMaxSpecies];
     int32_t side[kMaxSpecies];
     // Sum of the real cut capacities of all divisions. Each triple entry is
@@ -42,15 +36,6 @@ static int32_t createInner(CutTreeWork& work) {
     return work.lastId;
 }
 
-// Fills member[] from the cluster's bit row and returns the member count.
-static int32_t listMembers(const uint64_t* row, CutTreeWork& work) {
-    int32_t m = 0;
-    for (int w = 0; w < kRowWords; ++w)
-        for (uint64_t bits = row[w]; bits != 0; bits &= bits - 1)
-            work.member[m++] = w * kWordBits + __builtin_ctzll(bits);
-    return m;
-}
-
 // capacity[a][b]: weight of the triples that pair members a and b against a
 // third member of the cluster (either of the pair included). Zero diagonal.
 //
@@ -60,19 +45,10 @@ static int32_t listMembers(const uint64_t* row, CutTreeWork& work) {
 // each sum is taken afresh. The sums are exact either way: entries are never
 // negative, so every partial sum lies between 0 and the table total, which
 // fits 32 bits.
-static void fillCapacity(const uint64_t* cluster, int32_t m, CutTreeWork& work) {
-    uint64_t lost[kRowWords];
-    bool subset = true;
-    for (int w = 0; w < kRowWords; ++w) {
-        lost[w] = work.lastCluster[w] & ~cluster[w];
-        subset = subset && (cluster[w] & ~work.lastCluster[w]) == 0;
-    }
+static void fillCapacity(const SpeciesSet& cluster, int32_t m, CutTreeWork& work) {
     int32_t lostSpecies[kMaxSpecies];
-    int32_t lostCount = 0;
-    for (int w = 0; w < kRowWords; ++w)
-        for (uint64_t bits = lost[w]; bits != 0; bits &= bits - 1)
-            lostSpecies[lostCount++] = w * kWordBits + __builtin_ctzll(bits);
-    const bool fromParent = subset && lostCount < m;
+    const int32_t lostCount = listSpecies(subtractSets(work.lastCluster, cluster), lostSpecies);
+    const bool fromParent = isSubset(cluster, work.lastCluster) && lostCount < m;
 
     for (int a = 0; a < m; ++a) {
         work.capacity[a][a] = 0;
@@ -94,7 +70,7 @@ static void fillCapacity(const uint64_t* cluster, int32_t m, CutTreeWork& work) 
             work.capacity[b][a] = sum;
         }
     }
-    std::memcpy(work.lastCluster, cluster, sizeof work.lastCluster);
+    work.lastCluster = cluster;
 }
 
 // The triples whose pair the division separates while the third species is in
@@ -112,25 +88,25 @@ static int64_t realCut(int32_t m, const CutTreeWork& work) {
 // Turns the members labelled `label` into a child of the divided node: a
 // leaf for one species, otherwise a new inner cluster that waits on the stack.
 static TreeNode* makePart(int32_t m, int32_t label, CutTreeWork& work) {
-    uint64_t row[kRowWords] = {};
+    SpeciesSet part{};
     int32_t count = 0;
     int32_t only = 0;
     for (int a = 0; a < m; ++a) {
         if ((work.side[a] != 0) != (label != 0)) continue;
         only = work.member[a];
-        row[only / kWordBits] |= uint64_t{1} << (only % kWordBits);
+        insertSpecies(&part, only);
         ++count;
     }
     if (count == 1) return work.nodes[only];
     const int32_t id = createInner(work);
-    std::memcpy(work.members[id], row, sizeof row);
+    work.members[id] = part;
     work.stack[work.stackSize++] = id;
     return work.nodes[id];
 }
 
 static void divideCluster(int32_t id, CutTreeWork& work) {
     TreeNode* node = work.nodes[id];
-    const int32_t m = listMembers(work.members[id], work);
+    const int32_t m = listSpecies(work.members[id], work.member);
     fillCapacity(work.members[id], m, work);
     node->weight = minCutSplit(m, work.capacity, work.side);
     work.cutTotal += realCut(m, work);
@@ -165,14 +141,12 @@ TreeNode* minCutTreeInPool(TreeNode** pool) {
     work.lastId = static_cast<int16_t>(n);
     work.stackSize = 0;
     work.cutTotal = 0;
-    std::memset(work.lastCluster, 0, sizeof work.lastCluster);
+    work.lastCluster = SpeciesSet{};
     for (int i = 0; i < n; ++i) {
         work.nodes[i] = resetPoolNode(pool, i, i);
     }
     const int32_t rootId = createInner(work);
-    std::memset(work.members[rootId], 0, sizeof work.members[rootId]);
-    for (int i = 0; i < n; ++i)
-        work.members[rootId][i / kWordBits] |= uint64_t{1} << (i % kWordBits);
+    work.members[rootId] = firstSpecies(n);
     work.stack[work.stackSize++] = rootId;
     while (work.stackSize > 0)
         divideCluster(work.stack[--work.stackSize], work);
