@@ -72,6 +72,16 @@ int16_t takeNextLabel() {
     return label;
 }
 
+bool vectorKernelsUsable() {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool processorHasThem =
+        __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    return processorHasThem && !g_portableKernelsOnly;
+#else
+    return false;
+#endif
+}
+
 int threadCountToUse() {
     if (g_threadCount > 0) return g_threadCount;
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

@@ -180,6 +180,11 @@ void runOnThreads(int threads, const std::function<void()>& work);
 // use their portable form instead; results are the same either way.
 extern bool g_portableKernelsOnly;
 
+// True when the vector kernels may run: the processor has AVX2 and POPCNT
+// and g_portableKernelsOnly is clear. The one check for every kernel that has
+// a vector form.
+bool vectorKernelsUsable();
+
 // Exit statuses.
 constexpr int kExitUsage = 1;   // command-line and file errors
 constexpr int kExitInput = -1;  // bad input, seen as 255 by a shell

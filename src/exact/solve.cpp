@@ -239,7 +239,7 @@ void solveExact() {
         storeResult(1u << i, {0, 0});
     fillOutsideSums(n);
     const int threads = threadCountToUse();
-    const bool useVector = !g_portableKernelsOnly && vectorScanAvailable();
+    const bool useVector = vectorKernelsUsable();
     for (int16_t k = 2; k <= n; ++k)
         solveLayer(n, k, threads, useVector);
 }

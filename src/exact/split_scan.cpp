@@ -71,10 +71,6 @@ SplitBest scanSplitsPortable(const SplitTables& t) {
 
 #ifdef TRESSIL_X86_VECTOR
 
-bool vectorScanAvailable() {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-}
-
 // Where the scores of the eight left parts of a run, and of their right
 // sides, are found. The members of S among the group species are its member
 // positions 0..inGroup-1, so the left parts of a run fall into
@@ -302,10 +298,6 @@ SplitBest scanSplitsVector(const SplitTables& t) {
 }
 
 #else
-
-bool vectorScanAvailable() {
-    return false;
-}
 
 SplitBest scanSplitsVector(const SplitTables& t) {
     return scanSplitsPortable(t);

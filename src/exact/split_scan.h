@@ -44,10 +44,7 @@ inline uint32_t highPartOfRow(uint32_t row) {
 
 SplitBest scanSplitsPortable(const SplitTables& t);
 
-// True when this processor can run scanSplitsVector.
-bool vectorScanAvailable();
-
 // Same result as scanSplitsPortable; needs lowBits >= kVectorRunBits, the
-// highest member outside the group species, and vectorScanAvailable(), which
+// highest member outside the group species, and vectorKernelsUsable(), which
 // also allows the vector forms of fillEdgeWeights and fillSplitTables.
 SplitBest scanSplitsVector(const SplitTables& t);

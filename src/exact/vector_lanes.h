@@ -21,7 +21,7 @@ inline void storeTableLanes(uint32_t* p, TableLanes lanes) {
 }
 
 // AVX2 code is compiled for that target alone, function by function, and run
-// only after a check of the processor (vectorKernelsAvailable).
+// only after a check of the processor (vectorKernelsUsable).
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define TRESSIL_X86_VECTOR 1

@@ -212,8 +212,7 @@ static void addBatchRowsOfPortable(int p) {
 }
 
 static void addBatchRowsOf(int p) {
-    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-    if (hasAvx2 && !g_portableKernelsOnly)
+    if (vectorKernelsUsable())
         addBatchRowsOfAvx2(p);
     else
         addBatchRowsOfPortable(p);
