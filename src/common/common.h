@@ -114,11 +114,14 @@ inline int lowestSpecies(const SpeciesSet& s) {
         if (s.word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(s.word[w]);
     return kMaxSpecies;
 }
-// The highest member; -1 for the empty set.
-inline int highestSpecies(const SpeciesSet& s) {
+// Removes the highest member and returns it; -1 for the empty set.
+inline int takeHighestSpecies(SpeciesSet* s) {
     for (int w = kSpeciesWords - 1; w >= 0; --w)
-        if (s.word[w] != 0)
-            return w * kSpeciesWordBits + kSpeciesWordBits - 1 - __builtin_clzll(s.word[w]);
+        if (s->word[w] != 0) {
+            const int bit = kSpeciesWordBits - 1 - __builtin_clzll(s->word[w]);
+            s->word[w] ^= uint64_t{1} << bit;
+            return w * kSpeciesWordBits + bit;
+        }
     return -1;
 }
 // The members numbered above species.
