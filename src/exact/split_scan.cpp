@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "exact/vector_lanes.h"
+#include "common/vector_lanes.h"
 
 // Tie key of the side tried last of the split with left part A (tie key
 // tieA): A itself while it is the smaller side, else S \ A, whose key is
@@ -27,16 +27,12 @@ static uint32_t fullTieKey(const SplitTables& t) {
 // Moves the cut terms of a row to the next row of the walk: position q of
 // the high part joins (subtract) or leaves (add).
 static void stepRowCut(uint32_t* rowCut, const uint32_t* highToLow, uint32_t count, bool joins) {
-    if (count < kTableLanes) {
+    if (joins)
         for (uint32_t x = 0; x < count; ++x)
-            rowCut[x] = joins ? rowCut[x] - highToLow[x] : rowCut[x] + highToLow[x];
-        return;
-    }
-    for (uint32_t x = 0; x < count; x += kTableLanes) {
-        const TableLanes cut = loadTableLanes(rowCut + x);
-        const TableLanes edge = loadTableLanes(highToLow + x);
-        storeTableLanes(rowCut + x, joins ? cut - edge : cut + edge);
-    }
+            rowCut[x] -= highToLow[x];
+    else
+        for (uint32_t x = 0; x < count; ++x)
+            rowCut[x] += highToLow[x];
 }
 
 SplitBest scanSplitsPortable(const SplitTables& t) {

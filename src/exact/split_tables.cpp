@@ -2,32 +2,22 @@
 // members and the part tables built from it. Each has a portable form and an
 // AVX2 form; both give the same integers.
 #include "exact/split_tables.h"
-#include "exact/vector_lanes.h"
+
+#include "common/vector_lanes.h"
 
 // The part tables grow by doubling: once the entries of the parts of the
 // first p positions are known, those of the parts holding position p follow.
 // table[half + x] = table[x] + step for every x below half.
 static void extendAdding(uint32_t* table, uint32_t half, uint32_t step) {
     uint32_t* upper = table + half;
-    if (half < kTableLanes) {
-        for (uint32_t x = 0; x < half; ++x)
-            upper[x] = table[x] + step;
-        return;
-    }
-    for (uint32_t x = 0; x < half; x += kTableLanes)
-        storeTableLanes(upper + x, loadTableLanes(table + x) + step);
+    for (uint32_t x = 0; x < half; ++x)
+        upper[x] = table[x] + step;
 }
 
 static void extendCut(uint32_t* cut, const uint32_t* toPart, uint32_t half, uint32_t degree) {
     uint32_t* upper = cut + half;
-    if (half < kTableLanes) {
-        for (uint32_t x = 0; x < half; ++x)
-            upper[x] = cut[x] + degree - 2 * toPart[x];
-        return;
-    }
-    for (uint32_t x = 0; x < half; x += kTableLanes)
-        storeTableLanes(upper + x,
-                        loadTableLanes(cut + x) + degree - 2 * loadTableLanes(toPart + x));
+    for (uint32_t x = 0; x < half; ++x)
+        upper[x] = cut[x] + degree - 2 * toPart[x];
 }
 
 static void fillSubsetSums(const uint32_t* weights, int bits, uint32_t* sums) {

@@ -5,12 +5,15 @@
 #include <cstring>
 #include <vector>
 
-constexpr int kLanes = 8;  // table entries handled per set byte
+#include "common/vector_lanes.h"
+
+// One byte of a set covers the species of one vector of table entries.
+static_assert(kLanes == 8, "a set byte per vector");
 // Inner nodes of distinct-leaf trees held before they are added to the table.
 constexpr size_t kBatchNodes = size_t{1} << 16;
 
 // kByteMask[b][j] is all ones when bit j of b is set: turns eight members of
-// a set into lanes that the compiler adds as one vector.
+// a set into the lanes of one vector.
 struct ByteMasks {
     int32_t lane[256][kLanes];
 };
@@ -42,29 +45,50 @@ static int listMaskBytes(const SpeciesSet& set, MaskByte* bytes) {
     return count;
 }
 
-typedef int32_t Lanes __attribute__((vector_size(kLanes * sizeof(int32_t))));
-
-// Vector values travel by reference only: the portable build has no
-// calling convention for them.
-[[gnu::always_inline]] static inline void broadcast(int32_t weight, Lanes& weights) {
-    for (int j = 0; j < kLanes; ++j)
-        weights[j] = weight;
+// The kernel: w[p][q][k] += weight for every q of others and every k of the
+// set the bytes were listed from, rows being the table block w[p]. Rows are
+// kMaxSpecies wide and a set holds no species at or above n, so whole bytes
+// may be added: the lanes of other species add 0. The eight entries go
+// through a local array: the compiler then adds them as vectors of the
+// baseline instruction set, where in place it adds them one by one.
+static void addToRowsPortable(int32_t (*rows)[kMaxSpecies], const int* others, int count,
+                              const MaskByte* bytes, int byteCount, int32_t weight) {
+    for (int o = 0; o < count; ++o) {
+        int32_t* row = rows[others[o]];
+        for (int b = 0; b < byteCount; ++b) {
+            int32_t lanes[kLanes];
+            std::memcpy(lanes, row + bytes[b].offset, sizeof lanes);
+            const int32_t* mask = kByteMask.lane[bytes[b].bits];
+            for (int j = 0; j < kLanes; ++j)
+                lanes[j] += weight & mask[j];
+            std::memcpy(row + bytes[b].offset, lanes, sizeof lanes);
+        }
+    }
 }
 
-// row[k] += weight for every k of the set the bytes were listed from. Rows
-// are kMaxSpecies wide and a set holds no species at or above n, so whole
-// bytes may be added. Eight lanes are one vector value: one instruction each
-// with AVX2, two with the baseline instruction set.
-[[gnu::always_inline]] static inline void addToMembers(int32_t* row, const MaskByte* bytes,
-                                                       int count, const Lanes& weights) {
-    for (int b = 0; b < count; ++b) {
-        Lanes lanes;
-        Lanes mask;
-        std::memcpy(&lanes, row + bytes[b].offset, sizeof lanes);
-        std::memcpy(&mask, kByteMask.lane[bytes[b].bits], sizeof mask);
-        lanes += weights & mask;
-        std::memcpy(row + bytes[b].offset, &lanes, sizeof lanes);
+#ifdef TRESSIL_X86_VECTOR
+// The same with one AVX2 addition per set byte.
+TRESSIL_TARGET_AVX2 static void addToRowsVector(int32_t (*rows)[kMaxSpecies], const int* others,
+                                                int count, const MaskByte* bytes, int byteCount,
+                                                int32_t weight) {
+    const __m256i weights = broadcast(static_cast<uint32_t>(weight));
+    for (int o = 0; o < count; ++o) {
+        int32_t* row = rows[others[o]];
+        for (int b = 0; b < byteCount; ++b) {
+            int32_t* lanes = row + bytes[b].offset;
+            const __m256i mask = loadLanes(kByteMask.lane[bytes[b].bits]);
+            storeLanes(lanes, _mm256_add_epi32(loadLanes(lanes), _mm256_and_si256(weights, mask)));
+        }
     }
+}
+#endif
+
+static void addToRows(int32_t (*rows)[kMaxSpecies], const int* others, int count,
+                      const MaskByte* bytes, int byteCount, int32_t weight, bool useVector) {
+#ifdef TRESSIL_X86_VECTOR
+    if (useVector) return addToRowsVector(rows, others, count, bytes, byteCount, weight);
+#endif
+    addToRowsPortable(rows, others, count, bytes, byteCount, weight);
 }
 
 // Leaf sets of the two children of one inner node, and the index of its
@@ -167,17 +191,15 @@ static int64_t countAdditions(const std::vector<NodeSides>& sides) {
 
 // Repeated species: each side of a node counts as a set, node by node. Adds
 // weight to w[p][q][k] for every pair p < q of pairSide and k of thirdSide.
-static void addSideTriples(const SpeciesSet& pairSide, const SpeciesSet& thirdSide,
-                           int32_t weight) {
+static void addSideTriples(const SpeciesSet& pairSide, const SpeciesSet& thirdSide, int32_t weight,
+                           bool useVector) {
     int pairs[kMaxSpecies];
     MaskByte bytes[kMaxSpecies / kLanes];
     const int pairCount = listSpecies(pairSide, pairs);
     const int byteCount = listMaskBytes(thirdSide, bytes);
-    Lanes weights;
-    broadcast(weight, weights);
     for (int a = 0; a < pairCount; ++a)
-        for (int b = a + 1; b < pairCount; ++b)
-            addToMembers(g_tripleWeight[pairs[a]][pairs[b]], bytes, byteCount, weights);
+        addToRows(g_tripleWeight[pairs[a]], pairs + a + 1, pairCount - a - 1, bytes, byteCount,
+                  weight, useVector);
 }
 
 // With distinct leaves a pair p, q gains exactly the species of its tree
@@ -185,50 +207,32 @@ static void addSideTriples(const SpeciesSet& pairSide, const SpeciesSet& thirdSi
 // the rows w[p][q] with q > p for one p, over every tree of the batch, so
 // that the rows stay in cache while all trees pass. The nodes where p meets
 // others are the ones on its way to the root.
-[[gnu::always_inline]] static inline void addBatchRowsBody(int p) {
+static void addBatchRowsOf(int p, bool useVector) {
     int others[kMaxSpecies];
-    for (const BatchTree& tree : s_batchTrees) {
-        Lanes weights;
-        broadcast(tree.weight, weights);
+    for (const BatchTree& tree : s_batchTrees)
         for (int32_t u = tree.leafParent[p]; u >= 0;) {
             const BatchNode& node = s_batchNodes[static_cast<size_t>(u)];
             u = node.parent;
             if (node.byteCount == 0) continue;
             const SpeciesSet& otherSide = containsSpecies(node.left, p) ? node.right : node.left;
             const int count = listSpecies(membersAbove(otherSide, p), others);
-            for (int o = 0; o < count; ++o)
-                addToMembers(g_tripleWeight[p][others[o]], node.bytes, node.byteCount, weights);
+            addToRows(g_tripleWeight[p], others, count, node.bytes, node.byteCount, tree.weight,
+                      useVector);
         }
-    }
-}
-
-// The same loops built twice: for processors with AVX2, where eight lanes are
-// one instruction, and for any x86-64 processor.
-__attribute__((target("avx2"))) static void addBatchRowsOfAvx2(int p) {
-    addBatchRowsBody(p);
-}
-static void addBatchRowsOfPortable(int p) {
-    addBatchRowsBody(p);
-}
-
-static void addBatchRowsOf(int p) {
-    if (vectorKernelsUsable())
-        addBatchRowsOfAvx2(p);
-    else
-        addBatchRowsOfPortable(p);
 }
 
 // Rows of different p are disjoint, so threads share them out with no
 // locking, and the sums do not depend on who adds what.
-static void addBatchRows(std::atomic<int>* nextRow) {
+static void addBatchRows(std::atomic<int>* nextRow, bool useVector) {
     for (int p = (*nextRow)++; p < g_speciesCount; p = (*nextRow)++)
-        addBatchRowsOf(p);
+        addBatchRowsOf(p, useVector);
 }
 
 static void flushBatch() {
     if (s_batchTrees.empty()) return;
     std::atomic<int> nextRow{0};
-    runOnThreads(threadCountToUse(), [&nextRow] { addBatchRows(&nextRow); });
+    const bool useVector = vectorKernelsUsable();
+    runOnThreads(threadCountToUse(), [&nextRow, useVector] { addBatchRows(&nextRow, useVector); });
     s_batchNodes.clear();
     s_batchTrees.clear();
 }
@@ -260,9 +264,10 @@ void addTreeTriples(const TreeNode* node, int32_t weight) {
     const NodeSides& root = sides.back();
     const SpeciesSet all = uniteSets(root.left, root.right);
     if (leaves != countSpecies(all)) {
+        const bool useVector = vectorKernelsUsable();
         for (const NodeSides& s : sides) {
-            addSideTriples(s.right, s.left, weight);
-            addSideTriples(s.left, s.right, weight);
+            addSideTriples(s.right, s.left, weight, useVector);
+            addSideTriples(s.left, s.right, weight, useVector);
         }
         return;
     }
