@@ -17,13 +17,6 @@ void throwFatal(int status, const char* message) {
     throw FatalExit{status, message};
 }
 
-std::string shellQuote(const std::string& s) {
-    std::string quoted = "'";
-    for (char c : s)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::string freshDirectory() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/tressil_test_XXXXXX";
@@ -67,6 +60,13 @@ std::string readFile(const std::string& path) {
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string shellQuote(const std::string& s) {
+    std::string quoted = "'";
+    for (char c : s)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 RunResult runProgram(const std::string& input, const std::vector<std::string>& args) {

@@ -32,5 +32,8 @@ struct RunResult {
 // placeholders "IN" and "OUT" stand for the input and output paths.
 RunResult runProgram(const std::string& input, const std::vector<std::string>& args);
 
+// The text in single quotes for a POSIX shell, each quote written as '\''.
+std::string shellQuote(const std::string& s);
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);

@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string shellQuote(const std::string& s) {
-    std::string quoted = "'";
-    for (char c : s)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::string renderNode(const NamedTree& tree, int32_t index) {
     const NamedNode& node = tree.nodes[static_cast<size_t>(index)];
     if (node.left < 0) return node.name;
