@@ -26,13 +26,6 @@ NewickError encodeError(const std::string& text) {
     return NewickError{-1, -1, ""};
 }
 
-std::string caterpillar(int taxa) {
-    std::string text = "t0";
-    for (int t = 1; t < taxa; ++t)
-        text = "(" + text + ",t" + std::to_string(t) + ")";
-    return text + ";";
-}
-
 // count distinct triples ((a,b),c) on 25 taxa.
 std::string distinctTriples(int count) {
     std::string text;

@@ -81,6 +81,13 @@ std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng) {
     return text + writeNode(tree, tree.root, rng) + ";\n";
 }
 
+std::string caterpillar(int taxa) {
+    std::string text = "t0";
+    for (int t = 1; t < taxa; ++t)
+        text = "(" + text + ",t" + std::to_string(t) + ")";
+    return text + ";";
+}
+
 std::vector<std::string> randomTaxa(const std::vector<std::string>& pool, size_t least,
                                     std::mt19937& rng) {
     std::vector<std::string> taxa = pool;

@@ -29,6 +29,9 @@ NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng);
 // "[&W n]" comment when it is not 1; ends with ";\n".
 std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng);
 
+// The caterpillar (((t0,t1),t2),...) on the taxa t0..t(taxa-1), ended by ';'.
+std::string caterpillar(int taxa);
+
 // A random subset of the taxa with at least `least` members, in random order.
 std::vector<std::string> randomTaxa(const std::vector<std::string>& pool, size_t least,
                                     std::mt19937& rng);

@@ -158,13 +158,6 @@ TEST_P(NewickToolFails, WritesNothing) {
     EXPECT_EQ(get("names.tsv"), "0\tA\n1\tB\n");
 }
 
-std::string caterpillar(int taxa) {
-    std::string text = "t0";
-    for (int t = 1; t < taxa; ++t)
-        text = "(" + text + ",t" + std::to_string(t) + ")";
-    return text + ";";
-}
-
 const std::vector<std::string> kEncode = {"encode", "t.nwk", "old.txt", "new.tsv"};
 const std::vector<std::string> kDecode = {"decode", "names.tsv", "result.txt", "old.txt"};
 
