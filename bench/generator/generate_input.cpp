@@ -4,34 +4,12 @@
 //
 //   tressil_generate SPECIES TREES LEAVES SEED [MAXWEIGHT] > input.txt
 //
-// Only the raw 32-bit engine output is used (never a library distribution),
-// so the same arguments give the same file with any standard library.
+// The same arguments give the same file with any standard library.
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <string>
-#include <vector>
 
-namespace {
-
-unsigned below(std::mt19937& rng, unsigned bound) {
-    return static_cast<unsigned>(rng() % bound);
-}
-
-// Joins two random subtrees until one is left.
-std::string randomTree(std::vector<std::string> parts, std::mt19937& rng) {
-    while (parts.size() > 1) {
-        const unsigned a = below(rng, static_cast<unsigned>(parts.size()));
-        std::swap(parts[a], parts.back());
-        std::string right = parts.back();
-        parts.pop_back();
-        const unsigned b = below(rng, static_cast<unsigned>(parts.size()));
-        parts[b] = "(" + parts[b] + "," + right + ")";
-    }
-    return parts[0];
-}
-
-}  // namespace
+#include "generator/random_input.h"
 
 int main(int argc, char** argv) {
     if (argc != 5 && argc != 6) {
@@ -47,21 +25,7 @@ int main(int argc, char** argv) {
         std::fputs("need 1 <= LEAVES <= SPECIES, TREES >= 1 and MAXWEIGHT >= 1\n", stderr);
         return 1;
     }
-    std::printf("%d %d\n", species, trees);
-    std::vector<int> order(static_cast<size_t>(species));
-    for (int t = 0; t < trees; ++t) {
-        for (int i = 0; i < species; ++i)
-            order[static_cast<size_t>(i)] = i;
-        std::vector<std::string> parts;
-        for (int i = 0; i < leaves; ++i) {  // a partial Fisher-Yates shuffle
-            const unsigned j =
-                static_cast<unsigned>(i) + below(rng, static_cast<unsigned>(species - i));
-            std::swap(order[static_cast<size_t>(i)], order[j]);
-            parts.push_back(std::to_string(order[static_cast<size_t>(i)]));
-        }
-        std::printf("%s:%u;\n", randomTree(parts, rng).c_str(),
-                    1 + below(rng, static_cast<unsigned>(maxWeight)));
-    }
-    std::puts(".");
+    std::fputs(randomInput({species, trees, leaves, leaves, maxWeight, false}, rng).c_str(),
+               stdout);
     return 0;
 }

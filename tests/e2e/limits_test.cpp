@@ -1,12 +1,11 @@
 // Inputs at and beyond the limits, deep nesting and junk, run as a user would.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "common/run_support.h"
+#include "generator/random_input.h"
 
 namespace {
 
@@ -25,24 +24,7 @@ constexpr bool kSanitized = false;
 // trees random trees on leaves distinct species each, weight 1.
 std::string randomTrees(int n, int trees, int leaves, unsigned seed) {
     std::mt19937 rng(seed);
-    std::string text = std::to_string(n) + " " + std::to_string(trees) + "\n";
-    for (int t = 0; t < trees; ++t) {
-        std::vector<int> order(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i)
-            order[static_cast<size_t>(i)] = i;
-        std::shuffle(order.begin(), order.end(), rng);
-        std::vector<std::string> parts;
-        for (int i = 0; i < leaves; ++i)
-            parts.push_back(std::to_string(order[static_cast<size_t>(i)]));
-        while (parts.size() > 1) {
-            const std::string right = parts.back();
-            parts.pop_back();
-            std::string& left = parts[rng() % parts.size()];
-            left = "(" + left + "," + right + ")";
-        }
-        text += parts[0] + ";\n";
-    }
-    return text + ".\n";
+    return randomInput({n, trees, leaves, leaves, 1, false}, rng);
 }
 
 bool hasReport(const RunResult& r, int trees, int species) {

@@ -7,39 +7,14 @@
 #include <cctype>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "common/common.h"
 #include "common/run_support.h"
 #include "common/test_support.h"
+#include "generator/random_input.h"
 #include "heuristics/heuristics.h"
 
 namespace {
-
-// A random input of distinct-leaf trees in the program's format.
-std::string randomInput(int n, int trees, std::mt19937& rng) {
-    std::string text = std::to_string(n) + " " + std::to_string(trees) + "\n";
-    for (int t = 0; t < trees; ++t) {
-        std::vector<std::string> parts;
-        std::vector<int> order(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i)
-            order[static_cast<size_t>(i)] = i;
-        std::shuffle(order.begin(), order.end(), rng);
-        const int leaves = 2 + static_cast<int>(rng() % static_cast<unsigned>(std::min(n, 6) - 1));
-        for (int i = 0; i < leaves; ++i)
-            parts.push_back(std::to_string(order[static_cast<size_t>(i)]));
-        while (parts.size() > 1) {
-            const size_t a = rng() % parts.size();
-            std::swap(parts[a], parts.back());
-            const std::string right = parts.back();
-            parts.pop_back();
-            const size_t b = rng() % parts.size();
-            parts[b] = "(" + parts[b] + (rng() % 2 ? "," : " ") + right + ")";
-        }
-        text += parts[0] + ":" + std::to_string(1 + rng() % 20) + ";\n";
-    }
-    return text + ".\n";
-}
 
 // Reads the tree text of an output file back into heap nodes.
 TreeNode* parseResult(const std::string& text, size_t& at) {
@@ -94,7 +69,9 @@ TEST(Rescoring, WrittenTreeSatisfiesTheReportedTotal) {
     for (int round = 0; round < 24; ++round) {
         const bool exact = round % 2 == 0;
         const int n = exact ? 3 + round % 10 : 3 + static_cast<int>(rng() % 40);
-        const std::string input = randomInput(n, 1 + static_cast<int>(rng() % 60), rng);
+        // Up to 60 trees of 2 to 6 distinct leaves, members joined by ',' or ' '.
+        const int trees = 1 + static_cast<int>(rng() % 60);
+        const std::string input = randomInput({n, trees, 2, std::min(n, 6), 20, true}, rng);
         const RunResult run = runProgram(input, {"IN", "OUT", exact ? "1" : "H"});
         ASSERT_EQ(run.status, 0) << input;
         ASSERT_EQ(readText(input), "");  // the same table, in this process

@@ -1,0 +1,21 @@
+// Deterministic random tressil inputs, for the benchmark generator and the
+// tests. Only the raw 32-bit output of the engine is used (never a library
+// distribution), so the same engine state gives the same text with any
+// standard library.
+#pragma once
+
+#include <random>
+#include <string>
+
+struct RandomInputShape {
+    int species;         // the trees use species 0..species-1
+    int trees;           // the count in the header and the trees written
+    int minLeaves;       // each tree holds from minLeaves to maxLeaves distinct species
+    int maxLeaves;       // at most species
+    int maxWeight;       // each tree ends with ":w", w from 1 to maxWeight
+    bool mixSeparators;  // joins members with ',' or ' ' at random, not always ','
+};
+
+// The header, every tree as a random rooted binary tree (two random subtrees
+// joined until one is left) followed by ";\n", and ".\n".
+std::string randomInput(const RandomInputShape& shape, std::mt19937& rng);
