@@ -37,7 +37,9 @@ struct Accepted {
     std::vector<Entry> entries;
 };
 
-void PrintTo(const Accepted& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Accepted& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReaderAccepts : public ::testing::TestWithParam<Accepted> {};
 
@@ -66,6 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"LineBreaks", "3 1 ((0\n1)\n2);\n.", 3, 1, k012of1},
         Accepted{"CarriageReturns", "3 1\r\n((0,1),\r\n2);\r\n.\r\n", 3, 1, k012of1},
         Accepted{"TabRightAfterLeafIsConsumed", "3 1 ((0\t1),2);.", 3, 1, k012of1},
+        Accepted{"ColonRightAfterLeafIsConsumed", "3 1 ((0:1),2);.", 3, 1, k012of1},
         Accepted{"WeightAfterRoot", "3 1 ((0,1),2):5;.", 3, 1, {{0, 1, 2, 5}}},
         Accepted{"WeightInside", "3 1 ((0,1):7,2);.", 3, 1, {{0, 1, 2, 7}}},
         Accepted{"LastWeightWins", "3 1 ((0,1):7,2):2;.", 3, 1, {{0, 1, 2, 2}}},
@@ -92,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"SingleSpecies", "1 1 (0 0);.", 1, 1, {}},
         Accepted{"LeadingZeros", "3 1 ((000,01),0002);.", 3, 1, k012of1},
         Accepted{"NoSemicolonTakesCurrentWeight", "3 1 ((0,1),2):4.", 3, 1, {{0, 1, 2, 4}}},
+        Accepted{"NoSemicolonZeroWeightIsOne", "3 1 ((0,1),2):0.", 3, 1, k012of1},
         Accepted{
             "NoSemicolonAfterWeightedTree", "3 2 ((0,1),2) ((0,1),2):3;.", 3, 2, {{0, 1, 2, 4}}},
         Accepted{"InputEndsInsideWeight", "3 1 ((0,1),2):3", 3, 1, {{0, 1, 2, 3}}},
@@ -104,7 +108,9 @@ struct Rejected {
     std::string message;
 };
 
-void PrintTo(const Rejected& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Rejected& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReaderRejects : public ::testing::TestWithParam<Rejected> {};
 
