@@ -45,6 +45,24 @@ std::string caterpillar(int last) {
     return text;
 }
 
+// (last,(...,(1,0))) as the writer lays it out.
+std::string mirroredCaterpillar(int last) {
+    std::string text = "0";
+    for (int s = 1; s <= last; ++s)
+        text = "(" + std::to_string(s) + ",\n" + text + ")";
+    return text;
+}
+
+// What a caterpillar of weight 1 puts in the dump: ij|k for i < j < k.
+DumpEntries caterpillarDump() {
+    DumpEntries entries;
+    for (int k = 0; k < 6; ++k)
+        for (int j = 0; j < k; ++j)
+            for (int i = 0; i < j; ++i)
+                entries[{i, j, k}] = 1;
+    return entries;
+}
+
 struct Case {
     const char* name;
     std::string input;
@@ -169,6 +187,14 @@ INSTANTIATE_TEST_SUITE_P(
              0,
              dumpText() + kHeuristicLine,
              "(((((0,\n1),\n2),\n3),\n4),\n(5,\n6));\n" + report(false, 1, 7, 9)},
+        // The one input tree displays all 1140 triples on 20 species, so the
+        // exact method must satisfy every one of them.
+        Case{"ExactAt20",
+             "20 1 " + caterpillar(19) + ";.",
+             {"IN", "OUT", "1"},
+             0,
+             dumpText(caterpillarDump()) + kExactLine,
+             mirroredCaterpillar(19) + ";\n" + report(true, 1, 20, 1140)},
         Case{"ExactFallsBackAbove20",
              "21 1 ((0,1),20);.",
              {"IN", "OUT", "1"},
