@@ -21,7 +21,7 @@ namespace {
 
 // Trees grown by insertion: as many as about kStartWork / n^3 climbs cost,
 // within these limits.
-constexpr int64_t kStartWork = int64_t{1} << 22;
+constexpr int64_t kStartWork = int64_t{1} << 24;
 constexpr int kMinInsertionStarts = 8;
 constexpr int kMaxInsertionStarts = 256;
 
@@ -71,7 +71,12 @@ void climbAll(const LeanTable& table, std::vector<Candidate>* trees) {
         MoveWork work;
         for (size_t i = next++; i < trees->size(); i = next++) {
             Candidate& c = (*trees)[i];
-            climbBySubtreeMoves(table, &c.tree, &work);
+            // The heuristic method's tree is climbed move by move: the search
+            // never ends below that plain climb.
+            if (i == 0)
+                climbBySubtreeMoves(table, &c.tree, &work);
+            else
+                climbInBatches(table, &c.tree, &work);
             c.score = scoreSearchTree(c.tree);
         }
     });
@@ -125,7 +130,7 @@ SearchTree searchOverTable() {
     for (int round = 0; round < kMaxProgrammeRounds; ++round) {
         Candidate found;
         if (!bestTreeOverClusters(clusters, table.n, &found.tree)) break;
-        climbBySubtreeMoves(table, &found.tree, &work);
+        climbInBatches(table, &found.tree, &work);
         found.score = scoreSearchTree(found.tree);
         if (found.score <= best.score) break;
         best = found;

@@ -70,6 +70,13 @@ void insertInOrder(const LeanTable& table, const int32_t* order, SearchTree* tre
 // move of the whole neighbourhood each time. Returns the weight gained.
 int64_t climbBySubtreeMoves(const LeanTable& table, SearchTree* tree, MoveWork* work);
 
+// Moves subtrees in rounds: each round scores the neighbourhood, then takes
+// the parts by decreasing gain and makes each one's best move in the tree as
+// it now stands, while it still improves; parts changed by an earlier move of
+// the round wait for the next. Far fewer neighbourhoods than the climb above,
+// to a tree that no single move improves. Returns the weight gained.
+int64_t climbInBatches(const LeanTable& table, SearchTree* tree, MoveWork* work);
+
 // The best tree whose clusters all lie in the given set (the full set and
 // single species are always allowed). Returns false when the set holds no
 // complete tree.

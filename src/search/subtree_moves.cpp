@@ -180,30 +180,83 @@ struct Move {
     int64_t gain;
 };
 
-// The best move of the neighbourhood: parts in the order children first,
-// targets parents first; ties keep the move found first.
-Move findBestMove(const LeanTable& table, const SearchTree& tree, MoveWork* work) {
-    int32_t listed = listReducedTree(tree, kNoNode, work);
-    sumLeanRows(table, tree, listed, work);
-    std::vector<int32_t> parts(work->preorder.rbegin() + (work->preorder.size() - listed),
-                               work->preorder.rend());
-    Move best{kNoNode, kNoNode, 0};
-    for (const int32_t part : parts) {
-        if (part == tree.root) continue;
-        const int32_t sibling = siblingOf(tree, part);
-        listed = listReducedTree(tree, part, work);
-        computeGains(tree, listed, work->rows[static_cast<size_t>(part)], work);
-        const int64_t now = work->gain[static_cast<size_t>(sibling)];
-        for (int32_t i = 0; i < listed; ++i) {
-            const int32_t x = work->preorder[static_cast<size_t>(i)];
-            const int64_t change = work->gain[static_cast<size_t>(x)] - now;
-            if (x != sibling && change > best.gain) best = {part, x, change};
-        }
+// The best move of one part, whose summed lean rows are in work->rows:
+// targets parents first, ties keeping the first found; gain 0 when no move
+// improves.
+Move bestMoveOf(const SearchTree& tree, int32_t part, MoveWork* work) {
+    const int32_t sibling = siblingOf(tree, part);
+    const int32_t listed = listReducedTree(tree, part, work);
+    computeGains(tree, listed, work->rows[static_cast<size_t>(part)], work);
+    const int64_t now = work->gain[static_cast<size_t>(sibling)];
+    Move best{part, kNoNode, 0};
+    for (int32_t i = 0; i < listed; ++i) {
+        const int32_t x = work->preorder[static_cast<size_t>(i)];
+        const int64_t change = work->gain[static_cast<size_t>(x)] - now;
+        if (x != sibling && change > best.gain) best = {part, x, change};
     }
     return best;
 }
 
+// Sums the lean rows of every node and returns the parts, children first.
+std::vector<int32_t> prepareParts(const LeanTable& table, const SearchTree& tree, MoveWork* work) {
+    const int32_t listed = listReducedTree(tree, kNoNode, work);
+    sumLeanRows(table, tree, listed, work);
+    std::vector<int32_t> parts;
+    for (int32_t i = listed - 1; i >= 0; --i)
+        if (work->preorder[static_cast<size_t>(i)] != tree.root)
+            parts.push_back(work->preorder[static_cast<size_t>(i)]);
+    return parts;
+}
+
+// The best move of the whole neighbourhood; ties keep the first part.
+Move findBestMove(const LeanTable& table, const SearchTree& tree, MoveWork* work) {
+    Move best{kNoNode, kNoNode, 0};
+    for (const int32_t part : prepareParts(table, tree, work)) {
+        const Move move = bestMoveOf(tree, part, work);
+        if (move.gain > best.gain) best = move;
+    }
+    return best;
+}
+
+void applyMove(SearchTree* tree, const Move& move) {
+    const int32_t joint = tree->parent[move.part];
+    detachParent(tree, move.part);
+    attachAbove(tree, move.part, joint, move.target);
+}
+
+void markAncestors(const SearchTree& tree, int32_t node, std::vector<char>* changed) {
+    for (; node != kNoNode; node = tree.parent[node])
+        (*changed)[static_cast<size_t>(node)] = 1;
+}
+
 }  // namespace
+
+int64_t climbInBatches(const LeanTable& table, SearchTree* tree, MoveWork* work) {
+    sizeWork(table.n, work);
+    int64_t gained = 0;
+    std::vector<char> changed(static_cast<size_t>(kMaxSearchNodes));
+    for (;;) {
+        std::vector<Move> moves;
+        for (const int32_t part : prepareParts(table, *tree, work)) {
+            const Move move = bestMoveOf(*tree, part, work);
+            if (move.gain > 0) moves.push_back(move);
+        }
+        if (moves.empty()) return gained;
+        std::stable_sort(moves.begin(), moves.end(),
+                         [](const Move& a, const Move& b) { return a.gain > b.gain; });
+        std::fill(changed.begin(), changed.end(), 0);
+        for (size_t i = 0; i < moves.size(); ++i) {
+            const int32_t part = moves[i].part;
+            if (changed[static_cast<size_t>(part)] || part == tree->root) continue;
+            const Move move = i == 0 ? moves[0] : bestMoveOf(*tree, part, work);
+            if (move.gain <= 0) continue;
+            markAncestors(*tree, tree->parent[part], &changed);
+            applyMove(tree, move);
+            markAncestors(*tree, tree->parent[part], &changed);
+            gained += move.gain;
+        }
+    }
+}
 
 void fillLeanTable(LeanTable* table) {
     const int32_t n = g_speciesCount;
@@ -246,9 +299,7 @@ int64_t climbBySubtreeMoves(const LeanTable& table, SearchTree* tree, MoveWork* 
     for (;;) {
         const Move move = findBestMove(table, *tree, work);
         if (move.gain <= 0) return gained;
-        const int32_t joint = tree->parent[move.part];
-        detachParent(tree, move.part);
-        attachAbove(tree, move.part, joint, move.target);
+        applyMove(tree, move);
         gained += move.gain;
     }
 }
