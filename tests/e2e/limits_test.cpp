@@ -24,7 +24,7 @@ constexpr bool kSanitized = false;
 // trees random trees on leaves distinct species each, weight 1.
 std::string randomTrees(int n, int trees, int leaves, unsigned seed) {
     std::mt19937 rng(seed);
-    return randomInput({n, trees, leaves, leaves, 1, false}, rng);
+    return randomInput({n, trees, leaves, leaves, 1, false, false, 0}, rng);
 }
 
 bool hasReport(const RunResult& r, int trees, int species) {

@@ -71,7 +71,8 @@ TEST(Rescoring, WrittenTreeSatisfiesTheReportedTotal) {
         const int n = exact ? 3 + round % 10 : 3 + static_cast<int>(rng() % 40);
         // Up to 60 trees of 2 to 6 distinct leaves, members joined by ',' or ' '.
         const int trees = 1 + static_cast<int>(rng() % 60);
-        const std::string input = randomInput({n, trees, 2, std::min(n, 6), 20, true}, rng);
+        const std::string input =
+            randomInput({n, trees, 2, std::min(n, 6), 20, true, false, 0}, rng);
         const RunResult run = runProgram(input, {"IN", "OUT", exact ? "1" : "H"});
         ASSERT_EQ(run.status, 0) << input;
         ASSERT_EQ(readText(input), "");  // the same table, in this process
