@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 
 #include "common/run_support.h"
@@ -57,10 +58,14 @@ std::string decoration(std::mt19937& rng, bool inner) {
 std::string writeNode(const NamedTree& tree, int32_t index, std::mt19937& rng) {
     const NamedNode& node = tree.nodes[static_cast<size_t>(index)];
     if (node.children.empty()) return labelText(node.name, rng) + decoration(rng, false);
-    std::string first = writeNode(tree, node.children[0], rng);
-    std::string second = writeNode(tree, node.children[1], rng);
-    if (chance(rng, 50)) std::swap(first, second);
-    return "(" + first + "," + second + ")" + decoration(rng, true);
+    std::vector<std::string> members;
+    for (const int32_t child : node.children)
+        members.push_back(writeNode(tree, child, rng));
+    if (chance(rng, 50)) std::reverse(members.begin(), members.end());
+    std::string text = "(" + members[0];
+    for (size_t m = 1; m < members.size(); ++m)
+        text += "," + members[m];
+    return text + ")" + decoration(rng, true);
 }
 
 }  // namespace
@@ -82,6 +87,32 @@ NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng) {
     }
     tree.root = roots.front();
     return tree;
+}
+
+void collapseRandomly(NamedTree* tree, int percent, std::mt19937& rng) {
+    for (NamedNode& node : tree->nodes) {
+        std::vector<int32_t> kept;
+        for (const int32_t child : node.children) {
+            std::vector<int32_t>& inner = tree->nodes[static_cast<size_t>(child)].children;
+            if (inner.empty() || !chance(rng, percent)) {
+                kept.push_back(child);
+                continue;
+            }
+            kept.insert(kept.end(), inner.begin(), inner.end());
+        }
+        node.children = kept;
+    }
+    // Keep only the nodes still reached from the root, children first.
+    std::vector<NamedNode> kept;
+    std::function<int32_t(int32_t)> copy = [&](int32_t index) {
+        NamedNode node = tree->nodes[static_cast<size_t>(index)];
+        for (int32_t& child : node.children)
+            child = copy(child);
+        kept.push_back(node);
+        return static_cast<int32_t>(kept.size() - 1);
+    };
+    tree->root = copy(tree->root);
+    tree->nodes = kept;
 }
 
 std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng) {
