@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <functional>
 #include <iterator>
 
 #include "common/run_support.h"
@@ -102,17 +101,6 @@ void collapseRandomly(NamedTree* tree, int percent, std::mt19937& rng) {
         }
         node.children = kept;
     }
-    // Keep only the nodes still reached from the root, children first.
-    std::vector<NamedNode> kept;
-    std::function<int32_t(int32_t)> copy = [&](int32_t index) {
-        NamedNode node = tree->nodes[static_cast<size_t>(index)];
-        for (int32_t& child : node.children)
-            child = copy(child);
-        kept.push_back(node);
-        return static_cast<int32_t>(kept.size() - 1);
-    };
-    tree->root = copy(tree->root);
-    tree->nodes = kept;
 }
 
 std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng) {

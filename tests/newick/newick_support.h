@@ -25,7 +25,8 @@ std::set<std::string> leafNames(const NamedTree& tree);
 NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng);
 
 // Merges the children of some inner nodes (percent of them) into their
-// parents, as collapsing weak branches does.
+// parents, as collapsing weak branches does. The merged nodes stay in the
+// list, unreached: the tree is meant for writeRandomNewick.
 void collapseRandomly(NamedTree* tree, int percent, std::mt19937& rng);
 
 // The tree as another program might write it: random child order, branch
