@@ -1,45 +1,150 @@
+// The search: the eight candidates and trees grown by inserting the species
+// in scrambled orders are each improved by subtree moves; the clusters of all
+// of them form the set X of a dynamic programme that finds the best tree
+// built from those clusters, which is climbed again, until neither the
+// programme nor the moves find a better tree.
+//
+// Everything depends on the table alone: the orders come from a fixed
+// generator, each start is climbed on its own, and the results are compared
+// in the order of the starts, ties keeping the earlier one. So the result is
+// the same for every thread count.
 #include "search/search.h"
 
+#include <atomic>
 #include <vector>
 
 #include "heuristics/heuristics.h"
 #include "io/io.h"
+#include "search/search_steps.h"
 
 namespace {
 
-// A heap copy of a tree, so that it outlives the pool it was built in.
-TreeNode* copyTree(const TreeNode* node) {
-    TreeNode* copy = allocateNode();
-    copy->label = node->label;
-    if (node->left != nullptr) {
-        copy->left = copyTree(node->left);
-        copy->right = copyTree(node->right);
-    }
-    return copy;
+// Trees grown by insertion: as many as about kStartWork / n^3 climbs cost,
+// within these limits.
+constexpr int64_t kStartWork = int64_t{1} << 24;
+constexpr int kMinInsertionStarts = 8;
+constexpr int kMaxInsertionStarts = 256;
+
+int insertionStarts(int32_t n) {
+    const int64_t cubed = int64_t{n} * n * n;
+    const int64_t starts = kStartWork / cubed;
+    return static_cast<int>(starts < kMinInsertionStarts   ? kMinInsertionStarts
+                            : starts > kMaxInsertionStarts ? kMaxInsertionStarts
+                                                           : starts);
+}
+constexpr int kMaxProgrammeRounds = 8;
+
+// splitmix64: a fixed sequence, the same on every platform.
+uint64_t nextRandom(uint64_t* state) {
+    uint64_t z = (*state += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
 }
 
-// Species below every node; fills sets in children-first order.
-SpeciesSet gatherSpecies(const TreeNode* node, int64_t* score) {
-    if (node->left == nullptr) return singleSpecies(node->label);
-    const SpeciesSet left = gatherSpecies(node->left, score);
-    const SpeciesSet right = gatherSpecies(node->right, score);
-    const SpeciesSet below = uniteSets(left, right);
-    const SpeciesSet outside = subtractSets(firstSpecies(g_speciesCount), below);
-    int l[kMaxSpecies], r[kMaxSpecies], o[kMaxSpecies];
-    const int nl = listSpecies(left, l), nr = listSpecies(right, r), no = listSpecies(outside, o);
-    for (int a = 0; a < nl; ++a)
-        for (int b = 0; b < nr; ++b)
-            for (int c = 0; c < no; ++c)
-                *score += g_tripleWeight[l[a]][r[b]][o[c]];
-    return below;
+void scrambledOrder(int32_t n, uint64_t seed, int32_t* order) {
+    for (int32_t i = 0; i < n; ++i)
+        order[i] = i;
+    uint64_t state = seed;
+    for (int32_t i = n - 1; i > 0; --i) {
+        const auto j = static_cast<int32_t>(nextRandom(&state) % static_cast<uint64_t>(i + 1));
+        std::swap(order[i], order[j]);
+    }
+}
+
+struct Candidate {
+    SearchTree tree;
+    int64_t score;
+};
+
+// The records the candidates are built in, apart from g_nodePool.
+TreeNode** candidatePool() {
+    static TreeNode* pool[kPoolSize];
+    if (pool[0] == nullptr) allocatePoolRecords(pool);
+    return pool;
+}
+
+// Climbs every tree, sharing them out among threads.
+void climbAll(const LeanTable& table, std::vector<Candidate>* trees) {
+    std::atomic<size_t> next{0};
+    runOnThreads(threadCountToUse(), [&] {
+        MoveWork work;
+        for (size_t i = next++; i < trees->size(); i = next++) {
+            Candidate& c = (*trees)[i];
+            // The heuristic method's tree is climbed move by move: the search
+            // never ends below that plain climb.
+            if (i == 0)
+                climbBySubtreeMoves(table, &c.tree, &work);
+            else
+                climbInBatches(table, &c.tree, &work);
+            c.score = scoreSearchTree(c.tree);
+        }
+    });
+}
+
+// The heuristic method's tree (the first candidate of the highest weight)
+// first, then the trees grown by insertion. The clusters of all eight
+// candidates join the set of the dynamic programme.
+std::vector<Candidate> buildStarts(const LeanTable& table, std::vector<SpeciesSet>* clusters) {
+    const int32_t n = table.n;
+    TreeNode** pool = candidatePool();
+    const int insertions = insertionStarts(n);
+    std::vector<Candidate> starts(static_cast<size_t>(1 + insertions));
+    int32_t bestWeight = 0;
+    for (int index = 0; index < kCandidateCount; ++index) {
+        const TreeNode* root = buildCandidate(index, pool);
+        SearchTree tree;
+        treeFromNodes(root, n, &tree);
+        appendClusters(tree, clusters);
+        if (index == 0 || root->weight > bestWeight) {
+            bestWeight = root->weight;
+            starts[0].tree = tree;
+        }
+    }
+    std::atomic<int> next{0};
+    runOnThreads(threadCountToUse(), [&] {
+        MoveWork work;
+        int32_t order[kMaxSpecies];
+        for (int k = next++; k < insertions; k = next++) {
+            scrambledOrder(n, static_cast<uint64_t>(k), order);
+            insertInOrder(table, order, &starts[static_cast<size_t>(1 + k)].tree, &work);
+        }
+    });
+    return starts;
+}
+
+SearchTree searchOverTable() {
+    LeanTable table;
+    fillLeanTable(&table);
+    std::vector<SpeciesSet> clusters;
+    std::vector<Candidate> trees = buildStarts(table, &clusters);
+    for (size_t i = 1; i < trees.size(); ++i)
+        appendClusters(trees[i].tree, &clusters);
+    climbAll(table, &trees);
+    Candidate best = trees[0];
+    for (const Candidate& c : trees) {
+        appendClusters(c.tree, &clusters);
+        if (c.score > best.score) best = c;
+    }
+    MoveWork work;
+    for (int round = 0; round < kMaxProgrammeRounds; ++round) {
+        Candidate found;
+        if (!bestTreeOverClusters(clusters, table.n, &found.tree)) break;
+        climbInBatches(table, &found.tree, &work);
+        found.score = scoreSearchTree(found.tree);
+        if (found.score <= best.score) break;
+        best = found;
+        appendClusters(found.tree, &clusters);
+    }
+    return best.tree;
 }
 
 }  // namespace
 
 int64_t scoreTree(const TreeNode* root) {
-    int64_t score = 0;
-    gatherSpecies(root, &score);
-    return score;
+    SearchTree tree;
+    treeFromNodes(root, g_speciesCount, &tree);
+    return scoreSearchTree(tree);
 }
 
 int64_t tripleWeightBound() {
@@ -57,18 +162,14 @@ int64_t tripleWeightBound() {
 }
 
 SearchResult searchTree() {
-    static TreeNode* pool[kPoolSize];
-    if (pool[0] == nullptr) allocatePoolRecords(pool);
-    TreeNode* best = nullptr;
-    int64_t bestScore = 0;
-    for (int index = 0; index < kCandidateCount; ++index) {
-        const TreeNode* root = buildCandidate(index, pool);
-        const int64_t score = scoreTree(root);
-        if (best == nullptr || score > bestScore) {
-            if (best != nullptr) freeTree(best);
-            best = copyTree(root);
-            bestScore = score;
-        }
+    TreeNode* root = nullptr;
+    if (g_speciesCount < 3) {
+        // One tree shape only: the candidates give it.
+        SearchTree tree;
+        treeFromNodes(buildCandidate(0, candidatePool()), g_speciesCount, &tree);
+        root = nodesFromTree(tree);
+    } else {
+        root = nodesFromTree(searchOverTable());
     }
-    return {best, bestScore, tripleWeightBound()};
+    return {root, scoreTree(root), tripleWeightBound()};
 }
