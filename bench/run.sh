@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Times tressil on fixed workloads: median wall time of 3 runs and the peak
+# Times tressil and tressil-newick infer on fixed workloads: median wall time of 3 runs and the peak
 # resident memory of the whole process. Usage: bench/run.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRESSIL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target tressil tressil_generate >/dev/null
+cmake --build "$build" -j2 --target tressil tressil_generate tressil-newick tressil_generate_genes \
+    >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -19,6 +20,32 @@ workloads=(
     "heuristic 128 species, 500 trees of 64|H|128 500 64 64"
     "heuristic 128 species, 5000 trees of 128|H|128 5000 128 5000 1"
 )
+
+# name | infer options | taxa trees collapse seed (gene trees, outgroup t001)
+infer_workloads=(
+    "infer, 400 unrooted trees of 100 taxa|--heuristic|100 400 0 7"
+    "infer search, 400 trees of 100 taxa|--search|100 400 0 7"
+    "infer, the same, support <= 50 collapsed|--heuristic|100 400 50 7"
+    "infer search, the same collapsed|--search|100 400 50 7"
+)
+
+# Median wall time of 3 runs and peak memory of one command.
+measure() {
+    local name=$1
+    shift
+    local times=() peak=0 seconds kib
+    for _ in 1 2 3; do
+        if ! /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >"$work/stdout.txt" 2>&1; then
+            echo "$name: failed: $(tail -c 200 "$work/stdout.txt")" >&2
+            exit 1
+        fi
+        read -r seconds kib <"$work/time.txt"
+        times+=("$seconds")
+        [ "$kib" -gt "$peak" ] && peak=$kib
+    done
+    median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
+    printf '%-42s %12s %12.1f\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+}
 
 printf '%-42s %12s %12s\n' workload "median s" "peak MiB"
 for w in "${workloads[@]}"; do
@@ -39,4 +66,12 @@ for w in "${workloads[@]}"; do
     done
     median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
     printf '%-42s %12s %12.1f\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+done
+for w in "${infer_workloads[@]}"; do
+    IFS='|' read -r name options gen <<<"$w"
+    # shellcheck disable=SC2086
+    "$build/tressil_generate_genes" $gen >"$work/genes.nwk"
+    # shellcheck disable=SC2086
+    measure "$name" "$build/tressil-newick" infer --outgroup t001 $options "$work/genes.nwk" \
+        "$work/species.nwk"
 done

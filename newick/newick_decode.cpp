@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "common/common.h"
+#include "common/limits.h"
 #include "newick/newick.h"
 
 namespace {
@@ -85,9 +85,9 @@ void checkReportLines(const std::string& text, size_t pos) {
                 " belongs; give the output file of tressil unchanged");
 }
 
-// A number of the result, replaced by its name.
-std::string memberName(const std::string& text, size_t start, int64_t number,
-                       const std::vector<std::string>& names, std::vector<bool>& used) {
+// A number of the result, checked against the name table.
+void checkMember(const std::string& text, size_t start, int64_t number,
+                 const std::vector<std::string>& names, std::vector<bool>& used) {
     const size_t index = static_cast<size_t>(number);
     if (index >= names.size() || names[index].empty())
         throwAt(text, start,
@@ -97,7 +97,11 @@ std::string memberName(const std::string& text, size_t start, int64_t number,
         throwAt(text, start,
                 "taxon number " + std::to_string(number) + " appears twice in the tree");
     used[index] = true;
-    return quoteName(names[index]);
+}
+
+int32_t addResultNode(ResultTree& tree, int32_t taxon, int32_t left, int32_t right) {
+    tree.nodes.push_back(ResultNode{taxon, left, right, ""});
+    return static_cast<int32_t>(tree.nodes.size() - 1);
 }
 
 }  // namespace
@@ -127,11 +131,12 @@ std::vector<std::string> parseNameTable(const std::string& text) {
     return names;
 }
 
-std::string decodeResult(const std::string& resultText, const std::vector<std::string>& names) {
+ResultTree parseResultTree(const std::string& resultText, const std::vector<std::string>& names) {
     const std::string& text = resultText;
-    std::vector<std::string> members;  // Newick of finished members, innermost last
-    std::vector<size_t> open;          // '(' offsets of unclosed groups
-    std::vector<size_t> firstMember;   // index into members where each group starts
+    ResultTree tree{{}, -1};
+    std::vector<int32_t> members;     // finished members, innermost last
+    std::vector<size_t> open;         // '(' offsets of unclosed groups
+    std::vector<size_t> firstMember;  // index into members where each group starts
     std::vector<bool> used(names.size(), false);
     size_t pos = 0;
     while (pos < text.size() && isResultBlank(text[pos]))
@@ -153,7 +158,8 @@ std::string decodeResult(const std::string& resultText, const std::vector<std::s
             if (!isDigitChar(c)) failUnexpected(text, pos, "'(' or a taxon number");
             const size_t start = pos;
             const int64_t number = readNumber(text, &pos);
-            members.push_back(memberName(text, start, number, names, used));
+            checkMember(text, start, number, names, used);
+            members.push_back(addResultNode(tree, static_cast<int32_t>(number), -1, -1));
             expectMember = false;
         } else if (c == ',' && !open.empty()) {
             expectMember = true;
@@ -163,17 +169,39 @@ std::string decodeResult(const std::string& resultText, const std::vector<std::s
                 throwAt(text, open.back(),
                         "a group of " + std::to_string(members.size() - firstMember.back()) +
                             " members; tressil writes two, give its output file unchanged");
-            const std::string right = std::move(members.back());
+            const int32_t right = members.back();
             members.pop_back();
-            members.back() = "(" + members.back() + "," + right + ")";
+            members.back() = addResultNode(tree, -1, members.back(), right);
             open.pop_back();
             firstMember.pop_back();
             ++pos;
         } else if (c == ';' && open.empty()) {
             checkReportLines(text, pos + 1);
-            return members.back() + ";\n";
+            tree.root = members.back();
+            return tree;
         } else {
             failUnexpected(text, pos, open.empty() ? "';'" : "',' or ')'");
         }
     }
+}
+
+std::string resultNewick(const ResultTree& tree, const std::vector<std::string>& names) {
+    std::vector<std::string> text(tree.nodes.size());
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const ResultNode& node = tree.nodes[i];
+        if (node.left < 0) {
+            text[i] = quoteName(names[static_cast<size_t>(node.taxon)]);
+            continue;
+        }
+        std::string& left = text[static_cast<size_t>(node.left)];
+        std::string& right = text[static_cast<size_t>(node.right)];
+        text[i] = "(" + left + "," + right + ")" + node.label;
+        left.clear();  // each subtree is copied into its parent once
+        right.clear();
+    }
+    return text[static_cast<size_t>(tree.root)] + ";\n";
+}
+
+std::string decodeResult(const std::string& resultText, const std::vector<std::string>& names) {
+    return resultNewick(parseResultTree(resultText, names), names);
 }

@@ -1,10 +1,12 @@
 // Named trees -> numbered taxa -> one entry per distinct rooted topology.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-#include "common/common.h"
+#include "common/limits.h"
 #include "newick/newick.h"
 
 namespace {
@@ -12,14 +14,30 @@ namespace {
 // A tree on fewer taxa displays no triple.
 constexpr int32_t kMinTaxa = 3;
 
-// Gives every new taxon of a tree the next number, leaves in text order.
-void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>& numbers,
-                std::vector<std::string>& names) {
-    for (const NamedNode& node : tree.nodes) {
-        if (node.left >= 0) continue;
-        if (numbers.emplace(node.name, static_cast<int32_t>(names.size())).second)
-            names.push_back(node.name);
+// Roots the tree on the outgroup and counts how; false when the tree holds
+// no outgroup taxon and is left out. A node that stays wider than two
+// children cannot be written for tressil.
+bool rootForEncode(const std::string& text, NamedTree* tree,
+                   const std::vector<std::string>& outgroup, RootingCounts* counts) {
+    switch (rootOnOutgroup(tree, outgroup)) {
+        case Rooting::kOnOutgroup:
+            ++counts->onOutgroup;
+            break;
+        case Rooting::kOnFirstTaxon:
+            ++counts->onFirstTaxon;
+            break;
+        case Rooting::kNoOutgroup:
+            ++counts->leftOut;
+            return false;
     }
+    for (const NamedNode& node : tree->nodes)
+        if (node.children.size() > 2)
+            throwAt(text, node.offset,
+                    "this node has " + std::to_string(node.children.size()) +
+                        " children after rooting on the outgroup, but tressil needs rooted "
+                        "binary trees; resolve it, or use 'tressil-newick infer', which reads "
+                        "nodes of any number of children");
+    return true;
 }
 
 // The tree in tressil's notation with the children of every node ordered by
@@ -33,13 +51,13 @@ std::string topologyText(const NamedTree& tree,
     std::vector<int32_t> smallest(tree.nodes.size());
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const NamedNode& node = tree.nodes[i];
-        if (node.left < 0) {
+        if (node.children.empty()) {
             smallest[i] = numbers.at(node.name);
             text[i] = std::to_string(smallest[i]);
             continue;
         }
-        size_t first = static_cast<size_t>(node.left);
-        size_t second = static_cast<size_t>(node.right);
+        size_t first = static_cast<size_t>(node.children[0]);
+        size_t second = static_cast<size_t>(node.children[1]);
         if (smallest[second] < smallest[first]) std::swap(first, second);
         smallest[i] = smallest[first];
         text[i] = "(" + text[first] + "," + text[second] + ")";
@@ -55,21 +73,41 @@ std::string topologyText(const NamedTree& tree,
 
 }  // namespace
 
-EncodedTrees encodeTrees(const std::string& text) {
+// Leaves are sorted by their place in the text: rooting may have moved them
+// in the node list.
+void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>& numbers,
+                std::vector<std::string>& names) {
+    std::vector<const NamedNode*> leaves;
+    for (const NamedNode& node : tree.nodes)
+        if (node.children.empty()) leaves.push_back(&node);
+    std::sort(leaves.begin(), leaves.end(),
+              [](const NamedNode* a, const NamedNode* b) { return a->offset < b->offset; });
+    for (const NamedNode* leaf : leaves)
+        if (numbers.emplace(leaf->name, static_cast<int32_t>(names.size())).second)
+            names.push_back(leaf->name);
+}
+
+EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>& outgroup) {
     // Trees are handled one at a time as they are read, so only the distinct
     // topologies stay in memory, however many gene trees the file holds.
-    EncodedTrees encoded{{}, {}, {}, 0, 0};
+    EncodedTrees encoded{{}, {}, {}, 0, 0, {0, 0, 0}};
+    std::unordered_set<std::string> allNames;  // of every tree, for the outgroup check
     std::unordered_map<std::string, int32_t> numbers;
     std::unordered_map<std::string, size_t> indexOf;
     std::vector<size_t> firstOffset;  // where each topology was first seen
     size_t pos = 0;
     NamedTree tree{};
-    while (readNextTree(text, &pos, &tree)) {
+    const bool rooting = !outgroup.empty();
+    while (readNextTree(text, &pos, &tree, rooting)) {
         ++encoded.treesRead;
+        if (rooting)
+            for (const NamedNode& node : tree.nodes)
+                if (node.children.empty()) allNames.insert(node.name);
         if (tree.leafCount < kMinTaxa) {
             ++encoded.treesSkipped;
             continue;
         }
+        if (rooting && !rootForEncode(text, &tree, outgroup, &encoded.rooting)) continue;
         numberTaxa(tree, numbers, encoded.names);
         // Past the taxon limit the run fails; the rest is read only to count
         // the taxa and to find errors in the text.
@@ -86,6 +124,7 @@ EncodedTrees encodeTrees(const std::string& text) {
     }
     if (encoded.treesRead == 0)
         failWhole("no tree found; write each tree in Newick and end it with ';'");
+    checkOutgroupNames(outgroup, allNames);
     if (encoded.names.empty())
         failWhole("no tree has three or more taxa, so there is no triple to give tressil");
     if (encoded.names.size() > kMaxSpecies)

@@ -22,8 +22,7 @@ struct Cursor {
 // A '(' whose ')' has not been read yet, with the members read so far.
 struct OpenGroup {
     size_t offset;
-    int32_t members[2];
-    int32_t count;  // may exceed 2; only the first two are kept
+    std::vector<int32_t> members;
 };
 
 std::string placeText(const std::string& text, size_t offset) {
@@ -215,8 +214,8 @@ void skipBranchLength(Cursor& cur) {
                 "branch length '" + length + "' is not a number; write it as 0.5, 1e-3 or 2");
 }
 
-int32_t addNode(NamedTree& tree, std::string name, int32_t left, int32_t right, size_t offset) {
-    tree.nodes.push_back(NamedNode{std::move(name), left, right, offset});
+int32_t addNode(NamedTree& tree, std::string name, std::vector<int32_t> children, size_t offset) {
+    tree.nodes.push_back(NamedNode{std::move(name), std::move(children), offset});
     return static_cast<int32_t>(tree.nodes.size() - 1);
 }
 
@@ -235,23 +234,15 @@ int32_t readLeaf(Cursor& cur, NamedTree& tree, std::unordered_map<std::string, s
                 "taxon '" + name + "' appears twice in this tree (first at " +
                     placeText(cur.text, it->second) + "); each taxon may appear once per tree");
     ++tree.leafCount;
-    return addNode(tree, std::move(name), -1, -1, start);
-}
-
-void addMember(OpenGroup& group, int32_t node) {
-    if (group.count < 2) group.members[group.count] = node;
-    ++group.count;
+    return addNode(tree, std::move(name), {}, start);
 }
 
 // The node a closed group stands for; a single member replaces its group.
-int32_t closeGroup(const Cursor& cur, NamedTree& tree, const OpenGroup& group) {
-    if (group.count == 1) return group.members[0];
-    if (group.count > 2)
-        throwAt(cur.text, group.offset,
-                "this node has " + std::to_string(group.count) +
-                    " children, but tressil needs rooted binary trees; resolve it into nodes of "
-                    "two children (root an unrooted tree first)");
-    return addNode(tree, "", group.members[0], group.members[1], group.offset);
+int32_t closeGroup(const Cursor& cur, NamedTree& tree, OpenGroup& group, bool anyDegree) {
+    if (group.members.size() == 1) return group.members[0];
+    if (group.members.size() > 2 && !anyDegree)
+        failWideNode(cur.text, group.offset, group.members.size());
+    return addNode(tree, "", std::move(group.members), group.offset);
 }
 
 [[noreturn]] void failUnclosed(const Cursor& cur, const std::vector<OpenGroup>& open) {
@@ -310,7 +301,7 @@ int32_t closeGroup(const Cursor& cur, NamedTree& tree, const OpenGroup& group) {
 }
 
 // Reads one tree from its first character through its ';'.
-NamedTree readTree(Cursor& cur, int64_t weight) {
+NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree) {
     NamedTree tree{{}, -1, weight, cur.pos, 0};
     std::vector<OpenGroup> open;
     std::unordered_map<std::string, size_t> seen;
@@ -321,7 +312,7 @@ NamedTree readTree(Cursor& cur, int64_t weight) {
         const int c = peek(cur);
         if (node < 0) {
             if (c == '(') {
-                open.push_back(OpenGroup{cur.pos++, {-1, -1}, 0});
+                open.push_back(OpenGroup{cur.pos++, {}});
                 continue;
             }
             if (!startsLabel(c)) failMissingMember(cur, open);
@@ -329,13 +320,13 @@ NamedTree readTree(Cursor& cur, int64_t weight) {
             skipBranchLength(cur);
             nodeEnd = cur.pos;
         } else if (c == ',' && !open.empty()) {
-            addMember(open.back(), node);
+            open.back().members.push_back(node);
             node = -1;
             ++cur.pos;
         } else if (c == ')') {
             if (open.empty()) failUnmatchedClose(cur);
-            addMember(open.back(), node);
-            node = closeGroup(cur, tree, open.back());
+            open.back().members.push_back(node);
+            node = closeGroup(cur, tree, open.back(), anyDegree);
             open.pop_back();
             ++cur.pos;
             skipInTree(cur);
@@ -379,7 +370,15 @@ void throwAt(const std::string& text, size_t offset, const std::string& message)
     throw error;
 }
 
-bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree) {
+void failWideNode(const std::string& text, size_t offset, size_t children) {
+    throwAt(text, offset,
+            "this node has " + std::to_string(children) +
+                " children, but tressil needs rooted binary trees; resolve it into nodes of two "
+                "children, root unrooted trees with --outgroup, or use 'tressil-newick infer', "
+                "which reads nodes of any number of children");
+}
+
+bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree, bool anyDegree) {
     Cursor cur{text, *pos};
     if (cur.pos == 0 && text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0)
         cur.pos = sizeof kByteOrderMark - 1;
@@ -393,7 +392,7 @@ bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree) {
         *pos = cur.pos;
         return false;
     }
-    *tree = readTree(cur, weight);
+    *tree = readTree(cur, weight, anyDegree);
     *pos = cur.pos;
     return true;
 }

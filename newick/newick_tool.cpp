@@ -23,7 +23,12 @@ constexpr int kTempAttempts = 100;  // names tried before giving up on a tempora
 
 const char kUsage[] =
     "use: tressil-newick encode TREES.nwk INPUT.txt NAMES.tsv\n"
-    "     tressil-newick decode NAMES.tsv RESULT.txt TREE.nwk\n";
+    "     tressil-newick decode NAMES.tsv RESULT.txt TREE.nwk\n"
+    "     tressil-newick encode --outgroup NAME[,NAME...] TREES.nwk INPUT.txt NAMES.tsv\n"
+    "     tressil-newick decode --support INPUT.txt NAMES.tsv RESULT.txt TREE.nwk\n"
+    "     tressil-newick infer [--outgroup NAME[,NAME...]] [--exact | --heuristic | --search]\n"
+    "                          [--support] [--svg PICTURE.svg] [--threads N] GENES.nwk "
+    "SPECIES.nwk\n";
 
 // A failure outside the parsed text: cannot read, cannot write, bad paths.
 struct FileError {
@@ -132,46 +137,184 @@ Result convertFile(const std::string& path, const std::string& text, Convert con
     }
 }
 
+// The options of one command line and its other arguments, in order.
+struct Arguments {
+    std::string outgroup;
+    bool hasOutgroup = false;
+    std::string support;  // decode: the input file; infer: "yes"
+    std::string svg;
+    std::string threads;
+    std::string method;  // "exact", "heuristic" or "search"
+    std::vector<std::string> files;
+};
+
+// A mistake in the command line: printed with the usage.
+struct UsageError {
+    std::string message;
+};
+
+// "--name value" or "--name=value"; "--" ends the options.
+Arguments parseArguments(const std::string& command, int argc, char** argv) {
+    Arguments args;
+    bool optionsEnded = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string word = argv[i];
+        if (optionsEnded || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+            args.files.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        const size_t equals = word.find('=');
+        const bool inlineValue = equals != std::string::npos;
+        if (inlineValue) {
+            value = word.substr(equals + 1);
+            word.resize(equals);
+        }
+        const auto takeValue = [&](std::string* into) {
+            if (!inlineValue) {
+                if (i + 1 >= argc) throw UsageError{word + " needs a value"};
+                value = argv[++i];
+            }
+            *into = value;
+        };
+        const bool infer = command == "infer";
+        if (word == "--outgroup" && command != "decode") {
+            takeValue(&args.outgroup);
+            args.hasOutgroup = true;
+        } else if (word == "--support" && command == "decode") {
+            takeValue(&args.support);
+        } else if (infer && (word == "--exact" || word == "--heuristic" || word == "--search") &&
+                   !inlineValue) {
+            if (!args.method.empty() && args.method != word.substr(2))
+                throw UsageError{"give only one of --exact, --heuristic and --search"};
+            args.method = word.substr(2);
+        } else if (infer && word == "--support" && !inlineValue) {
+            args.support = "yes";
+        } else if (infer && word == "--svg") {
+            takeValue(&args.svg);
+        } else if (infer && word == "--threads") {
+            takeValue(&args.threads);
+        } else {
+            throw UsageError{"unknown option " + word + " for " + command};
+        }
+    }
+    return args;
+}
+
+int parseThreads(const std::string& text) {
+    if (text.empty()) return 0;
+    if (text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError{"--threads takes a whole number from 0 (one per core) to 9999"};
+    return std::stoi(text);
+}
+
+void printNotes(const std::string& notes) {
+    std::fputs(notes.c_str(), stderr);
+}
+
 void encodeFiles(const std::string& treesPath, const std::string& inputPath,
-                 const std::string& namesPath) {
+                 const std::string& namesPath, const Arguments& args) {
     checkDistinct({treesPath, inputPath, namesPath});
     const std::string text = readWholeFile(treesPath);
-    const EncodedTrees encoded = convertFile<EncodedTrees>(
-        treesPath, text, [](const std::string& t) { return encodeTrees(t); });
+    const EncodedTrees encoded =
+        convertFile<EncodedTrees>(treesPath, text, [&args](const std::string& t) {
+            if (!args.hasOutgroup) return encodeTrees(t);
+            return encodeTrees(t, parseOutgroup(args.outgroup));
+        });
     writeAll({{inputPath, ""}, {namesPath, ""}},
              {tressilInputText(encoded), nameTableText(encoded)});
     if (encoded.treesSkipped > 0)
         std::fprintf(stderr, "tressil-newick: skipped %d of %d trees with fewer than 3 taxa\n",
                      encoded.treesSkipped, encoded.treesRead);
+    if (args.hasOutgroup) printNotes(rootingNote(encoded.rooting));
     std::printf("%d trees read: %zu distinct trees on %zu taxa\n", encoded.treesRead,
                 encoded.topologies.size(), encoded.names.size());
 }
 
 void decodeFiles(const std::string& namesPath, const std::string& resultPath,
-                 const std::string& treePath) {
-    checkDistinct({namesPath, resultPath, treePath});
+                 const std::string& treePath, const std::string& inputPath) {
+    std::vector<std::string> paths = {namesPath, resultPath, treePath};
+    if (!inputPath.empty()) paths.push_back(inputPath);
+    checkDistinct(paths);
     const std::vector<std::string> names = convertFile<std::vector<std::string>>(
         namesPath, readWholeFile(namesPath),
         [](const std::string& t) { return parseNameTable(t); });
-    const std::string tree =
-        convertFile<std::string>(resultPath, readWholeFile(resultPath),
-                                 [&names](const std::string& t) { return decodeResult(t, names); });
-    writeAll({{treePath, ""}}, {tree});
+    ResultTree tree = convertFile<ResultTree>(
+        resultPath, readWholeFile(resultPath),
+        [&names](const std::string& t) { return parseResultTree(t, names); });
+    if (!inputPath.empty())
+        convertFile<bool>(inputPath, "", [&](const std::string&) {
+            labelSupportFromInput(&tree, inputPath);
+            return true;
+        });
+    writeAll({{treePath, ""}}, {resultNewick(tree, names)});
+}
+
+void inferFiles(const Arguments& args) {
+    const std::string& genesPath = args.files[0];
+    const std::string& speciesPath = args.files[1];
+    InferOptions options{{},
+                         args.method == "exact"       ? InferMethod::kExact
+                         : args.method == "heuristic" ? InferMethod::kHeuristic
+                         : args.method == "search"    ? InferMethod::kSearch
+                                                      : InferMethod::kBest,
+                         !args.support.empty(),
+                         !args.svg.empty(),
+                         parseThreads(args.threads)};
+    std::vector<PendingFile> outputs = {{speciesPath, ""}};
+    if (!args.svg.empty()) outputs.push_back({args.svg, ""});
+    std::vector<std::string> paths = {genesPath};
+    for (const PendingFile& file : outputs)
+        paths.push_back(file.path);
+    checkDistinct(paths);
+    const std::string text = readWholeFile(genesPath);
+    const InferResult result = convertFile<InferResult>(genesPath, text, [&](const std::string& t) {
+        if (args.hasOutgroup) options.outgroup = parseOutgroup(args.outgroup);
+        return inferSpeciesTree(t, options);
+    });
+    std::vector<std::string> texts = {result.newick};
+    if (!args.svg.empty()) texts.push_back(result.svg);
+    writeAll(outputs, texts);
+    printNotes(result.notes);
+    std::fputs(result.report.c_str(), stdout);
+}
+
+// The number of file arguments of each command.
+size_t fileCount(const std::string& command) {
+    return command == "infer" ? 2 : 3;
 }
 
 }  // namespace
 
 int runNewickTool(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (argc != 5 || (command != "encode" && command != "decode")) {
+    if (command != "encode" && command != "decode" && command != "infer") {
+        std::fputs(kUsage, stderr);
+        return kExitError;
+    }
+    Arguments args;
+    try {
+        args = parseArguments(command, argc, argv);
+        if (args.files.size() != fileCount(command))
+            throw UsageError{command + " takes " + std::to_string(fileCount(command)) +
+                             " file names, not " + std::to_string(args.files.size())};
+        parseThreads(args.threads);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "tressil-newick: %s\n", error.message.c_str());
         std::fputs(kUsage, stderr);
         return kExitError;
     }
     try {
         if (command == "encode")
-            encodeFiles(argv[2], argv[3], argv[4]);
+            encodeFiles(args.files[0], args.files[1], args.files[2], args);
+        else if (command == "decode")
+            decodeFiles(args.files[0], args.files[1], args.files[2], args.support);
         else
-            decodeFiles(argv[2], argv[3], argv[4]);
+            inferFiles(args);
     } catch (const FileError& error) {
         std::fprintf(stderr, "tressil-newick: %s\n", error.message.c_str());
         return kExitError;

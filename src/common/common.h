@@ -1,4 +1,4 @@
-// Shared types, limits and global tables of tressil.
+// Shared types and global tables of tressil; the limits are in limits.h.
 //
 // Data flows one way: reader -> triple table -> method (exact or heuristic)
 // -> writer. Every stage talks through the globals declared here.
@@ -8,13 +8,7 @@
 #include <cstdio>
 #include <functional>
 
-constexpr int kMaxSpecies = 128;      // species 0..n-1, n at most this
-constexpr int kMaxTrees = 5000;       // input trees named in the header
-constexpr int kPoolSize = 256;        // node records shared by the heuristics
-constexpr int kMaxExactSpecies = 20;  // the exact method runs up to here
-constexpr int kMaxSubsets = 1 << kMaxExactSpecies;
-constexpr int kNodeStackSize = 9999;    // entries of the reader's node stack
-constexpr int kFirstInnerLabel = 5000;  // first label handed to an inner node
+#include "common/limits.h"
 
 // The diagnostic dump prints w[i][j][k] for i, j and k below this, whatever n
 // is. That is the only reason the triple table clears these entries when n is

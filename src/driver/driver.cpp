@@ -131,6 +131,9 @@ static void answerInformationRequests(const CommandLine& line) {
 }
 
 MethodResult runMethod(Method method) {
+    // Callers other than runTressil may run a method without allocating.
+    if (g_nodePool[0] == nullptr) allocateNodePool();
+    if (s_minCutPool[0] == nullptr) allocatePoolRecords(s_minCutPool);
     g_fullMask =
         nextSubset(0, static_cast<int16_t>(g_speciesCount), static_cast<int16_t>(g_speciesCount));
     switch (method) {

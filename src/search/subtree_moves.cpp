@@ -21,6 +21,11 @@
 
 namespace {
 
+// Every move raises the satisfied weight, so a climb ends; this many moves
+// per species, far more than any climb has been seen to need, bounds its
+// time all the same.
+constexpr int64_t kMaxMovesPerSpecies = 1000;
+
 size_t matrixSize(int32_t n) {
     return static_cast<size_t>(n) * static_cast<size_t>(n);
 }
@@ -235,7 +240,7 @@ int64_t climbInBatches(const LeanTable& table, SearchTree* tree, MoveWork* work)
     sizeWork(table.n, work);
     int64_t gained = 0;
     std::vector<char> changed(static_cast<size_t>(kMaxSearchNodes));
-    for (;;) {
+    for (int64_t made = 0; made < kMaxMovesPerSpecies * table.n;) {
         std::vector<Move> moves;
         for (const int32_t part : prepareParts(table, *tree, work)) {
             const Move move = bestMoveOf(*tree, part, work);
@@ -254,8 +259,10 @@ int64_t climbInBatches(const LeanTable& table, SearchTree* tree, MoveWork* work)
             applyMove(tree, move);
             markAncestors(*tree, tree->parent[part], &changed);
             gained += move.gain;
+            ++made;
         }
     }
+    return gained;
 }
 
 void fillLeanTable(LeanTable* table) {
@@ -296,10 +303,11 @@ void insertInOrder(const LeanTable& table, const int32_t* order, SearchTree* tre
 int64_t climbBySubtreeMoves(const LeanTable& table, SearchTree* tree, MoveWork* work) {
     sizeWork(table.n, work);
     int64_t gained = 0;
-    for (;;) {
+    for (int64_t moves = 0; moves < kMaxMovesPerSpecies * table.n; ++moves) {
         const Move move = findBestMove(table, *tree, work);
         if (move.gain <= 0) return gained;
         applyMove(tree, move);
         gained += move.gain;
     }
+    return gained;
 }

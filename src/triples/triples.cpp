@@ -1,8 +1,10 @@
 #include "triples/triples.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 #include "common/vector_lanes.h"
@@ -295,4 +297,87 @@ void completeTripleWeights() {
         for (int q = p + 1; q < n; ++q)
             std::memcpy(g_tripleWeight[q][p], g_tripleWeight[p][q],
                         sizeof(int32_t) * static_cast<size_t>(n));
+}
+
+void addClusterTriples(const SpeciesSet& leaves, const SpeciesSet* clusters, int count,
+                       int32_t weight) {
+    if (weight < 1 || s_tooLarge) return;
+    // Node 0 is the root; larger clusters first, so each comes after every
+    // node that holds it and its parent is the innermost node seen so far.
+    std::vector<int> order(static_cast<size_t>(count));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [clusters](int x, int y) {
+        return countSpecies(clusters[x]) > countSpecies(clusters[y]);
+    });
+    std::vector<SpeciesSet> node{leaves};
+    for (const int index : order)
+        node.push_back(clusters[index]);
+    std::vector<int> parent(node.size(), -1);
+    int owner[kMaxSpecies];  // innermost node holding each species
+    int species[kMaxSpecies];
+    int members[kMaxSpecies];
+    const int leafCount = listSpecies(leaves, species);
+    for (int m = 0; m < leafCount; ++m)
+        owner[species[m]] = 0;
+    // Pairs that meet at a node: its pairs less those of its children.
+    std::vector<int64_t> pairs(node.size());
+    for (size_t v = 0; v < node.size(); ++v) {
+        const int size = listSpecies(node[v], members);
+        pairs[v] += int64_t{size} * (size - 1) / 2;
+        if (v == 0) continue;
+        parent[v] = owner[members[0]];
+        pairs[static_cast<size_t>(parent[v])] -= int64_t{size} * (size - 1) / 2;
+        for (int m = 0; m < size; ++m)
+            owner[members[m]] = static_cast<int>(v);
+    }
+    int64_t additions = 0;  // at most 128^3 before the weight: no overflow
+    for (size_t v = 0; v < node.size(); ++v)
+        additions += pairs[v] * (leafCount - countSpecies(node[v]));
+    if (additions > kMaxTripleTotal || additions * weight > kMaxTripleTotal - s_tripleTotal) {
+        s_tooLarge = true;
+        return;
+    }
+    s_tripleTotal += additions * weight;
+    // outside[v][k]: the weight where k is a species of the tree outside v.
+    static std::vector<std::array<int32_t, kMaxSpecies>> outside;
+    outside.assign(node.size(), {});
+    for (size_t v = 1; v < node.size(); ++v)
+        for (int k = 0; k < kMaxSpecies; ++k)
+            outside[v][static_cast<size_t>(k)] =
+                containsSpecies(leaves, k) && !containsSpecies(node[v], k) ? weight : 0;
+    // p meets the others of each node on its way up, the root excepted,
+    // where nothing is outside.
+    for (int m = 0; m < leafCount; ++m) {
+        const int p = species[m];
+        SpeciesSet below = singleSpecies(p);
+        for (int v = owner[p]; v > 0;
+             below = node[static_cast<size_t>(v)], v = parent[static_cast<size_t>(v)]) {
+            int others[kMaxSpecies];
+            const int otherCount =
+                listSpecies(subtractSets(node[static_cast<size_t>(v)], below), others);
+            const int32_t* add = outside[static_cast<size_t>(v)].data();
+            for (int o = 0; o < otherCount; ++o) {
+                if (others[o] < p) continue;
+                int32_t* row = g_tripleWeight[p][others[o]];
+                for (int k = 0; k < kMaxSpecies; ++k)
+                    row[k] += add[k];
+            }
+        }
+    }
+}
+
+TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b) {
+    const SpeciesSet out = subtractSets(firstSpecies(g_speciesCount), uniteSets(a, b));
+    int x[kMaxSpecies], y[kMaxSpecies], z[kMaxSpecies];
+    const int nx = listSpecies(a, x), ny = listSpecies(b, y), nz = listSpecies(out, z);
+    TripleSupport support{0, 0};
+    for (int i = 0; i < nx; ++i)
+        for (int j = 0; j < ny; ++j)
+            for (int k = 0; k < nz; ++k) {
+                const int32_t agree = g_tripleWeight[x[i]][y[j]][z[k]];
+                support.agreeing += agree;
+                support.total +=
+                    agree + g_tripleWeight[x[i]][z[k]][y[j]] + g_tripleWeight[y[j]][z[k]][x[i]];
+            }
+    return support;
 }

@@ -102,7 +102,7 @@ TEST(NewickEncode, MergesExactlyTheTreesWithEqualClusters) {
             // The topology text is itself Newick over the numbers.
             NamedTree back = parseNewick(encoded.topologies[g] + ";").at(0);
             for (NamedNode& node : back.nodes)
-                if (node.left < 0) node.name = encoded.names.at(std::stoul(node.name));
+                if (node.children.empty()) node.name = encoded.names.at(std::stoul(node.name));
             std::set<std::set<std::string>> clusters = clusterSets(back);
             clusters.insert({"all:"});
             for (const std::string& name : leafNames(back))

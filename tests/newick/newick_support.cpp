@@ -14,8 +14,9 @@ namespace {
 
 std::string renderNode(const NamedTree& tree, int32_t index) {
     const NamedNode& node = tree.nodes[static_cast<size_t>(index)];
-    if (node.left < 0) return node.name;
-    return "(" + renderNode(tree, node.left) + "," + renderNode(tree, node.right) + ")";
+    if (node.children.empty()) return node.name;
+    return "(" + renderNode(tree, node.children[0]) + "," + renderNode(tree, node.children[1]) +
+           ")";
 }
 
 bool chance(std::mt19937& rng, int percent) {
@@ -48,11 +49,15 @@ std::string decoration(std::mt19937& rng, bool inner) {
 
 std::string writeNode(const NamedTree& tree, int32_t index, std::mt19937& rng) {
     const NamedNode& node = tree.nodes[static_cast<size_t>(index)];
-    if (node.left < 0) return labelText(node.name, rng) + decoration(rng, false);
-    std::string first = writeNode(tree, node.left, rng);
-    std::string second = writeNode(tree, node.right, rng);
-    if (chance(rng, 50)) std::swap(first, second);
-    return "(" + first + "," + second + ")" + decoration(rng, true);
+    if (node.children.empty()) return labelText(node.name, rng) + decoration(rng, false);
+    std::vector<std::string> members;
+    for (const int32_t child : node.children)
+        members.push_back(writeNode(tree, child, rng));
+    if (chance(rng, 50)) std::reverse(members.begin(), members.end());
+    std::string text = "(" + members[0];
+    for (size_t m = 1; m < members.size(); ++m)
+        text += "," + members[m];
+    return text + ")" + decoration(rng, true);
 }
 
 }  // namespace
@@ -62,7 +67,7 @@ NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng) {
     std::vector<int32_t> roots;
     for (const std::string& name : taxa) {
         roots.push_back(static_cast<int32_t>(tree.nodes.size()));
-        tree.nodes.push_back(NamedNode{name, -1, -1, 0});
+        tree.nodes.push_back(NamedNode{name, {}, 0});
     }
     while (roots.size() > 1) {
         std::shuffle(roots.begin(), roots.end(), rng);
@@ -70,10 +75,25 @@ NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng) {
         roots.pop_back();
         const int32_t right = roots.back();
         roots.back() = static_cast<int32_t>(tree.nodes.size());
-        tree.nodes.push_back(NamedNode{"", left, right, 0});
+        tree.nodes.push_back(NamedNode{"", {left, right}, 0});
     }
     tree.root = roots.front();
     return tree;
+}
+
+void collapseRandomly(NamedTree* tree, int percent, std::mt19937& rng) {
+    for (NamedNode& node : tree->nodes) {
+        std::vector<int32_t> kept;
+        for (const int32_t child : node.children) {
+            std::vector<int32_t>& inner = tree->nodes[static_cast<size_t>(child)].children;
+            if (inner.empty() || !chance(rng, percent)) {
+                kept.push_back(child);
+                continue;
+            }
+            kept.insert(kept.end(), inner.begin(), inner.end());
+        }
+        node.children = kept;
+    }
 }
 
 std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng) {
@@ -110,13 +130,13 @@ std::set<std::set<std::string>> clusterSets(const NamedTree& tree) {
     std::set<std::set<std::string>> clusters;
     for (size_t i = 0; i < tree.nodes.size(); ++i) {  // children come first
         const NamedNode& node = tree.nodes[i];
-        if (node.left < 0) {
+        if (node.children.empty()) {
             below[i] = {node.name};
             continue;
         }
-        below[i] = below[static_cast<size_t>(node.left)];
-        below[i].insert(below[static_cast<size_t>(node.right)].begin(),
-                        below[static_cast<size_t>(node.right)].end());
+        for (const int32_t child : node.children)
+            below[i].insert(below[static_cast<size_t>(child)].begin(),
+                            below[static_cast<size_t>(child)].end());
         clusters.insert(below[i]);
     }
     return clusters;
@@ -125,7 +145,7 @@ std::set<std::set<std::string>> clusterSets(const NamedTree& tree) {
 std::set<std::string> leafNames(const NamedTree& tree) {
     std::set<std::string> names;
     for (const NamedNode& node : tree.nodes)
-        if (node.left < 0) names.insert(node.name);
+        if (node.children.empty()) names.insert(node.name);
     return names;
 }
 

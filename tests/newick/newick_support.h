@@ -24,6 +24,11 @@ std::set<std::string> leafNames(const NamedTree& tree);
 // random subtrees until one is left.
 NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng);
 
+// Merges the children of some inner nodes (percent of them) into their
+// parents, as collapsing weak branches does. The merged nodes stay in the
+// list, unreached: the tree is meant for writeRandomNewick.
+void collapseRandomly(NamedTree* tree, int percent, std::mt19937& rng);
+
 // The tree as another program might write it: random child order, branch
 // lengths, support values, comments and quoting, with its weight as a
 // "[&W n]" comment when it is not 1; ends with ";\n".

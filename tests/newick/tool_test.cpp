@@ -121,6 +121,33 @@ TEST_F(NewickTool, ShippedExampleGivesTheDocumentedResult) {
               "((Gibbon,('Rhesus macaque',Orangutan)),(Gorilla,(Chimpanzee,Human)));\n");
 }
 
+// The README's first command, and decode --support on the same trees
+// through encode and tressil, which must label the same tree alike.
+TEST_F(NewickTool, InferOnTheShippedGeneTreesMatchesTheThreeCommandRoad) {
+    put("genes.nwk", readFile(std::string(TRESSIL_SOURCE_DIR) + "/examples/genes.nwk"));
+    const ToolRun infer = newick({"infer", "--outgroup", "Protopsis_basalis", "--support", "--svg",
+                                  "tree.svg", "genes.nwk", "species.nwk"});
+    ASSERT_EQ(infer.status, 0) << infer.err;
+    EXPECT_EQ(infer.out,
+              "%Number of input trees: 40\n%Number of species: 12\n%Using method: Exact\n"
+              "%Total weight of satisfied triples: 7089.\n");
+    EXPECT_EQ(infer.err,
+              "tressil-newick: rooted 40 trees on the outgroup, 0 on the first outgroup taxon "
+              "present (the outgroup taxa were not one group), left out 0 without an outgroup "
+              "taxon\n");
+    EXPECT_EQ(get("tree.svg").find("<svg"), 39u);
+    ASSERT_EQ(
+        newick({"encode", "--outgroup", "Protopsis_basalis", "genes.nwk", "in.txt", "names.tsv"})
+            .status,
+        0);
+    ASSERT_EQ(tressil({"in.txt", "result.txt", "1"}).status, 0);
+    ASSERT_EQ(
+        newick({"decode", "--support", "in.txt", "names.tsv", "result.txt", "decoded.nwk"}).status,
+        0);
+    EXPECT_EQ(get("decoded.nwk"), get("species.nwk"));
+    EXPECT_EQ(reportedTotal(get("result.txt")), 7089);
+}
+
 TEST_F(NewickTool, SkippedTreesAreCountedOnStandardError) {
     put("t.nwk", "(A,B);\n((A,B),C);\nD;\n");
     const ToolRun run = newick({"encode", "t.nwk", "in.txt", "names.tsv"});
@@ -179,6 +206,42 @@ INSTANTIATE_TEST_SUITE_P(
         Failing{"NumberNotInTable", "(0,\n2);\n", kDecode,
                 "tressil-newick: result.txt:2:1: taxon number 2 is not in the name table"},
         Failing{"EmptyResult", "", kDecode, "tressil-newick: result.txt: the result file is empty"},
+        Failing{"DecodeOutputOverInput",
+                "",
+                {"decode", "names.tsv", "result.txt", "result.txt"},
+                "tressil-newick: result.txt and result.txt are the same file"},
+        Failing{"PictureOverTree",
+                "((A,B),C);",
+                {"infer", "--svg", "new.nwk", "t.nwk", "new.nwk"},
+                "tressil-newick: new.nwk and new.nwk are the same file"},
+        Failing{"OutgroupNotATaxon",
+                "((A,B),C);",
+                {"infer", "--outgroup=A,Z", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: outgroup taxon 'Z' is in no tree"},
+        Failing{"EmptyOutgroup",
+                "((A,B),C);",
+                {"encode", "--outgroup", "", "t.nwk", "new.txt", "new.tsv"},
+                "tressil-newick: t.nwk: --outgroup lists no taxon"},
+        Failing{"FewerThanThreeTaxa",
+                "(A,B);\n(B,(C));",
+                {"infer", "--outgroup", "A", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: no tree with three or more taxa is left"},
+        Failing{"WideAfterRooting",
+                "((A,B),C);\n(A,B,C,(D,E));",
+                {"encode", "--outgroup", "E,D", "t.nwk", "new.txt", "new.tsv"},
+                "tressil-newick: t.nwk:2:1: this node has 3 children after rooting"},
+        Failing{"MalformedTreeInInfer",
+                "((A,B),C);\n(A,,B,C);",
+                {"infer", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk:2:4: empty leaf label"},
+        Failing{"ExactAboveTwentyTaxa",
+                caterpillar(21),
+                {"infer", "--exact", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: 21 taxa found, but --exact takes at most 20"},
+        Failing{"UnknownOption",
+                "",
+                {"infer", "--fast", "t.nwk", "new.nwk"},
+                "tressil-newick: unknown option --fast for infer"},
         Failing{"NoArguments", "", {}, "use: tressil-newick encode"},
         Failing{"UnknownCommand", "", {"convert", "a", "b", "c"}, "use: tressil-newick encode"}),
     [](const ::testing::TestParamInfo<Failing>& info) { return std::string(info.param.name); });

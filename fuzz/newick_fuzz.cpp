@@ -1,0 +1,70 @@
+// libFuzzer target: arbitrary bytes through the Newick reader, the rooting
+// and infer. The first line is an outgroup list as --outgroup takes it; the
+// rest is the tree text.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+#include "newick/newick.h"
+
+namespace {
+
+constexpr size_t kMaxInferTaxa = 12;  // keeps every input fast
+
+// Rooting keeps the leaves, stores children first and leaves no node with
+// fewer than two children; a rooted tree has two at its root.
+void checkRooted(const NamedTree& before, const NamedTree& after, Rooting how) {
+    size_t leavesBefore = 0;
+    size_t leavesAfter = 0;
+    for (const NamedNode& node : before.nodes)
+        leavesBefore += node.children.empty();
+    for (size_t i = 0; i < after.nodes.size(); ++i) {
+        const NamedNode& node = after.nodes[i];
+        leavesAfter += node.children.empty();
+        if (node.children.size() == 1) std::abort();
+        for (const int32_t child : node.children)
+            if (child < 0 || static_cast<size_t>(child) >= i) std::abort();
+    }
+    if (leavesBefore != leavesAfter || after.root != static_cast<int32_t>(after.nodes.size() - 1))
+        std::abort();
+    const size_t rootChildren = after.nodes.back().children.size();
+    if (how == Rooting::kOnOutgroup && rootChildren != 2) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    const size_t newline = bytes.find('\n');
+    const std::string list = newline == std::string::npos ? "" : bytes.substr(0, newline);
+    const std::string text = newline == std::string::npos ? bytes : bytes.substr(newline + 1);
+    std::vector<std::string> outgroup;
+    try {
+        outgroup = parseOutgroup(list);
+    } catch (const NewickError&) {
+    }
+    size_t taxa = 0;
+    try {
+        size_t pos = 0;
+        NamedTree tree{};
+        while (readNextTree(text, &pos, &tree, true)) {
+            NamedTree rooted = tree;
+            checkRooted(tree, rooted, rootOnOutgroup(&rooted, outgroup));
+            taxa += static_cast<size_t>(tree.leafCount);
+        }
+    } catch (const NewickError&) {
+        return 0;
+    }
+    try {
+        encodeTrees(text, outgroup);
+    } catch (const NewickError&) {
+    }
+    if (taxa > kMaxInferTaxa) return 0;
+    try {
+        inferSpeciesTree(text, {outgroup, InferMethod::kBest, true, true, 1});
+    } catch (const NewickError&) {
+    }
+    return 0;
+}

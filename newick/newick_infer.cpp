@@ -1,0 +1,240 @@
+// The part of tressil-newick that runs inside tressil's library: named gene
+// trees straight into the triple table, a method, and the result with names
+// and support values. Nothing here writes a file.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/common.h"
+#include "driver/driver.h"
+#include "io/io.h"
+#include "newick/newick.h"
+#include "triples/triples.h"
+
+namespace {
+
+constexpr int32_t kMinTaxa = 3;  // a tree on fewer displays no triple
+
+// Fatal conditions of the core (a bad input file, no memory) become errors
+// of tressil-newick instead of ending the process.
+[[noreturn]] void throwFatal(int /*status*/, const char* message) {
+    std::string text = message;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    throw NewickError{0, 0, text};
+}
+
+struct FatalAsError {
+    FatalHandler saved = g_fatalHandler;
+    FatalAsError() { g_fatalHandler = throwFatal; }
+    ~FatalAsError() { g_fatalHandler = saved; }
+};
+
+[[noreturn]] void failWhole(const std::string& message) {
+    throw NewickError{0, 0, message};
+}
+
+// Adds one rooted tree of any degree to the table; its taxa are numbered.
+void addNamedTree(const NamedTree& tree, const std::unordered_map<std::string, int32_t>& numbers) {
+    std::vector<SpeciesSet> below(tree.nodes.size());
+    std::vector<SpeciesSet> clusters;
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const NamedNode& node = tree.nodes[i];
+        below[i] = node.children.empty() ? singleSpecies(numbers.at(node.name)) : SpeciesSet{};
+        for (const int32_t child : node.children)
+            below[i] = uniteSets(below[i], below[static_cast<size_t>(child)]);
+        if (!node.children.empty() && i != static_cast<size_t>(tree.root))
+            clusters.push_back(below[i]);
+    }
+    // A weight comment holds at most INT32_MAX, so the narrowing is exact.
+    addClusterTriples(below[static_cast<size_t>(tree.root)], clusters.data(),
+                      static_cast<int>(clusters.size()), static_cast<int32_t>(tree.weight));
+}
+
+// Reads, roots and adds every tree; returns the taxon names.
+std::vector<std::string> fillTable(const std::string& text, const InferOptions& options,
+                                   std::string* notes) {
+    g_speciesCount = kMaxSpecies;  // taxa are numbered as they come
+    clearTripleWeights();
+    std::vector<std::string> names;
+    std::unordered_map<std::string, int32_t> numbers;
+    std::unordered_set<std::string> allNames;
+    RootingCounts counts{0, 0, 0};
+    int32_t read = 0;
+    int32_t skipped = 0;
+    g_treeCount = 0;
+    const bool rooting = !options.outgroup.empty();
+    size_t pos = 0;
+    NamedTree tree{};
+    while (readNextTree(text, &pos, &tree, true)) {
+        ++read;
+        for (const NamedNode& node : tree.nodes)
+            if (node.children.empty()) allNames.insert(node.name);
+        if (tree.leafCount < kMinTaxa) {
+            ++skipped;
+            continue;
+        }
+        if (rooting) {
+            const Rooting how = rootOnOutgroup(&tree, options.outgroup);
+            ++(how == Rooting::kOnOutgroup     ? counts.onOutgroup
+               : how == Rooting::kOnFirstTaxon ? counts.onFirstTaxon
+                                               : counts.leftOut);
+            if (how == Rooting::kNoOutgroup) continue;
+        }
+        numberTaxa(tree, numbers, names);
+        if (names.size() > kMaxSpecies) continue;  // read on only to count the taxa
+        addNamedTree(tree, numbers);
+        ++g_treeCount;
+    }
+    if (read == 0) failWhole("no tree found; write each tree in Newick and end it with ';'");
+    checkOutgroupNames(options.outgroup, allNames);
+    if (skipped > 0)
+        *notes += "tressil-newick: skipped " + std::to_string(skipped) + " of " +
+                  std::to_string(read) + " trees with fewer than 3 taxa\n";
+    if (rooting) *notes += rootingNote(counts);
+    if (names.empty())
+        failWhole("no tree with three or more taxa is left, so there is no triple to use");
+    if (names.size() > kMaxSpecies)
+        failWhole("too many taxa: " + std::to_string(names.size()) +
+                  " found, but tressil takes at most " + std::to_string(kMaxSpecies) +
+                  "; split the taxa into smaller sets");
+    if (tripleWeightTooLarge())
+        failWhole(
+            "the trees display more triple weight than 2147483647 in all; lower their "
+            "[&W] weights or use fewer trees");
+    g_speciesCount = static_cast<int32_t>(names.size());
+    completeTripleWeights();
+    return names;
+}
+
+Method chooseMethod(InferMethod asked) {
+    switch (asked) {
+        case InferMethod::kExact:
+            if (g_speciesCount > kMaxExactSpecies)
+                failWhole(std::to_string(g_speciesCount) +
+                          " taxa found, but --exact takes at most " +
+                          std::to_string(kMaxExactSpecies) + "; use --search or --heuristic");
+            return Method::kExact;
+        case InferMethod::kHeuristic:
+            return Method::kHeuristic;
+        case InferMethod::kSearch:
+            return Method::kSearch;
+        case InferMethod::kBest:
+            break;
+    }
+    return g_speciesCount <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
+}
+
+// The species of every node of a result tree; nodes are children first.
+std::vector<SpeciesSet> speciesBelow(const ResultTree& tree) {
+    std::vector<SpeciesSet> below(tree.nodes.size());
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const ResultNode& node = tree.nodes[i];
+        below[i] = node.left < 0 ? singleSpecies(node.taxon)
+                                 : uniteSets(below[static_cast<size_t>(node.left)],
+                                             below[static_cast<size_t>(node.right)]);
+    }
+    return below;
+}
+
+// Support as a share with two decimals, rounded half up in integers so that
+// the text never depends on floating point; no label where no triple of the
+// table bears on the node (the root has no species outside it).
+void labelSupport(ResultTree* tree) {
+    const std::vector<SpeciesSet> below = speciesBelow(*tree);
+    for (ResultNode& node : tree->nodes) {
+        if (node.left < 0) continue;
+        const TripleSupport support = tripleSupport(below[static_cast<size_t>(node.left)],
+                                                    below[static_cast<size_t>(node.right)]);
+        if (support.total == 0) continue;
+        // agreeing <= total <= 2^31 * 3, so 200 * agreeing fits in 64 bits.
+        const int64_t hundredths = (200 * support.agreeing + support.total) / (2 * support.total);
+        const std::string digits = std::to_string(100 + hundredths);  // "1dd" or "2dd"
+        node.label = std::to_string(hundredths / 100) + "." + digits.substr(digits.size() - 2);
+    }
+}
+
+// The method's tree as a ResultTree, children first, without recursion.
+ResultTree resultFromNodes(const TreeNode* root) {
+    ResultTree tree{{}, -1};
+    std::vector<std::pair<const TreeNode*, bool>> stack{{root, false}};  // node, children done
+    std::vector<int32_t> done;
+    while (!stack.empty()) {
+        const auto [node, expanded] = stack.back();
+        stack.pop_back();
+        const bool leaf = node->left == nullptr && node->right == nullptr;
+        if (!leaf && !expanded) {
+            stack.push_back({node, true});
+            stack.push_back({node->right, false});
+            stack.push_back({node->left, false});
+            continue;
+        }
+        ResultNode result{leaf ? node->label : -1, -1, -1, ""};
+        if (!leaf) {
+            result.right = done.back();
+            done.pop_back();
+            result.left = done.back();
+            done.pop_back();
+        }
+        tree.nodes.push_back(result);
+        done.push_back(static_cast<int32_t>(tree.nodes.size() - 1));
+    }
+    tree.root = done.back();
+    return tree;
+}
+
+std::string reportText(Method method, const MethodResult& result) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    if (out == nullptr) failWhole("out of memory");
+    writeReport(out, method, result);
+    std::fclose(out);
+    std::string text(buffer, size);
+    std::free(buffer);
+    return text;
+}
+
+}  // namespace
+
+InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
+    FatalAsError guard;
+    g_threadCount = options.threads;
+    InferResult out;
+    const std::vector<std::string> names = fillTable(text, options, &out.notes);
+    const Method method = chooseMethod(options.method);
+    const MethodResult found = runMethod(method);
+    ResultTree tree = resultFromNodes(found.tree);
+    out.report = reportText(method, found);
+    // The heuristic's tree lives in the candidate pools, which later runs
+    // reuse; every other method hands over a tree of its own.
+    if (method != Method::kHeuristic) freeTree(found.tree);
+    if (options.support) labelSupport(&tree);
+    out.newick = resultNewick(tree, names);
+    if (options.picture) out.svg = drawTreeSvg(tree, names);
+    return out;
+}
+
+void labelSupportFromInput(ResultTree* tree, const std::string& inputPath) {
+    FatalAsError guard;
+    g_inFile = std::fopen(inputPath.c_str(), "r");
+    if (g_inFile == nullptr) failWhole("cannot open the input file");
+    readInput();
+    std::fclose(g_inFile);
+    g_inFile = nullptr;
+    int32_t leaves = 0;
+    for (const ResultNode& node : tree->nodes) {
+        if (node.left >= 0) continue;
+        ++leaves;
+        if (node.taxon >= g_speciesCount) leaves = -1;
+        if (leaves < 0) break;
+    }
+    if (leaves != g_speciesCount)
+        failWhole("this input file has " + std::to_string(g_speciesCount) +
+                  " species, not those of the result tree; give the input file of this result");
+    labelSupport(tree);
+}

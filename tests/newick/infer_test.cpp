@@ -1,0 +1,243 @@
+// infer against independent roads: the reader's table built from encode's
+// output, rooting by trying every edge, and triples counted on the trees.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/common.h"
+#include "common/run_support.h"
+#include "newick/newick.h"
+#include "newick/newick_support.h"
+
+namespace {
+
+using Names = std::set<std::string>;
+using Clusters = std::set<Names>;
+
+std::vector<int32_t> snapshotTable() {
+    const int n = g_speciesCount;
+    std::vector<int32_t> table;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            table.insert(table.end(), g_tripleWeight[i][j], g_tripleWeight[i][j] + n);
+    return table;
+}
+
+std::vector<std::string> poolOf(size_t size) {
+    std::vector<std::string> pool;
+    for (size_t t = 0; t < size; ++t)
+        pool.push_back("n" + std::to_string(t));
+    return pool;
+}
+
+TEST(InferTable, BinaryTreesFillTheTableTheReaderBuildsFromEncode) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 24; ++trial) {
+        const std::vector<std::string> pool = poolOf(3 + 5 * static_cast<size_t>(trial));
+        std::vector<std::string> outgroup;
+        if (trial % 2 == 1) outgroup = {pool[rng() % pool.size()], pool[rng() % pool.size()]};
+        std::string text;
+        for (int t = 0; t < 6; ++t) {
+            NamedTree tree = randomTree(randomTaxa(pool, t == 0 ? pool.size() : 2, rng), rng);
+            tree.weight = 1 + static_cast<int64_t>(rng() % 5);
+            text += writeRandomNewick(tree, rng);
+        }
+        if (!outgroup.empty() && outgroup[0] == outgroup[1]) outgroup.pop_back();
+        const EncodedTrees encoded = encodeTrees(text, outgroup);
+        inferSpeciesTree(text, {outgroup, InferMethod::kHeuristic, false, false, 1});
+        const int32_t inferred = g_speciesCount;
+        const std::vector<int32_t> table = snapshotTable();
+        ASSERT_EQ(readText(tressilInputText(encoded)), "") << text;
+        EXPECT_EQ(inferred, g_speciesCount);
+        EXPECT_TRUE(table == snapshotTable()) << "trial " << trial << "\n" << text;
+    }
+}
+
+// The guard lets a tree through exactly when its displayed triples times
+// its weight stay within the limit; a wide node displays none across it.
+TEST(InferTable, WeightGuardCountsTheDisplayedTriples) {
+    std::string caterpillar = "n0";
+    std::string groups;  // 33 groups of three under one node
+    for (int t = 1; t < 100; ++t) {
+        caterpillar = "(" + caterpillar + ",n" + std::to_string(t) + ")";
+        groups += std::string(t % 3 == 1 ? (t > 1 ? ",(" : "(") : ",") + "n" + std::to_string(t) +
+                  (t % 3 == 0 ? ")" : "");
+    }
+    // 100 choose 3; and 33 groups * 3 pairs * 97 outside + (99 choose 2 - 99) * n0.
+    const std::vector<std::pair<std::string, int64_t>> cases = {
+        {caterpillar + ";", 161700}, {"(n0,(" + groups + "));", 9603 + 4752}};
+    for (const auto& [tree, triples] : cases)
+        for (const int64_t extra : {0, 1}) {
+            const std::string text =
+                "[&W " + std::to_string(INT32_MAX / triples + extra) + "]" + tree;
+            const InferOptions options{{}, InferMethod::kHeuristic, false, false, 1};
+            if (extra == 0)
+                EXPECT_NO_THROW(inferSpeciesTree(text, options)) << tree;
+            else
+                EXPECT_THROW(inferSpeciesTree(text, options), NewickError) << tree;
+        }
+}
+
+// Slow rooting: list every edge's split, pick the outgroup's edge (or the
+// one above its first listed taxon present); each split then gives the
+// side that lies within the outgroup or within the rest.
+std::optional<Clusters> rootByEveryEdge(const NamedTree& tree,
+                                        const std::vector<std::string>& outgroup) {
+    const Names all = leafNames(tree);
+    Names present;
+    for (const std::string& name : outgroup)
+        if (all.count(name) != 0) present.insert(name);
+    if (present.empty()) return std::nullopt;
+    std::vector<Names> sides;
+    for (const Names& cluster : clusterSets(tree))
+        if (cluster != all) sides.push_back(cluster);
+    for (const std::string& name : all)
+        sides.push_back({name});
+    const auto complement = [&all](const Names& side) {
+        Names rest;
+        std::set_difference(all.begin(), all.end(), side.begin(), side.end(),
+                            std::inserter(rest, rest.end()));
+        return rest;
+    };
+    const bool grouped =
+        present != all && std::any_of(sides.begin(), sides.end(), [&](const Names& s) {
+            return s == present || complement(s) == present;
+        });
+    const auto first = std::find_if(outgroup.begin(), outgroup.end(),
+                                    [&all](const std::string& name) { return all.count(name); });
+    const Names out = grouped ? present : Names{*first};
+    const Names in = complement(out);
+    const auto within = [](const Names& s, const Names& group) {
+        return std::includes(group.begin(), group.end(), s.begin(), s.end());
+    };
+    Clusters rooted{all};
+    for (const Names& side : sides)
+        for (const Names& s : {side, complement(side)})
+            if (s.size() > 1 && (within(s, out) || within(s, in))) rooted.insert(s);
+    return rooted;
+}
+
+// A rooted gene tree: its taxa, clusters and weight.
+struct Rooted {
+    Names all;
+    Clusters clusters;
+    int64_t weight;
+};
+
+// The tree holds x, y and z, and some cluster x and y without z.
+bool displays(const Rooted& tree, const std::string& x, const std::string& y,
+              const std::string& z) {
+    if (tree.all.count(x) == 0 || tree.all.count(y) == 0 || tree.all.count(z) == 0) return false;
+    for (const Names& c : tree.clusters)
+        if (c.count(x) != 0 && c.count(y) != 0 && c.count(z) == 0) return true;
+    return false;
+}
+
+// A node of the written species tree: the taxa of its two children, its label.
+struct LabelledNode {
+    Names left;
+    Names right;
+    std::string label;
+};
+
+// Reads "(X,Y)label" with plain names; returns the taxa below.
+Names readLabelled(const std::string& text, size_t* pos, std::vector<LabelledNode>* nodes) {
+    if (text[*pos] != '(') {
+        const size_t end = text.find_first_of(",);", *pos);
+        const std::string name = text.substr(*pos, end - *pos);
+        *pos = end;
+        return {name};
+    }
+    ++*pos;
+    LabelledNode node{readLabelled(text, pos, nodes), {}, ""};
+    ++*pos;  // ','
+    node.right = readLabelled(text, pos, nodes);
+    ++*pos;  // ')'
+    const size_t end = text.find_first_of(",);", *pos);
+    node.label = text.substr(*pos, end - *pos);
+    *pos = end;
+    Names below = node.left;
+    below.insert(node.right.begin(), node.right.end());
+    nodes->push_back(node);
+    return below;
+}
+
+TEST(InferRooting, MatchesEveryEdgeAndTheTableAndSupportMatchCountsOnTheTrees) {
+    std::mt19937 rng(29);
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::vector<std::string> pool = poolOf(4 + static_cast<size_t>(trial % 6));
+        std::string text;
+        for (int t = 0; t < 5; ++t) {
+            NamedTree tree = randomTree(randomTaxa(pool, t == 0 ? pool.size() : 3, rng), rng);
+            collapseRandomly(&tree, 30, rng);
+            tree.weight = 1 + static_cast<int64_t>(rng() % 3);
+            text += writeRandomNewick(tree, rng);
+        }
+        std::vector<std::string> outgroup = randomTaxa(pool, 1, rng);
+        outgroup.resize(std::min(outgroup.size(), size_t{1} + rng() % 3));
+        // Rooting, and the triples of each rooted tree counted by name.
+        std::vector<Rooted> rooted;
+        std::vector<std::string> names;
+        std::unordered_map<std::string, int32_t> numbers;
+        size_t pos = 0;
+        NamedTree tree{};
+        while (readNextTree(text, &pos, &tree, true)) {
+            const std::optional<Clusters> expected = rootByEveryEdge(tree, outgroup);
+            NamedTree actual = tree;
+            const Rooting how = rootOnOutgroup(&actual, outgroup);
+            ASSERT_EQ(how == Rooting::kNoOutgroup, !expected.has_value()) << text;
+            if (!expected) continue;
+            ASSERT_EQ(clusterSets(actual), *expected) << text;
+            numberTaxa(tree, numbers, names);
+            rooted.push_back({leafNames(tree), *expected, tree.weight});
+        }
+        const InferResult result =
+            inferSpeciesTree(text, {outgroup, InferMethod::kBest, true, false, 1});
+        ASSERT_EQ(g_speciesCount, static_cast<int32_t>(names.size()));
+        for (const std::string& x : names)
+            for (const std::string& y : names)
+                for (const std::string& z : names) {
+                    int64_t weight = 0;
+                    for (const Rooted& r : rooted)
+                        if (x != y && displays(r, x, y, z)) weight += r.weight;
+                    ASSERT_EQ(g_tripleWeight[numbers[x]][numbers[y]][numbers[z]], weight)
+                        << x << y << "|" << z << "\n"
+                        << text;
+                }
+        std::vector<LabelledNode> nodes;
+        pos = 0;
+        readLabelled(result.newick, &pos, &nodes);
+        for (const LabelledNode& node : nodes) {
+            int64_t agreeing = 0;
+            int64_t total = 0;
+            for (const std::string& z : names) {
+                if (node.left.count(z) != 0 || node.right.count(z) != 0) continue;
+                for (const std::string& x : node.left)
+                    for (const std::string& y : node.right)
+                        for (const Rooted& r : rooted) {
+                            agreeing += displays(r, x, y, z) ? r.weight : 0;
+                            const bool any = displays(r, x, y, z) || displays(r, x, z, y) ||
+                                             displays(r, y, z, x);
+                            total += any ? r.weight : 0;
+                        }
+            }
+            if (total == 0) {
+                EXPECT_EQ(node.label, "") << result.newick;
+                continue;
+            }
+            ASSERT_EQ(node.label.size(), 4u) << result.newick;
+            EXPECT_NEAR(std::stod(node.label), static_cast<double>(agreeing) / total, 0.005 + 1e-9)
+                << result.newick << "\n"
+                << text;
+        }
+    }
+}
+
+}  // namespace

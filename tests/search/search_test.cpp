@@ -1,0 +1,163 @@
+// The search against the exact method, its move gains against a full
+// rescoring and a brute-force neighbourhood, and the cluster programme over
+// every subset against the exact optimum.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "common/test_support.h"
+#include "exact/exact.h"
+#include "io/io.h"
+#include "search/search.h"
+#include "search/search_steps.h"
+
+namespace {
+
+int32_t exactOptimum(int n) {
+    g_fullMask = nextSubset(0, static_cast<int16_t>(n), static_cast<int16_t>(n));
+    solveExact();
+    return g_subsetScore[g_fullMask];
+}
+
+// Small tables of every kind: dense, sparse, all ties.
+void fillRound(int round, int n, std::mt19937& rng) {
+    fillRandomTable(n, rng, round % 3 == 0 ? 1 : 20, round % 2 == 0 ? 0.2 : 0.8);
+}
+
+TEST(Search, NeverAboveTheExactOptimumAndMostlyOnIt) {
+    std::mt19937 rng(2026);
+    int onOptimum = 0;
+    constexpr int kRounds = 150;
+    for (int round = 0; round < kRounds; ++round) {
+        const int n = 3 + round % 11;
+        fillRound(round, n, rng);
+        const int32_t optimum = exactOptimum(n);
+        g_threadCount = 1;
+        const SearchResult found = searchTree();
+        g_threadCount = 3;
+        const SearchResult again = searchTree();
+        g_threadCount = 0;
+        EXPECT_EQ(treeText(again.tree), treeText(found.tree)) << "thread count changed the tree";
+        EXPECT_TRUE(isBinaryTreeOnAllSpecies(found.tree, n));
+        EXPECT_EQ(found.satisfied, satisfiedWeight(found.tree));
+        EXPECT_LE(found.satisfied, optimum);
+        EXPECT_GE(found.bound, optimum);
+        onOptimum += found.satisfied == optimum;
+        freeTree(found.tree);
+        freeTree(again.tree);
+    }
+    EXPECT_GE(onOptimum * 100, kRounds * 95);
+}
+
+// The tree with part cut out (its parent bypassed) and hung above target.
+SearchTree movedTree(SearchTree tree, int32_t part, int32_t target) {
+    const int32_t joint = tree.parent[part];
+    const int32_t sibling =
+        tree.child[joint][0] == part ? tree.child[joint][1] : tree.child[joint][0];
+    const int32_t above = tree.parent[joint];
+    tree.parent[sibling] = above;
+    if (above == kNoNode)
+        tree.root = sibling;
+    else
+        tree.child[above][tree.child[above][0] == joint ? 0 : 1] = sibling;
+    const int32_t targetAbove = tree.parent[target];
+    tree.parent[joint] = targetAbove;
+    if (targetAbove == kNoNode)
+        tree.root = joint;
+    else
+        tree.child[targetAbove][tree.child[targetAbove][0] == target ? 0 : 1] = joint;
+    tree.child[joint][0] = target;
+    tree.child[joint][1] = part;
+    tree.parent[target] = joint;
+    return tree;
+}
+
+bool isBelow(const SearchTree& tree, int32_t node, int32_t top) {
+    for (; node != kNoNode; node = tree.parent[node])
+        if (node == top) return true;
+    return false;
+}
+
+// The largest gain of any single subtree move, each move scored afresh.
+int64_t bestMoveByRescoring(const SearchTree& tree) {
+    const int64_t now = scoreSearchTree(tree);
+    int64_t best = 0;
+    const int32_t nodes = tree.speciesCount + tree.innerCount;
+    for (int32_t part = 0; part < nodes; ++part) {
+        if (part == tree.root) continue;
+        const int32_t joint = tree.parent[part];
+        for (int32_t target = 0; target < nodes; ++target) {
+            if (target == joint || isBelow(tree, target, part) || tree.parent[target] == joint)
+                continue;
+            best = std::max(best, scoreSearchTree(movedTree(tree, part, target)) - now);
+        }
+    }
+    return best;
+}
+
+// A tree with every species hung above a random node of the tree so far.
+SearchTree randomTree(int n, std::mt19937& rng) {
+    SearchTree tree{};
+    tree.speciesCount = n;
+    for (int32_t node = 0; node < kMaxSearchNodes; ++node)
+        tree.parent[node] = kNoNode;
+    tree.root = 0;
+    for (int32_t s = 1; s < n; ++s) {
+        std::vector<int32_t> placed;
+        for (int32_t node = 0; node < n + tree.innerCount; ++node)
+            if (node < s || node >= n) placed.push_back(node);
+        const int32_t target = placed[rng() % placed.size()];
+        const int32_t joint = n + tree.innerCount++;
+        const int32_t above = tree.parent[target];
+        tree.parent[joint] = above;
+        if (above == kNoNode)
+            tree.root = joint;
+        else
+            tree.child[above][tree.child[above][0] == target ? 0 : 1] = joint;
+        tree.child[joint][0] = target;
+        tree.child[joint][1] = s;
+        tree.parent[target] = joint;
+        tree.parent[s] = joint;
+    }
+    return tree;
+}
+
+TEST(SubtreeMoves, GainsMatchRescoringAndClimbsEndWhereNoMoveHelps) {
+    std::mt19937 rng(5);
+    MoveWork work;
+    for (int round = 0; round < 40; ++round) {
+        const int n = 4 + round % 9;
+        fillRound(round, n, rng);
+        LeanTable table;
+        fillLeanTable(&table);
+        for (const bool batches : {false, true}) {
+            SearchTree tree = randomTree(n, rng);
+            const int64_t before = scoreSearchTree(tree);
+            const int64_t gained = batches ? climbInBatches(table, &tree, &work)
+                                           : climbBySubtreeMoves(table, &tree, &work);
+            EXPECT_EQ(scoreSearchTree(tree) - before, gained) << "round " << round;
+            EXPECT_EQ(bestMoveByRescoring(tree), 0) << "round " << round;
+        }
+    }
+}
+
+TEST(ClusterProgramme, OverEverySubsetFindsTheExactOptimum) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 30; ++round) {
+        const int n = 3 + round % 7;
+        fillRound(round, n, rng);
+        std::vector<SpeciesSet> every;
+        for (uint32_t mask = 1; mask < (1u << n); ++mask) {
+            SpeciesSet s{};
+            for (int i = 0; i < n; ++i)
+                if (mask >> i & 1u) insertSpecies(&s, i);
+            every.push_back(s);
+        }
+        SearchTree tree;
+        ASSERT_TRUE(bestTreeOverClusters(every, n, &tree));
+        EXPECT_EQ(scoreSearchTree(tree), exactOptimum(n)) << "round " << round;
+    }
+}
+
+}  // namespace
