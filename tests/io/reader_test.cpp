@@ -37,7 +37,9 @@ struct Accepted {
     std::vector<Entry> entries;
 };
 
-void PrintTo(const Accepted& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Accepted& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReaderAccepts : public ::testing::TestWithParam<Accepted> {};
 
@@ -104,7 +106,9 @@ struct Rejected {
     std::string message;
 };
 
-void PrintTo(const Rejected& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Rejected& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReaderRejects : public ::testing::TestWithParam<Rejected> {};
 
@@ -128,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"HugeSpeciesCount", "4294967296 1 ((0,1),2);.", "too many species\n"},
         Rejected{"ThousandDigitCount", std::string(1000, '9') + " 1 (", "too many species\n"},
         Rejected{"SignedSpeciesCount", "-3 1 ((0,1),2);.", "too many species\n"},
-        Rejected{"PlusSignedTreeCount", "3 +1 ((0,1),2);.", "too many triples\n"},
+        Rejected{"PlusIsAnOrdinarySign", "+3 +2 ((0,1),2);.", kMismatch},
         Rejected{"Empty", "", kBad}, Rejected{"HeaderOnly", "3 1", kBad},
         Rejected{"NoHeaderMeansNoSpecies", "((0,1),2);.", kBad},
         Rejected{"MaxCountsPassTheLimits", "128 5000 ((0,127),5) .", kMismatch},
