@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times tressil and tressil-newick infer on fixed workloads: median wall time of 3 runs and the peak
-# resident memory of the whole process. Usage: bench/run.sh [build-dir]
+# Times tressil and tressil-newick infer on fixed workloads: median wall time
+# of 3 runs and the peak resident memory of the whole process; then prints the
+# search's quality table (bench/quality.sh). Usage: bench/run.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -10,7 +11,7 @@ cmake --build "$build" -j2 --target tressil tressil_generate tressil-newick tres
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# name | method argument | species trees leaves seed [max weight]
+# name | method argument | species trees leaves seed [max weight [noise]]
 # (5000 trees of 128 leaves display about 1.7e9 triples: with weights above 1
 # the table would pass its total limit, so that input has weight 1 only)
 workloads=(
@@ -19,6 +20,11 @@ workloads=(
     "heuristic 128 species, 5000 triples|H|128 5000 3 128"
     "heuristic 128 species, 500 trees of 64|H|128 500 64 64"
     "heuristic 128 species, 5000 trees of 128|H|128 5000 128 5000 1"
+    "search 40 species, 2000 triples|--search|40 2000 3 40"
+    "search 40 species, 300 gene trees|--search|40 300 40 5 1 25"
+    "search 128 species, 5000 triples|--search|128 5000 3 128"
+    "search 128 species, 500 trees of 64|--search|128 500 64 64"
+    "search 128 species, 5000 trees of 128|--search|128 5000 128 5000 1"
 )
 
 # name | infer options | taxa trees collapse seed (gene trees, outgroup t001)
@@ -52,20 +58,7 @@ for w in "${workloads[@]}"; do
     IFS='|' read -r name method gen <<<"$w"
     # shellcheck disable=SC2086
     "$build/tressil_generate" $gen >"$work/in.txt"
-    times=()
-    peak=0
-    for _ in 1 2 3; do
-        if ! /usr/bin/time -f '%e %M' -o "$work/time.txt" \
-            "$build/tressil" "$work/in.txt" "$work/out.txt" "$method" >"$work/stdout.txt"; then
-            echo "$name: tressil failed: $(tail -c 200 "$work/stdout.txt")" >&2
-            exit 1
-        fi
-        read -r seconds kib <"$work/time.txt"
-        times+=("$seconds")
-        [ "$kib" -gt "$peak" ] && peak=$kib
-    done
-    median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
-    printf '%-42s %12s %12.1f\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+    measure "$name" "$build/tressil" "$work/in.txt" "$work/out.txt" "$method"
 done
 for w in "${infer_workloads[@]}"; do
     IFS='|' read -r name options gen <<<"$w"
@@ -75,3 +68,6 @@ for w in "${infer_workloads[@]}"; do
     measure "$name" "$build/tressil-newick" infer --outgroup t001 $options "$work/genes.nwk" \
         "$work/species.nwk"
 done
+
+echo
+bench/quality.sh "$build"

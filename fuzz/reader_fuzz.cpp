@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes through the real reader and, when they
-// form a small valid input, through the method the program would run.
+// form a valid input, through the methods: small inputs through the exact
+// method and the search, which must never pass the optimum.
 //
 // The reader is fuzzed at every size. The methods see only inputs of up to
 // kFuzzMethodSpecies species: under the fuzzer's instrumentation the eight
@@ -15,6 +16,7 @@
 #include "exact/exact.h"
 #include "heuristics/heuristics.h"
 #include "io/io.h"
+#include "search/search.h"
 
 namespace {
 
@@ -86,6 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TreeNode* root = buildExactTree(g_fullMask);
         checkTree(root);
         freeTree(root);
+        // The search never passes the optimum, nor its bound the optimum.
+        const SearchResult found = searchTree();
+        checkTree(found.tree);
+        if (found.satisfied > g_subsetScore[g_fullMask] || found.bound < found.satisfied ||
+            found.satisfied != scoreTree(found.tree))
+            std::abort();
+        freeTree(found.tree);
     } else {
         runHeuristics();
     }

@@ -56,15 +56,16 @@ static void releaseStack() {
 }
 
 // A header count as "%u" reads it: leading white space skipped, a count that
-// cannot be read stays 0. A sign or a value past 32 bits makes it larger than
-// any limit.
+// cannot be read stays 0, a '+' is an ordinary sign. A '-' (which "%u" would
+// turn into a huge number) or a value past 32 bits makes it larger than any
+// limit.
 static uint32_t readCount() {
     int c = readChar();
     while (c != EOF && std::isspace(c))
         c = readChar();
-    bool signed_ = false;
+    bool negative = false;
     if (c == '+' || c == '-') {
-        signed_ = true;
+        negative = c == '-';
         c = readChar();
     }
     if (!isDigit(c)) {
@@ -75,7 +76,7 @@ static uint32_t readCount() {
     for (; isDigit(c); c = readChar())
         value = appendDigit(value, c);
     if (c != EOF) unreadChar(c);
-    if (signed_ || value > UINT32_MAX) return UINT32_MAX;
+    if (negative || value > UINT32_MAX) return UINT32_MAX;
     return static_cast<uint32_t>(value);
 }
 

@@ -43,24 +43,6 @@ struct Entry {
     int32_t rightSpecies;
 };
 
-// Triples ab|c with a in one part, b in the other and c outside the cluster.
-int64_t crossWeight(const SpeciesSet& a, const SpeciesSet& b, const SpeciesSet& all) {
-    int left[kMaxSpecies];
-    int right[kMaxSpecies];
-    int outside[kMaxSpecies];
-    const int nl = listSpecies(a, left);
-    const int nr = listSpecies(b, right);
-    const int no = listSpecies(subtractSets(all, uniteSets(a, b)), outside);
-    int64_t sum = 0;
-    for (int i = 0; i < nl; ++i)
-        for (int j = 0; j < nr; ++j) {
-            const int32_t* row = g_tripleWeight[left[i]][right[j]];
-            for (int k = 0; k < no; ++k)
-                sum += row[outside[k]];
-        }
-    return sum;
-}
-
 struct Programme {
     std::vector<Entry> entries;
     std::unordered_map<SpeciesSet, int32_t, SetHash> index;

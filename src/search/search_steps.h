@@ -49,6 +49,18 @@ struct MoveWork {
     std::vector<int32_t> kids;   // two children per node in the tree without the moved part
 };
 
+// Hangs `part` (a species not in the tree, or a subtree cut out with
+// cutOutParent) above node x, through the free inner node `joint`.
+void hangAbove(SearchTree* tree, int32_t part, int32_t joint, int32_t x);
+
+// Cuts out node's parent, whose other child takes its place; node keeps the
+// parent's number as its parent, free for hangAbove.
+void cutOutParent(SearchTree* tree, int32_t node);
+
+// Weight of the triples ab|c with a in one part, b in the other and c in all
+// but the two parts.
+int64_t crossWeight(const SpeciesSet& one, const SpeciesSet& other, const SpeciesSet& all);
+
 // A tree on the species 0..n-1 from a tree of nodes (leaf labels 0..n-1).
 void treeFromNodes(const TreeNode* root, int32_t n, SearchTree* tree);
 

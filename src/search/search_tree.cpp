@@ -98,6 +98,23 @@ void appendClusters(const SearchTree& tree, std::vector<SpeciesSet>* clusters) {
         clusters->push_back(below[static_cast<size_t>(tree.speciesCount + i)]);
 }
 
+int64_t crossWeight(const SpeciesSet& one, const SpeciesSet& other, const SpeciesSet& all) {
+    int left[kMaxSpecies];
+    int right[kMaxSpecies];
+    int outside[kMaxSpecies];
+    const int nl = listSpecies(one, left);
+    const int nr = listSpecies(other, right);
+    const int no = listSpecies(subtractSets(all, uniteSets(one, other)), outside);
+    int64_t sum = 0;
+    for (int a = 0; a < nl; ++a)
+        for (int b = 0; b < nr; ++b) {
+            const int32_t* row = g_tripleWeight[left[a]][right[b]];
+            for (int c = 0; c < no; ++c)
+                sum += row[outside[c]];
+        }
+    return sum;
+}
+
 // At each inner node the triples ab|c with a and b on different sides and c
 // outside are satisfied, and each satisfied triple is counted at one node.
 int64_t scoreSearchTree(const SearchTree& tree) {
@@ -105,22 +122,10 @@ int64_t scoreSearchTree(const SearchTree& tree) {
     gatherBelow(tree, &below);
     const SpeciesSet all = below[static_cast<size_t>(tree.root)];
     int64_t score = 0;
-    int left[kMaxSpecies];
-    int right[kMaxSpecies];
-    int outside[kMaxSpecies];
     for (int32_t i = 0; i < tree.innerCount; ++i) {
         const int32_t node = tree.speciesCount + i;
-        const SpeciesSet& l = below[static_cast<size_t>(tree.child[node][0])];
-        const SpeciesSet& r = below[static_cast<size_t>(tree.child[node][1])];
-        const int nl = listSpecies(l, left);
-        const int nr = listSpecies(r, right);
-        const int no = listSpecies(subtractSets(all, uniteSets(l, r)), outside);
-        for (int a = 0; a < nl; ++a)
-            for (int b = 0; b < nr; ++b) {
-                const int32_t* row = g_tripleWeight[left[a]][right[b]];
-                for (int c = 0; c < no; ++c)
-                    score += row[outside[c]];
-            }
+        score += crossWeight(below[static_cast<size_t>(tree.child[node][0])],
+                             below[static_cast<size_t>(tree.child[node][1])], all);
     }
     return score;
 }

@@ -132,33 +132,6 @@ void computeGains(const SearchTree& tree, int32_t listed, const int32_t* m, Move
     }
 }
 
-// Hangs `part` (a leaf not in the tree, or a subtree cut out with its
-// parent) above x, through the inner node `joint`.
-void attachAbove(SearchTree* tree, int32_t part, int32_t joint, int32_t x) {
-    const int32_t above = tree->parent[x];
-    if (above == kNoNode)
-        tree->root = joint;
-    else
-        tree->child[above][tree->child[above][0] == x ? 0 : 1] = joint;
-    tree->parent[joint] = above;
-    tree->child[joint][0] = x;
-    tree->child[joint][1] = part;
-    tree->parent[x] = joint;
-    tree->parent[part] = joint;
-}
-
-// Cuts out node's parent, whose other child takes its place.
-void detachParent(SearchTree* tree, int32_t node) {
-    const int32_t joint = tree->parent[node];
-    const int32_t sibling = siblingOf(*tree, node);
-    const int32_t above = tree->parent[joint];
-    if (above == kNoNode)
-        tree->root = sibling;
-    else
-        tree->child[above][tree->child[above][0] == joint ? 0 : 1] = sibling;
-    tree->parent[sibling] = above;
-}
-
 // Summed lean rows of every node, children before parents.
 void sumLeanRows(const LeanTable& table, const SearchTree& tree, int32_t listed, MoveWork* work) {
     const int32_t n = tree.speciesCount;
@@ -225,8 +198,8 @@ Move findBestMove(const LeanTable& table, const SearchTree& tree, MoveWork* work
 
 void applyMove(SearchTree* tree, const Move& move) {
     const int32_t joint = tree->parent[move.part];
-    detachParent(tree, move.part);
-    attachAbove(tree, move.part, joint, move.target);
+    cutOutParent(tree, move.part);
+    hangAbove(tree, move.part, joint, move.target);
 }
 
 void markAncestors(const SearchTree& tree, int32_t node, std::vector<char>* changed) {
@@ -234,7 +207,30 @@ void markAncestors(const SearchTree& tree, int32_t node, std::vector<char>* chan
         (*changed)[static_cast<size_t>(node)] = 1;
 }
 
+// Puts `replacement` where `node` hangs: under node's parent, or as the root.
+void takePlaceOf(SearchTree* tree, int32_t node, int32_t replacement) {
+    const int32_t above = tree->parent[node];
+    if (above == kNoNode)
+        tree->root = replacement;
+    else
+        tree->child[above][tree->child[above][0] == node ? 0 : 1] = replacement;
+    tree->parent[replacement] = above;
+}
+
 }  // namespace
+
+void hangAbove(SearchTree* tree, int32_t part, int32_t joint, int32_t x) {
+    takePlaceOf(tree, x, joint);
+    tree->child[joint][0] = x;
+    tree->child[joint][1] = part;
+    tree->parent[x] = joint;
+    tree->parent[part] = joint;
+}
+
+void cutOutParent(SearchTree* tree, int32_t node) {
+    const int32_t joint = tree->parent[node];
+    takePlaceOf(tree, joint, siblingOf(*tree, node));
+}
 
 int64_t climbInBatches(const LeanTable& table, SearchTree* tree, MoveWork* work) {
     sizeWork(table.n, work);
@@ -296,7 +292,7 @@ void insertInOrder(const LeanTable& table, const int32_t* order, SearchTree* tre
             if (work->gain[static_cast<size_t>(x)] > work->gain[static_cast<size_t>(target)])
                 target = x;
         }
-        attachAbove(tree, species, n + tree->innerCount++, target);
+        hangAbove(tree, species, n + tree->innerCount++, target);
     }
 }
 

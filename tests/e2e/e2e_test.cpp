@@ -29,12 +29,20 @@ std::string dumpText(const DumpEntries& entries = {}) {
 
 const std::string kExactLine = " Finding the exact solution.\n";
 const std::string kHeuristicLine = "Finding the approximation solution.\n";
+const std::string kSearchLine = "Searching for the best tree.\n";
 
 std::string report(bool exact, int trees, int species, int total) {
     return std::string(exact ? "%Number of input trees: " : "%Number of input triples: ") +
            std::to_string(trees) + "\n%Number of species: " + std::to_string(species) +
            "\n%Using method: " + (exact ? "Exact" : "Heuristic") +
            "\n%Total weight of satisfied triples: " + std::to_string(total) + ".\n";
+}
+
+std::string searchReport(int trees, int species, int total, int bound) {
+    return "%Number of input trees: " + std::to_string(trees) +
+           "\n%Number of species: " + std::to_string(species) +
+           "\n%Using method: Search\n%Total weight of satisfied triples: " + std::to_string(total) +
+           ".\n%Upper bound on satisfied weight: " + std::to_string(bound) + ".\n";
 }
 
 // (((0,1),2),...,last) as the writer lays it out.
@@ -216,6 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
              ""},
         Case{"TooManySpecies", "129 1 ((0,1),2);.", {"IN", "OUT"}, 255, "too many species\n", ""},
         Case{"TooManyTrees", "3 5001 ((0,1),2);.", {"IN", "OUT"}, 255, "too many triples\n", ""},
+        Case{"PlusSignedCounts",
+             "+3 +1 ((0,1),2);.",
+             {"IN", "OUT"},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             "((0,\n1),\n2);\n" + report(false, 1, 3, 1)},
         Case{"WeightTooLarge",
              "3 2 ((0,1),2):2147483647; ((0,1),2);.",
              {"IN", "OUT"},
@@ -223,5 +237,107 @@ INSTANTIATE_TEST_SUITE_P(
              "triple weight too large\n",
              ""}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+const std::string kOneTripleSearch = "((0,\n1),\n2);\n" + searchReport(1, 3, 1, 1);
+const std::string kOneTripleHeuristic = "((0,\n1),\n2);\n" + report(false, 1, 3, 1);
+const std::string kOneTripleExact = "(2,\n(1,\n0));\n" + report(true, 1, 3, 1);
+
+// Long options anywhere, "--" ending them; every argument without a leading
+// "--" keeps its old meaning.
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, EndToEnd,
+    ::testing::Values(
+        Case{"SearchFirst",
+             kOneTriple,
+             {"--search", "IN", "OUT"},
+             0,
+             dumpText(kOneTripleDump) + kSearchLine,
+             kOneTripleSearch},
+        Case{"SearchLast",
+             kOneTriple,
+             {"IN", "OUT", "--search"},
+             0,
+             dumpText(kOneTripleDump) + kSearchLine,
+             kOneTripleSearch},
+        Case{"SearchBeforeExactArgument",
+             kOneTriple,
+             {"IN", "OUT", "1", "--search"},
+             0,
+             dumpText(kOneTripleDump) + kSearchLine,
+             kOneTripleSearch},
+        Case{"SearchByPrefix",
+             kOneTriple,
+             {"IN", "--sea", "OUT"},
+             0,
+             dumpText(kOneTripleDump) + kSearchLine,
+             kOneTripleSearch},
+        Case{"SearchBeyondTwentySpecies",
+             "21 1 ((0,1),20);.",
+             {"--search", "IN", "OUT"},
+             0,
+             dumpText() + kSearchLine,
+             caterpillar(20) + ";\n" + searchReport(1, 21, 1, 1)},
+        Case{"ThreadsJoined",
+             kOneTriple,
+             {"--threads=2", "IN", "OUT", "1"},
+             0,
+             dumpText(kOneTripleDump) + kExactLine,
+             kOneTripleExact},
+        Case{"ThreadsSeparate",
+             kOneTriple,
+             {"IN", "--threads", "3", "OUT"},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             kOneTripleHeuristic},
+        Case{"OptionsEndAtDoubleDash",
+             kOneTriple,
+             {"IN", "--", "OUT", "--search"},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             kOneTripleHeuristic},
+        Case{"SingleDashIsAnArgument",
+             kOneTriple,
+             {"IN", "OUT", "-1"},
+             0,
+             dumpText(kOneTripleDump) + kHeuristicLine,
+             kOneTripleHeuristic},
+        Case{"ZeroThreads",
+             kOneTriple,
+             {"--threads=0", "IN", "OUT"},
+             1,
+             "bad value for --threads: 0 (a whole number from 1 to 1024)\n",
+             kAbsent},
+        Case{"ThreadsWithoutValue",
+             kOneTriple,
+             {"IN", "OUT", "--threads"},
+             1,
+             "option --threads needs a value\n",
+             kAbsent},
+        Case{"UnknownOption",
+             kOneTriple,
+             {"--fast", "IN", "OUT"},
+             1,
+             "unknown option: --fast\n",
+             kAbsent},
+        Case{"SearchTakesNoValue",
+             kOneTriple,
+             {"--search=yes", "IN", "OUT"},
+             1,
+             "option --search takes no value\n",
+             kAbsent},
+        Case{"SearchWithoutFiles", kOneTriple, {"--search", "IN"}, 1, kUsage, kAbsent}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST(CommandLine, HelpAndVersionAnswerAndStop) {
+    const RunResult help = runProgram(kOneTriple, {"IN", "OUT", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("use tressil [options] inputfile outputfile [E/H]\n", 0), 0u);
+    for (const char* option : {"--search", "--threads N", "--help", "--version"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    EXPECT_EQ(help.file, kAbsent);
+    const RunResult version = runProgram(kOneTriple, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tressil " TRESSIL_VERSION "\n");
+}
 
 }  // namespace

@@ -16,6 +16,11 @@
 
 namespace {
 
+// trees random trees of 2 to 6 distinct leaves, members joined by ',' or ' '.
+std::string smallTreesInput(int n, int trees, std::mt19937& rng) {
+    return randomInput({n, trees, 2, std::min(n, 6), 20, true, false, 0}, rng);
+}
+
 // Reads the tree text of an output file back into heap nodes.
 TreeNode* parseResult(const std::string& text, size_t& at) {
     TreeNode* node = allocateNode();
@@ -36,10 +41,13 @@ TreeNode* parseResult(const std::string& text, size_t& at) {
     return node;
 }
 
-int reportedTotal(const std::string& file) {
-    const std::string key = "%Total weight of satisfied triples: ";
+int reportedValue(const std::string& file, const std::string& key) {
     const size_t at = file.find(key);
     return at == std::string::npos ? -1 : std::stoi(file.substr(at + key.size()));
+}
+
+int reportedTotal(const std::string& file) {
+    return reportedValue(file, "%Total weight of satisfied triples: ");
 }
 
 // The tree as the writer lays it out.
@@ -69,10 +77,7 @@ TEST(Rescoring, WrittenTreeSatisfiesTheReportedTotal) {
     for (int round = 0; round < 24; ++round) {
         const bool exact = round % 2 == 0;
         const int n = exact ? 3 + round % 10 : 3 + static_cast<int>(rng() % 40);
-        // Up to 60 trees of 2 to 6 distinct leaves, members joined by ',' or ' '.
-        const int trees = 1 + static_cast<int>(rng() % 60);
-        const std::string input =
-            randomInput({n, trees, 2, std::min(n, 6), 20, true, false, 0}, rng);
+        const std::string input = smallTreesInput(n, 1 + static_cast<int>(rng() % 60), rng);
         const RunResult run = runProgram(input, {"IN", "OUT", exact ? "1" : "H"});
         ASSERT_EQ(run.status, 0) << input;
         ASSERT_EQ(readText(input), "");  // the same table, in this process
@@ -86,6 +91,30 @@ TEST(Rescoring, WrittenTreeSatisfiesTheReportedTotal) {
             EXPECT_EQ(writtenText(written), expectedHeuristicTree(&total));
             EXPECT_EQ(total, reportedTotal(run.file));
         }
+        freeTree(written);
+    }
+}
+
+// The search writes a tree that satisfies exactly its reported total, never
+// less than the heuristic method's, and no more than its bound.
+TEST(Rescoring, SearchTreeSatisfiesItsTotalWithinItsBound) {
+    if (g_nodePool[0] == nullptr) allocateNodePool();
+    std::mt19937 rng(78);
+    for (int round = 0; round < 8; ++round) {
+        const int n = 3 + static_cast<int>(rng() % 60);
+        const std::string input = smallTreesInput(n, 1 + static_cast<int>(rng() % 80), rng);
+        const RunResult run = runProgram(input, {"IN", "OUT", "--search"});
+        ASSERT_EQ(run.status, 0) << input;
+        ASSERT_EQ(readText(input), "");
+        size_t at = 0;
+        TreeNode* written = parseResult(run.file, at);
+        EXPECT_TRUE(isBinaryTreeOnAllSpecies(written, n)) << run.file;
+        const int total = reportedTotal(run.file);
+        EXPECT_EQ(satisfiedWeight(written), total) << input;
+        EXPECT_GE(reportedValue(run.file, "%Upper bound on satisfied weight: "), total);
+        int heuristicTotal = 0;
+        expectedHeuristicTree(&heuristicTotal);
+        EXPECT_GE(total, heuristicTotal) << input;
         freeTree(written);
     }
 }

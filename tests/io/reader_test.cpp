@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"HugeSpeciesCount", "4294967296 1 ((0,1),2);.", "too many species\n"},
         Rejected{"ThousandDigitCount", std::string(1000, '9') + " 1 (", "too many species\n"},
         Rejected{"SignedSpeciesCount", "-3 1 ((0,1),2);.", "too many species\n"},
-        Rejected{"PlusSignedTreeCount", "3 +1 ((0,1),2);.", "too many triples\n"},
+        Rejected{"PlusIsAnOrdinarySign", "+3 +2 ((0,1),2);.", kMismatch},
         Rejected{"Empty", "", kBad}, Rejected{"HeaderOnly", "3 1", kBad},
         Rejected{"NoHeaderMeansNoSpecies", "((0,1),2);.", kBad},
         Rejected{"MaxCountsPassTheLimits", "128 5000 ((0,127),5) .", kMismatch},

@@ -53,23 +53,8 @@ TEST(Search, NeverAboveTheExactOptimumAndMostlyOnIt) {
 // The tree with part cut out (its parent bypassed) and hung above target.
 SearchTree movedTree(SearchTree tree, int32_t part, int32_t target) {
     const int32_t joint = tree.parent[part];
-    const int32_t sibling =
-        tree.child[joint][0] == part ? tree.child[joint][1] : tree.child[joint][0];
-    const int32_t above = tree.parent[joint];
-    tree.parent[sibling] = above;
-    if (above == kNoNode)
-        tree.root = sibling;
-    else
-        tree.child[above][tree.child[above][0] == joint ? 0 : 1] = sibling;
-    const int32_t targetAbove = tree.parent[target];
-    tree.parent[joint] = targetAbove;
-    if (targetAbove == kNoNode)
-        tree.root = joint;
-    else
-        tree.child[targetAbove][tree.child[targetAbove][0] == target ? 0 : 1] = joint;
-    tree.child[joint][0] = target;
-    tree.child[joint][1] = part;
-    tree.parent[target] = joint;
+    cutOutParent(&tree, part);
+    hangAbove(&tree, part, joint, target);
     return tree;
 }
 
@@ -107,18 +92,7 @@ SearchTree randomTree(int n, std::mt19937& rng) {
         std::vector<int32_t> placed;
         for (int32_t node = 0; node < n + tree.innerCount; ++node)
             if (node < s || node >= n) placed.push_back(node);
-        const int32_t target = placed[rng() % placed.size()];
-        const int32_t joint = n + tree.innerCount++;
-        const int32_t above = tree.parent[target];
-        tree.parent[joint] = above;
-        if (above == kNoNode)
-            tree.root = joint;
-        else
-            tree.child[above][tree.child[above][0] == target ? 0 : 1] = joint;
-        tree.child[joint][0] = target;
-        tree.child[joint][1] = s;
-        tree.parent[target] = joint;
-        tree.parent[s] = joint;
+        hangAbove(&tree, s, n + tree.innerCount++, placed[rng() % placed.size()]);
     }
     return tree;
 }

@@ -1,0 +1,46 @@
+// The yardstick of the search above 20 species: the heuristic method's tree
+// improved by a plain best-improvement climb of subtree moves. Reads a tressil
+// input and prints the satisfied weight of the climbed tree.
+//
+//   tressil_plain_climb INPUT.txt
+#include <cstdio>
+
+#include "common/common.h"
+#include "heuristics/heuristics.h"
+#include "io/io.h"
+#include "search/search_steps.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("use tressil_plain_climb INPUT.txt\n", stderr);
+        return 1;
+    }
+    g_inFile = std::fopen(argv[1], "r");
+    if (g_inFile == nullptr) {
+        std::fprintf(stderr, "cannot open %s\n", argv[1]);
+        return 1;
+    }
+    allocateNodePool();
+    readInput();
+    std::fclose(g_inFile);
+    g_inFile = nullptr;
+    int bestIndex = 0;
+    int32_t bestWeight = 0;
+    for (int index = 0; index < kCandidateCount; ++index) {
+        const int32_t weight = buildCandidate(index, g_nodePool)->weight;
+        if (index == 0 || weight > bestWeight) {
+            bestWeight = weight;
+            bestIndex = index;
+        }
+    }
+    SearchTree tree;
+    treeFromNodes(buildCandidate(bestIndex, g_nodePool), g_speciesCount, &tree);
+    if (g_speciesCount >= 3) {
+        LeanTable table;
+        fillLeanTable(&table);
+        MoveWork work;
+        climbBySubtreeMoves(table, &tree, &work);
+    }
+    std::printf("%lld\n", static_cast<long long>(scoreSearchTree(tree)));
+    return 0;
+}
