@@ -21,7 +21,7 @@ namespace {
 
 // Trees grown by insertion: as many as about kStartWork / n^3 climbs cost,
 // within these limits.
-constexpr int64_t kStartWork = int64_t{1} << 24;
+constexpr int64_t kStartWork = int64_t{1} << 25;
 constexpr int kMinInsertionStarts = 8;
 constexpr int kMaxInsertionStarts = 256;
 
