@@ -88,11 +88,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TreeNode* root = buildExactTree(g_fullMask);
         checkTree(root);
         freeTree(root);
-        // The search never passes the optimum, nor its bound the optimum.
+        // The search never passes the optimum, and its bound never falls
+        // below it.
         const SearchResult found = searchTree();
         checkTree(found.tree);
-        if (found.satisfied > g_subsetScore[g_fullMask] || found.bound < found.satisfied ||
-            found.satisfied != scoreTree(found.tree))
+        if (found.satisfied > g_subsetScore[g_fullMask] ||
+            found.bound < g_subsetScore[g_fullMask] || found.satisfied != scoreTree(found.tree))
             std::abort();
         freeTree(found.tree);
     } else {
