@@ -8,9 +8,7 @@
 
 #include "search/search_steps.h"
 
-namespace {
-
-struct SetHash {
+struct SpeciesSetHash {
     size_t operator()(const SpeciesSet& s) const {
         uint64_t h = 0x9E3779B97F4A7C15u;
         for (const uint64_t word : s.word)
@@ -19,7 +17,7 @@ struct SetHash {
     }
 };
 
-bool comesBefore(const SpeciesSet& a, const SpeciesSet& b) {
+static bool comesBefore(const SpeciesSet& a, const SpeciesSet& b) {
     const int ca = countSpecies(a);
     const int cb = countSpecies(b);
     if (ca != cb) return ca < cb;
@@ -34,7 +32,7 @@ constexpr size_t kMaxClusters = 6000;
 constexpr int32_t kSingle = -2;  // a part that is one species (kNoNode is -1)
 constexpr int64_t kUnreachable = INT64_MIN;
 
-struct Entry {
+struct ClusterEntry {
     SpeciesSet set;
     int64_t score;     // kUnreachable while no split of it is possible
     int32_t leftPart;  // cluster index, or kSingle
@@ -43,19 +41,19 @@ struct Entry {
     int32_t rightSpecies;
 };
 
-struct Programme {
-    std::vector<Entry> entries;
-    std::unordered_map<SpeciesSet, int32_t, SetHash> index;
+struct ClusterProgramme {
+    std::vector<ClusterEntry> entries;
+    std::unordered_map<SpeciesSet, int32_t, SpeciesSetHash> index;
     SpeciesSet all;
 };
 
-int64_t partScore(const Programme& p, int32_t part) {
+static int64_t partScore(const ClusterProgramme& p, int32_t part) {
     return part == kSingle ? 0 : p.entries[static_cast<size_t>(part)].score;
 }
 
 // The index of a part, kSingle for one species, or kNoNode when it is not
 // in the set or cannot be built.
-int32_t findPart(const Programme& p, const SpeciesSet& part) {
+static int32_t findPart(const ClusterProgramme& p, const SpeciesSet& part) {
     if (countSpecies(part) == 1) return kSingle;
     const auto found = p.index.find(part);
     if (found == p.index.end()) return kNoNode;
@@ -63,8 +61,8 @@ int32_t findPart(const Programme& p, const SpeciesSet& part) {
     return found->second;
 }
 
-void trySplit(const Programme& p, Entry* e, const SpeciesSet& a, int32_t aPart, const SpeciesSet& b,
-              int32_t bPart) {
+static void trySplit(const ClusterProgramme& p, ClusterEntry* e, const SpeciesSet& a, int32_t aPart,
+                     const SpeciesSet& b, int32_t bPart) {
     const int64_t value = partScore(p, aPart) + partScore(p, bPart) + crossWeight(a, b, p.all);
     if (e->score != kUnreachable && value <= e->score) return;
     e->score = value;
@@ -77,8 +75,8 @@ void trySplit(const Programme& p, Entry* e, const SpeciesSet& a, int32_t aPart, 
 // Splits in a fixed order, ties keeping the first: one species against the
 // rest by increasing species, then two clusters of X by increasing index of
 // the part listed first.
-void solveEntry(Programme& p, int32_t i) {
-    Entry& e = p.entries[static_cast<size_t>(i)];
+static void solveEntry(ClusterProgramme& p, int32_t i) {
+    ClusterEntry& e = p.entries[static_cast<size_t>(i)];
     int members[kMaxSpecies];
     const int m = listSpecies(e.set, members);
     for (int k = 0; k < m; ++k) {
@@ -90,7 +88,7 @@ void solveEntry(Programme& p, int32_t i) {
         trySplit(p, &e, one, kSingle, rest, restPart);
     }
     for (int32_t j = 0; j < i; ++j) {
-        const Entry& a = p.entries[static_cast<size_t>(j)];
+        const ClusterEntry& a = p.entries[static_cast<size_t>(j)];
         if (a.score == kUnreachable || !isSubset(a.set, e.set) || a.set == e.set) continue;
         const SpeciesSet rest = subtractSets(e.set, a.set);
         if (countSpecies(rest) < 2) continue;
@@ -101,9 +99,10 @@ void solveEntry(Programme& p, int32_t i) {
 }
 
 // Builds the subtree of a part under parent (kNoNode for the root).
-int32_t buildPart(const Programme& p, int32_t part, int32_t species, SearchTree* tree) {
+static int32_t buildPart(const ClusterProgramme& p, int32_t part, int32_t species,
+                         SearchTree* tree) {
     if (part == kSingle) return species;
-    const Entry& e = p.entries[static_cast<size_t>(part)];
+    const ClusterEntry& e = p.entries[static_cast<size_t>(part)];
     const int32_t node = tree->speciesCount + tree->innerCount++;
     const int32_t left = buildPart(p, e.leftPart, e.leftSpecies, tree);
     const int32_t right = buildPart(p, e.rightPart, e.rightSpecies, tree);
@@ -117,8 +116,8 @@ int32_t buildPart(const Programme& p, int32_t part, int32_t species, SearchTree*
 // The distinct clusters, by increasing size and then by species, the full set
 // last. When there are too many, the ones found most often are kept, ties
 // keeping the earlier in that order.
-std::vector<SpeciesSet> keepFrequentClusters(const std::vector<SpeciesSet>& clusters,
-                                             const SpeciesSet& all) {
+static std::vector<SpeciesSet> keepFrequentClusters(const std::vector<SpeciesSet>& clusters,
+                                                    const SpeciesSet& all) {
     std::vector<SpeciesSet> sets;
     for (const SpeciesSet& s : clusters)
         if (countSpecies(s) >= 2 && isSubset(s, all) && s != all) sets.push_back(s);
@@ -144,10 +143,8 @@ std::vector<SpeciesSet> keepFrequentClusters(const std::vector<SpeciesSet>& clus
     return sets;
 }
 
-}  // namespace
-
 bool bestTreeOverClusters(const std::vector<SpeciesSet>& clusters, int32_t n, SearchTree* tree) {
-    Programme p;
+    ClusterProgramme p;
     p.all = firstSpecies(n);
     std::vector<SpeciesSet> sets = keepFrequentClusters(clusters, p.all);
     for (const SpeciesSet& s : sets) {

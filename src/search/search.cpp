@@ -18,15 +18,13 @@
 #include "io/io.h"
 #include "search/search_steps.h"
 
-namespace {
-
 // Trees grown by insertion: as many as about kStartWork / n^3 climbs cost,
 // within these limits.
 constexpr int64_t kStartWork = int64_t{1} << 25;
 constexpr int kMinInsertionStarts = 8;
 constexpr int kMaxInsertionStarts = 256;
 
-int insertionStarts(int32_t n) {
+static int insertionStarts(int32_t n) {
     const int64_t cubed = int64_t{n} * n * n;
     const int64_t starts = kStartWork / cubed;
     return static_cast<int>(starts < kMinInsertionStarts   ? kMinInsertionStarts
@@ -36,14 +34,14 @@ int insertionStarts(int32_t n) {
 constexpr int kMaxProgrammeRounds = 8;
 
 // splitmix64: a fixed sequence, the same on every platform.
-uint64_t nextRandom(uint64_t* state) {
+static uint64_t nextRandom(uint64_t* state) {
     uint64_t z = (*state += 0x9E3779B97F4A7C15u);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
     return z ^ (z >> 31);
 }
 
-void scrambledOrder(int32_t n, uint64_t seed, int32_t* order) {
+static void scrambledOrder(int32_t n, uint64_t seed, int32_t* order) {
     for (int32_t i = 0; i < n; ++i)
         order[i] = i;
     uint64_t state = seed;
@@ -53,25 +51,25 @@ void scrambledOrder(int32_t n, uint64_t seed, int32_t* order) {
     }
 }
 
-struct Candidate {
+struct SearchStart {
     SearchTree tree;
     int64_t score;
 };
 
 // The records the candidates are built in, apart from g_nodePool.
-TreeNode** candidatePool() {
+static TreeNode** candidatePool() {
     static TreeNode* pool[kPoolSize];
     if (pool[0] == nullptr) allocatePoolRecords(pool);
     return pool;
 }
 
 // Climbs every tree, sharing them out among threads.
-void climbAll(const LeanTable& table, std::vector<Candidate>* trees) {
+static void climbAll(const LeanTable& table, std::vector<SearchStart>* trees) {
     std::atomic<size_t> next{0};
     runOnThreads(threadCountToUse(), [&] {
         MoveWork work;
         for (size_t i = next++; i < trees->size(); i = next++) {
-            Candidate& c = (*trees)[i];
+            SearchStart& c = (*trees)[i];
             // The heuristic method's tree is climbed move by move: the search
             // never ends below that plain climb.
             if (i == 0)
@@ -86,11 +84,12 @@ void climbAll(const LeanTable& table, std::vector<Candidate>* trees) {
 // The heuristic method's tree (the first candidate of the highest weight)
 // first, then the trees grown by insertion. The clusters of all eight
 // candidates join the set of the dynamic programme.
-std::vector<Candidate> buildStarts(const LeanTable& table, std::vector<SpeciesSet>* clusters) {
+static std::vector<SearchStart> buildStarts(const LeanTable& table,
+                                            std::vector<SpeciesSet>* clusters) {
     const int32_t n = table.n;
     TreeNode** pool = candidatePool();
     const int insertions = insertionStarts(n);
-    std::vector<Candidate> starts(static_cast<size_t>(1 + insertions));
+    std::vector<SearchStart> starts(static_cast<size_t>(1 + insertions));
     int32_t bestWeight = 0;
     for (int index = 0; index < kCandidateCount; ++index) {
         const TreeNode* root = buildCandidate(index, pool);
@@ -114,22 +113,22 @@ std::vector<Candidate> buildStarts(const LeanTable& table, std::vector<SpeciesSe
     return starts;
 }
 
-SearchTree searchOverTable() {
+static SearchTree searchOverTable() {
     LeanTable table;
     fillLeanTable(&table);
     std::vector<SpeciesSet> clusters;
-    std::vector<Candidate> trees = buildStarts(table, &clusters);
+    std::vector<SearchStart> trees = buildStarts(table, &clusters);
     for (size_t i = 1; i < trees.size(); ++i)
         appendClusters(trees[i].tree, &clusters);
     climbAll(table, &trees);
-    Candidate best = trees[0];
-    for (const Candidate& c : trees) {
+    SearchStart best = trees[0];
+    for (const SearchStart& c : trees) {
         appendClusters(c.tree, &clusters);
         if (c.score > best.score) best = c;
     }
     MoveWork work;
     for (int round = 0; round < kMaxProgrammeRounds; ++round) {
-        Candidate found;
+        SearchStart found;
         if (!bestTreeOverClusters(clusters, table.n, &found.tree)) break;
         climbInBatches(table, &found.tree, &work);
         found.score = scoreSearchTree(found.tree);
@@ -139,8 +138,6 @@ SearchTree searchOverTable() {
     }
     return best.tree;
 }
-
-}  // namespace
 
 int64_t scoreTree(const TreeNode* root) {
     SearchTree tree;
@@ -159,12 +156,10 @@ int64_t tripleWeightBound() {
     return bound;
 }
 
-namespace {
-
 // The most weight a rooted tree on the four species a < b < c < d can
 // satisfy: the best of its fifteen shapes, each satisfying one resolution of
 // each of the four triples.
-int64_t bestOnFour(int a, int b, int c, int d) {
+static int64_t bestOnFour(int a, int b, int c, int d) {
     const auto w = [](int p, int q, int r) { return int64_t{g_tripleWeight[p][q][r]}; };
     // Three balanced shapes ((p,q),(r,s)), then twelve ladders (((p,q),r),s).
     int64_t best = std::max({w(a, b, c) + w(a, b, d) + w(c, d, a) + w(c, d, b),
@@ -187,8 +182,6 @@ int64_t bestOnFour(int a, int b, int c, int d) {
     }
     return best;
 }
-
-}  // namespace
 
 // Every tree restricted to four species is one of their fifteen trees, and
 // each triple lies in n - 3 sets of four, so the satisfied weight is at most

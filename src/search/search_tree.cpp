@@ -4,10 +4,8 @@
 
 #include "search/search_steps.h"
 
-namespace {
-
 // Nodes in an order where every node comes after its children.
-void listChildrenFirst(const SearchTree& tree, std::vector<int32_t>* order) {
+static void listChildrenFirst(const SearchTree& tree, std::vector<int32_t>* order) {
     order->clear();
     std::vector<int32_t> pending{tree.root};
     while (!pending.empty()) {
@@ -24,7 +22,7 @@ void listChildrenFirst(const SearchTree& tree, std::vector<int32_t>* order) {
 }
 
 // The species below every node of the tree.
-void gatherBelow(const SearchTree& tree, std::vector<SpeciesSet>* below) {
+static void gatherBelow(const SearchTree& tree, std::vector<SpeciesSet>* below) {
     std::vector<int32_t> order;
     listChildrenFirst(tree, &order);
     below->assign(static_cast<size_t>(kMaxSearchNodes), SpeciesSet{});
@@ -34,8 +32,6 @@ void gatherBelow(const SearchTree& tree, std::vector<SpeciesSet>* below) {
                                    : uniteSets((*below)[static_cast<size_t>(tree.child[node][0])],
                                                (*below)[static_cast<size_t>(tree.child[node][1])]);
 }
-
-}  // namespace
 
 void treeFromNodes(const TreeNode* root, int32_t n, SearchTree* tree) {
     tree->speciesCount = n;

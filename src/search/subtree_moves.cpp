@@ -19,18 +19,16 @@
 
 #include "search/search_steps.h"
 
-namespace {
-
 // Every move raises the satisfied weight, so a climb ends; this many moves
 // per species, far more than any climb has been seen to need, bounds its
 // time all the same.
 constexpr int64_t kMaxMovesPerSpecies = 1000;
 
-size_t matrixSize(int32_t n) {
+static size_t matrixSize(int32_t n) {
     return static_cast<size_t>(n) * static_cast<size_t>(n);
 }
 
-void sizeWork(int32_t n, MoveWork* work) {
+static void sizeWork(int32_t n, MoveWork* work) {
     const size_t nodes = static_cast<size_t>(2 * n);
     if (work->rows.size() >= nodes && work->sums.size() == matrixSize(n) * nodes) return;
     work->sums.assign(matrixSize(n) * nodes, 0);
@@ -44,7 +42,7 @@ void sizeWork(int32_t n, MoveWork* work) {
     work->kids.assign(2 * nodes, 0);
 }
 
-int32_t siblingOf(const SearchTree& tree, int32_t node) {
+static int32_t siblingOf(const SearchTree& tree, int32_t node) {
     const int32_t parent = tree.parent[node];
     return tree.child[parent][0] == node ? tree.child[parent][1] : tree.child[parent][0];
 }
@@ -52,7 +50,7 @@ int32_t siblingOf(const SearchTree& tree, int32_t node) {
 // The tree with node `removed` cut out and its parent bypassed (kNoNode
 // removes nothing): kids, parents first in work->preorder. Returns the number
 // of nodes listed.
-int32_t listReducedTree(const SearchTree& tree, int32_t removed, MoveWork* work) {
+static int32_t listReducedTree(const SearchTree& tree, int32_t removed, MoveWork* work) {
     int32_t bypassed = kNoNode;
     int32_t replacement = kNoNode;
     int32_t top = tree.root;
@@ -80,7 +78,7 @@ int32_t listReducedTree(const SearchTree& tree, int32_t removed, MoveWork* work)
 }
 
 // Sum of M[b][c] over b below y and c below z.
-int64_t sideSum(const int32_t* m, int32_t n, const MoveWork& work, int32_t y, int32_t z) {
+static int64_t sideSum(const int32_t* m, int32_t n, const MoveWork& work, int32_t y, int32_t z) {
     const int32_t* seq = work.leafSequence.data();
     const int32_t yFirst = work.first[static_cast<size_t>(y)];
     const int32_t yEnd = yFirst + work.count[static_cast<size_t>(y)];
@@ -97,7 +95,7 @@ int64_t sideSum(const int32_t* m, int32_t n, const MoveWork& work, int32_t y, in
 
 // gain of every node of the listed tree for the part whose summed lean rows
 // are m.
-void computeGains(const SearchTree& tree, int32_t listed, const int32_t* m, MoveWork* work) {
+static void computeGains(const SearchTree& tree, int32_t listed, const int32_t* m, MoveWork* work) {
     const int32_t n = tree.speciesCount;
     for (int32_t i = listed - 1; i >= 0; --i) {
         const int32_t node = work->preorder[static_cast<size_t>(i)];
@@ -133,7 +131,8 @@ void computeGains(const SearchTree& tree, int32_t listed, const int32_t* m, Move
 }
 
 // Summed lean rows of every node, children before parents.
-void sumLeanRows(const LeanTable& table, const SearchTree& tree, int32_t listed, MoveWork* work) {
+static void sumLeanRows(const LeanTable& table, const SearchTree& tree, int32_t listed,
+                        MoveWork* work) {
     const int32_t n = tree.speciesCount;
     const size_t size = matrixSize(n);
     for (int32_t i = listed - 1; i >= 0; --i) {
@@ -152,7 +151,7 @@ void sumLeanRows(const LeanTable& table, const SearchTree& tree, int32_t listed,
     }
 }
 
-struct Move {
+struct SubtreeMove {
     int32_t part;
     int32_t target;
     int64_t gain;
@@ -161,12 +160,12 @@ struct Move {
 // The best move of one part, whose summed lean rows are in work->rows:
 // targets parents first, ties keeping the first found; gain 0 when no move
 // improves.
-Move bestMoveOf(const SearchTree& tree, int32_t part, MoveWork* work) {
+static SubtreeMove bestMoveOf(const SearchTree& tree, int32_t part, MoveWork* work) {
     const int32_t sibling = siblingOf(tree, part);
     const int32_t listed = listReducedTree(tree, part, work);
     computeGains(tree, listed, work->rows[static_cast<size_t>(part)], work);
     const int64_t now = work->gain[static_cast<size_t>(sibling)];
-    Move best{part, kNoNode, 0};
+    SubtreeMove best{part, kNoNode, 0};
     for (int32_t i = 0; i < listed; ++i) {
         const int32_t x = work->preorder[static_cast<size_t>(i)];
         const int64_t change = work->gain[static_cast<size_t>(x)] - now;
@@ -176,7 +175,8 @@ Move bestMoveOf(const SearchTree& tree, int32_t part, MoveWork* work) {
 }
 
 // Sums the lean rows of every node and returns the parts, children first.
-std::vector<int32_t> prepareParts(const LeanTable& table, const SearchTree& tree, MoveWork* work) {
+static std::vector<int32_t> prepareParts(const LeanTable& table, const SearchTree& tree,
+                                         MoveWork* work) {
     const int32_t listed = listReducedTree(tree, kNoNode, work);
     sumLeanRows(table, tree, listed, work);
     std::vector<int32_t> parts;
@@ -187,28 +187,28 @@ std::vector<int32_t> prepareParts(const LeanTable& table, const SearchTree& tree
 }
 
 // The best move of the whole neighbourhood; ties keep the first part.
-Move findBestMove(const LeanTable& table, const SearchTree& tree, MoveWork* work) {
-    Move best{kNoNode, kNoNode, 0};
+static SubtreeMove findBestMove(const LeanTable& table, const SearchTree& tree, MoveWork* work) {
+    SubtreeMove best{kNoNode, kNoNode, 0};
     for (const int32_t part : prepareParts(table, tree, work)) {
-        const Move move = bestMoveOf(tree, part, work);
+        const SubtreeMove move = bestMoveOf(tree, part, work);
         if (move.gain > best.gain) best = move;
     }
     return best;
 }
 
-void applyMove(SearchTree* tree, const Move& move) {
+static void applyMove(SearchTree* tree, const SubtreeMove& move) {
     const int32_t joint = tree->parent[move.part];
     cutOutParent(tree, move.part);
     hangAbove(tree, move.part, joint, move.target);
 }
 
-void markAncestors(const SearchTree& tree, int32_t node, std::vector<char>* changed) {
+static void markAncestors(const SearchTree& tree, int32_t node, std::vector<char>* changed) {
     for (; node != kNoNode; node = tree.parent[node])
         (*changed)[static_cast<size_t>(node)] = 1;
 }
 
 // Puts `replacement` where `node` hangs: under node's parent, or as the root.
-void takePlaceOf(SearchTree* tree, int32_t node, int32_t replacement) {
+static void takePlaceOf(SearchTree* tree, int32_t node, int32_t replacement) {
     const int32_t above = tree->parent[node];
     if (above == kNoNode)
         tree->root = replacement;
@@ -216,8 +216,6 @@ void takePlaceOf(SearchTree* tree, int32_t node, int32_t replacement) {
         tree->child[above][tree->child[above][0] == node ? 0 : 1] = replacement;
     tree->parent[replacement] = above;
 }
-
-}  // namespace
 
 void hangAbove(SearchTree* tree, int32_t part, int32_t joint, int32_t x) {
     takePlaceOf(tree, x, joint);
@@ -237,19 +235,20 @@ int64_t climbInBatches(const LeanTable& table, SearchTree* tree, MoveWork* work)
     int64_t gained = 0;
     std::vector<char> changed(static_cast<size_t>(kMaxSearchNodes));
     for (int64_t made = 0; made < kMaxMovesPerSpecies * table.n;) {
-        std::vector<Move> moves;
+        std::vector<SubtreeMove> moves;
         for (const int32_t part : prepareParts(table, *tree, work)) {
-            const Move move = bestMoveOf(*tree, part, work);
+            const SubtreeMove move = bestMoveOf(*tree, part, work);
             if (move.gain > 0) moves.push_back(move);
         }
         if (moves.empty()) return gained;
-        std::stable_sort(moves.begin(), moves.end(),
-                         [](const Move& a, const Move& b) { return a.gain > b.gain; });
+        std::stable_sort(
+            moves.begin(), moves.end(),
+            [](const SubtreeMove& a, const SubtreeMove& b) { return a.gain > b.gain; });
         std::fill(changed.begin(), changed.end(), 0);
         for (size_t i = 0; i < moves.size(); ++i) {
             const int32_t part = moves[i].part;
             if (changed[static_cast<size_t>(part)] || part == tree->root) continue;
-            const Move move = i == 0 ? moves[0] : bestMoveOf(*tree, part, work);
+            const SubtreeMove move = i == 0 ? moves[0] : bestMoveOf(*tree, part, work);
             if (move.gain <= 0) continue;
             markAncestors(*tree, tree->parent[part], &changed);
             applyMove(tree, move);
@@ -300,7 +299,7 @@ int64_t climbBySubtreeMoves(const LeanTable& table, SearchTree* tree, MoveWork* 
     sizeWork(table.n, work);
     int64_t gained = 0;
     for (int64_t moves = 0; moves < kMaxMovesPerSpecies * table.n; ++moves) {
-        const Move move = findBestMove(table, *tree, work);
+        const SubtreeMove move = findBestMove(table, *tree, work);
         if (move.gain <= 0) return gained;
         applyMove(tree, move);
         gained += move.gain;
