@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -119,15 +118,16 @@ static const char* progressLine(Method method) {
     return "Searching for the best tree.\n";
 }
 
-// Help and version answer at once, before any file is touched.
-static void answerInformationRequests(const CommandLine& line) {
-    if (!line.help && !line.version) return;
+// Help and version answer at once, before any file is touched; returns
+// whether one was asked for.
+static bool answerInformationRequests(const CommandLine& line) {
+    if (!line.help && !line.version) return false;
     if (line.help)
         std::fputs(kHelp, stdout);
     else
         std::fputs("tressil " TRESSIL_VERSION "\n", stdout);
     std::fflush(stdout);
-    std::exit(0);
+    return true;
 }
 
 MethodResult runMethod(Method method) {
@@ -173,7 +173,7 @@ int runTressil(int argc, char** argv) {
     allocateNodePool();
     allocatePoolRecords(s_minCutPool);
     const CommandLine line = parseCommandLine(argc, argv);
-    answerInformationRequests(line);
+    if (answerInformationRequests(line)) return 0;
     g_threadCount = line.threads;
     if (line.positional.size() < 2) failUsage(kUsage);
     const char* outputPath = line.positional[1].c_str();

@@ -29,9 +29,11 @@ CommandLine parseCommandLine(int argc, char** argv);
 enum class Method { kExact, kHeuristic, kSearch };
 
 struct MethodResult {
-    TreeNode* tree;  // freed with freeTree
-    int64_t total;   // the reported weight of satisfied triples
-    int64_t bound;   // search only: no tree satisfies more
+    // Exact and search: a heap tree, freed with freeTree. Heuristic: a tree
+    // in the method's pool records, valid until the next heuristic run.
+    TreeNode* tree;
+    int64_t total;  // the reported weight of satisfied triples
+    int64_t bound;  // search only: no tree satisfies more
 };
 
 // Builds the tree of a method over g_tripleWeight and g_speciesCount; the
