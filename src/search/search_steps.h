@@ -38,7 +38,7 @@ void fillLeanTable(LeanTable* table);
 
 // Per-thread working storage of the moves; sized on first use.
 struct MoveWork {
-    std::vector<int32_t> sums;  // per node: the lean rows summed over its species
+    std::vector<int32_t> sums;  // per inner node: the lean rows summed over its species
     std::vector<const int32_t*> rows;
     std::vector<int32_t> order;
     std::vector<int32_t> preorder;

@@ -30,8 +30,10 @@ static size_t matrixSize(int32_t n) {
 
 static void sizeWork(int32_t n, MoveWork* work) {
     const size_t nodes = static_cast<size_t>(2 * n);
-    if (work->rows.size() >= nodes && work->sums.size() == matrixSize(n) * nodes) return;
-    work->sums.assign(matrixSize(n) * nodes, 0);
+    // Leaves read their rows from the lean table; only inner nodes need sums.
+    const size_t sums = matrixSize(n) * static_cast<size_t>(n);
+    if (work->rows.size() >= nodes && work->sums.size() == sums) return;
+    work->sums.assign(sums, 0);
     work->rows.assign(nodes, nullptr);
     work->order.assign(nodes, 0);
     work->preorder.assign(nodes, 0);
