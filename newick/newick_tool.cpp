@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "newick/newick.h"
 
 namespace {
@@ -205,11 +206,13 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
     return args;
 }
 
+// Not given: one thread per core.
 int parseThreads(const std::string& text) {
     if (text.empty()) return 0;
-    if (text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
-        throw UsageError{"--threads takes a whole number from 0 (one per core) to 9999"};
-    return std::stoi(text);
+    const int threads = readThreadCount(text);
+    if (threads == 0)
+        throw UsageError{"--threads takes a whole number from 1 to " + std::to_string(kMaxThreads)};
+    return threads;
 }
 
 void printNotes(const std::string& notes) {

@@ -6,8 +6,6 @@
 
 #include "driver/driver.h"
 
-constexpr int kMaxThreads = 1024;
-
 enum class Option { kSearch, kThreads, kHelp, kVersion };
 
 struct OptionName {
@@ -44,12 +42,19 @@ static const OptionName& findOption(const std::string& name) {
 }
 
 static int parseThreads(const std::string& text) {
+    const int threads = readThreadCount(text);
+    if (threads == 0)
+        failOption("bad value for --threads: " + text + " (a whole number from 1 to " +
+                   std::to_string(kMaxThreads) + ")");
+    return threads;
+}
+
+int readThreadCount(const std::string& text) {
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || text[0] < '0' || text[0] > '9' || *end != '\0' || value < 1 ||
         value > kMaxThreads)
-        failOption("bad value for --threads: " + text + " (a whole number from 1 to " +
-                   std::to_string(kMaxThreads) + ")");
+        return 0;
     return static_cast<int>(value);
 }
 

@@ -23,6 +23,13 @@ struct CommandLine {
     int threads;  // 0: one per core
 };
 
+// The most threads a command line may ask for.
+constexpr int kMaxThreads = 1024;
+
+// A thread count as the command lines take it, a whole number from 1 to
+// kMaxThreads; 0 when the text is not one.
+int readThreadCount(const std::string& text);
+
 // Parses argv[1..argc-1]; a bad option ends the run with a one-line message.
 CommandLine parseCommandLine(int argc, char** argv);
 
