@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "common/common.h"
-#include "heuristics/heuristics.h"
+#include "driver/driver.h"
 #include "io/io.h"
 #include "search/search_steps.h"
 
@@ -20,21 +20,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot open %s\n", argv[1]);
         return 1;
     }
-    allocateNodePool();
     readInput();
     std::fclose(g_inFile);
     g_inFile = nullptr;
-    int bestIndex = 0;
-    int32_t bestWeight = 0;
-    for (int index = 0; index < kCandidateCount; ++index) {
-        const int32_t weight = buildCandidate(index, g_nodePool)->weight;
-        if (index == 0 || weight > bestWeight) {
-            bestWeight = weight;
-            bestIndex = index;
-        }
-    }
+    // The tree the heuristic method writes, as it chooses it.
     SearchTree tree;
-    treeFromNodes(buildCandidate(bestIndex, g_nodePool), g_speciesCount, &tree);
+    treeFromNodes(runMethod(Method::kHeuristic).tree, g_speciesCount, &tree);
     if (g_speciesCount >= 3) {
         LeanTable table;
         fillLeanTable(&table);

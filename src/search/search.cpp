@@ -145,7 +145,9 @@ int64_t scoreTree(const TreeNode* root) {
     return scoreSearchTree(tree);
 }
 
-int64_t tripleWeightBound() {
+// Sum over every set of three distinct species of the heaviest of its three
+// resolutions: a binary tree satisfies exactly one of them.
+static int64_t tripleWeightBound() {
     const int n = g_speciesCount;
     int64_t bound = 0;
     for (int a = 0; a < n; ++a)
@@ -188,7 +190,7 @@ static int64_t bestOnFour(int a, int b, int c, int d) {
 // the sum over the sets of four of their best, divided by n - 3. This is never
 // above the triple bound, and sharper wherever the best resolutions of the
 // four triples of a set do not fit in one tree.
-int64_t quartetWeightBound() {
+static int64_t quartetWeightBound() {
     const int n = g_speciesCount;
     if (n < 4) return tripleWeightBound();
     std::atomic<int> next{0};

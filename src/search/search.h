@@ -20,13 +20,3 @@ SearchResult searchTree();
 // Weight of the triples ij|k (i < j) the tree satisfies: k outside the
 // smallest cluster that holds both i and j.
 int64_t scoreTree(const TreeNode* root);
-
-// Sum over every set of three distinct species of the heaviest of its three
-// resolutions: a binary tree satisfies exactly one of them.
-int64_t tripleWeightBound();
-
-// The sharper bound of sets of four species: the sum over every such set of
-// the most that one tree on those four can satisfy, divided by n - 3 (the
-// number of sets each triple lies in), rounded down; never above
-// tripleWeightBound. The search reports this one.
-int64_t quartetWeightBound();

@@ -1,7 +1,6 @@
 #include "triples/triples.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstring>
 #include <numeric>
@@ -338,30 +337,22 @@ void addClusterTriples(const SpeciesSet& leaves, const SpeciesSet* clusters, int
         return;
     }
     s_tripleTotal += additions * weight;
-    // outside[v][k]: the weight where k is a species of the tree outside v.
-    static std::vector<std::array<int32_t, kMaxSpecies>> outside;
-    outside.assign(node.size(), {});
-    for (size_t v = 1; v < node.size(); ++v)
-        for (int k = 0; k < kMaxSpecies; ++k)
-            outside[v][static_cast<size_t>(k)] =
-                containsSpecies(leaves, k) && !containsSpecies(node[v], k) ? weight : 0;
     // p meets the others of each node on its way up, the root excepted,
-    // where nothing is outside.
+    // where nothing is outside; the pair gains the tree's species outside the
+    // node, through the same row kernel as every other tree.
+    const bool useVector = vectorKernelsUsable();
     for (int m = 0; m < leafCount; ++m) {
         const int p = species[m];
         SpeciesSet below = singleSpecies(p);
         for (int v = owner[p]; v > 0;
              below = node[static_cast<size_t>(v)], v = parent[static_cast<size_t>(v)]) {
+            const SpeciesSet& cluster = node[static_cast<size_t>(v)];
             int others[kMaxSpecies];
             const int otherCount =
-                listSpecies(subtractSets(node[static_cast<size_t>(v)], below), others);
-            const int32_t* add = outside[static_cast<size_t>(v)].data();
-            for (int o = 0; o < otherCount; ++o) {
-                if (others[o] < p) continue;
-                int32_t* row = g_tripleWeight[p][others[o]];
-                for (int k = 0; k < kMaxSpecies; ++k)
-                    row[k] += add[k];
-            }
+                listSpecies(membersAbove(subtractSets(cluster, below), p), others);
+            MaskByte bytes[kMaxSpecies / kLanes];
+            const int byteCount = listMaskBytes(subtractSets(leaves, cluster), bytes);
+            addToRows(g_tripleWeight[p], others, otherCount, bytes, byteCount, weight, useVector);
         }
     }
 }
