@@ -22,6 +22,8 @@
 // most once, so it is bounded by the table's total, which the reader keeps at or
 // below INT32_MAX. The table's symmetry in its first two indices makes
 // s_clusterTriple symmetric in x and y, which the merge keeps by mirroring.
+#include <cstdint>
+
 #include "heuristics/heuristics.h"
 
 // variant: 0 builds the score from the satisfied weight (gain) alone, 1 from
@@ -45,9 +47,16 @@ static int32_t s_activeCluster[kMaxSpecies];         // active cluster numbers, 
 static int32_t s_activeCount;
 
 // The low 16 bits of a value read as a two's-complement number.
-static int32_t cutTo16Bits(int32_t value) {
-    const int32_t low = value & 0xFFFF;
+static int32_t cutTo16Bits(int64_t value) {
+    const auto low = static_cast<int32_t>(value & 0xFFFF);
     return low >= 0x8000 ? low - 0x10000 : low;
+}
+
+// The low 32 bits of a value read as a two's-complement number.
+static int32_t cutTo32Bits(int64_t value) {
+    const auto low = static_cast<uint32_t>(static_cast<uint64_t>(value));
+    return low >= 0x80000000u ? static_cast<int32_t>(low - 0x80000000u) + INT32_MIN
+                              : static_cast<int32_t>(low);
 }
 
 static double tieBreakTerm(int32_t gain) {
@@ -57,11 +66,15 @@ static double tieBreakTerm(int32_t gain) {
 float firstJoinScore(int16_t variant, int16_t scoring, int32_t total, int32_t conflict) {
     if (scoring == kScoringUndivided) {
         if (variant == kVariantGain) return static_cast<float>(total);
-        // An integer quotient here, unlike in every later score.
-        return static_cast<float>(total - conflict + total / kGainTieBreakDivisor);
+        // An integer quotient here, unlike in every later score. The sum can
+        // pass INT32_MAX near the table's weight limit; it is taken in 64 bits
+        // and kept to its low 32 bits, the score this join has always had.
+        return static_cast<float>(
+            cutTo32Bits(int64_t{total} - conflict + total / kGainTieBreakDivisor));
     }
     // The first scores see the divisor only through its low 16 bits.
-    const int32_t divisor = cutTo16Bits(scoring == kScoringByDecided ? total + conflict : total);
+    const int32_t divisor =
+        cutTo16Bits(scoring == kScoringByDecided ? int64_t{total} + conflict : int64_t{total});
     if (divisor == 0) return 0.0f;
     const int32_t numerator = variant == kVariantGain ? total : total - conflict;
     return static_cast<float>(static_cast<double>(numerator) / static_cast<double>(divisor) +
@@ -73,7 +86,9 @@ float joinScore(int16_t variant, int16_t scoring, int32_t gain, int32_t conflict
         if (variant == kVariantGain) return static_cast<float>(gain);
         return static_cast<float>(static_cast<double>(gain - conflict) + tieBreakTerm(gain));
     }
-    const int32_t divisor = scoring == kScoringByDecided ? gain + conflict : total;
+    // gain and conflict count different triples, so their sum stays within
+    // the table total; 64 bits keep that true for any table.
+    const int64_t divisor = scoring == kScoringByDecided ? int64_t{gain} + conflict : total;
     if (divisor == 0) return 0.0f;
     const int32_t numerator = variant == kVariantGain ? gain : gain - conflict;
     return static_cast<float>(static_cast<double>(numerator) / static_cast<double>(divisor) +
