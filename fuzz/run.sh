@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Builds a libFuzzer target with clang (AddressSanitizer + UBSan) and runs
 # it for the given number of seconds on a copy of its seed corpus.
-# Usage: fuzz/run.sh [seconds] [build-dir] [reader|newick]
+# Usage: fuzz/run.sh [seconds] [build-dir] [reader|named]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${2:-build-fuzz}
 case ${3:-reader} in
     reader) target=tressil_fuzz corpus=fuzz/corpus ;;
-    newick) target=tressil_newick_fuzz corpus=fuzz/newick_corpus ;;
-    *) echo "unknown fuzz target: $3 (reader or newick)" >&2; exit 1 ;;
+    named) target=tressil_named_fuzz corpus=fuzz/named_corpus ;;
+    *) echo "unknown fuzz target: $3 (reader or named)" >&2; exit 1 ;;
 esac
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTRESSIL_BUILD_FUZZER=ON -DTRESSIL_BUILD_TESTS=OFF >/dev/null

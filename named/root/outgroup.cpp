@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "newick/newick.h"
+#include "named/root/root.h"
 
 namespace {
 
@@ -61,10 +61,6 @@ void rootAbove(NamedTree* tree, int32_t node, const std::vector<int32_t>& parent
     storeChildrenFirst(tree);
 }
 
-[[noreturn]] void failList(const std::string& message) {
-    throw NewickError{0, 0, message};
-}
-
 }  // namespace
 
 Rooting rootOnOutgroup(NamedTree* tree, const std::vector<std::string>& outgroup) {
@@ -117,7 +113,7 @@ std::vector<std::string> parseOutgroup(const std::string& list) {
         std::string name;
         if (pos < list.size() && list[pos] == '\'') {
             for (++pos;; ++pos) {
-                if (pos >= list.size()) failList("--outgroup: a quoted name is never closed");
+                if (pos >= list.size()) failWhole("--outgroup: a quoted name is never closed");
                 if (list[pos] != '\'') {
                     name += list[pos];
                 } else if (pos + 1 < list.size() && list[pos + 1] == '\'') {
@@ -129,17 +125,17 @@ std::vector<std::string> parseOutgroup(const std::string& list) {
                 }
             }
             if (pos < list.size() && list[pos] != ',')
-                failList("--outgroup: a quoted name must be followed by ',' or the end");
+                failWhole("--outgroup: a quoted name must be followed by ',' or the end");
         } else {
             const size_t end = std::min(list.find(',', pos), list.size());
             name = list.substr(pos, end - pos);
             pos = end;
         }
         if (name.empty())
-            failList(list.empty() ? "--outgroup lists no taxon; give the outgroup names, "
-                                    "separated by ','"
-                                  : "--outgroup holds an empty name; separate the names by "
-                                    "single ','");
+            failWhole(list.empty() ? "--outgroup lists no taxon; give the outgroup names, "
+                                     "separated by ','"
+                                   : "--outgroup holds an empty name; separate the names by "
+                                     "single ','");
         names.push_back(name);
         ++pos;  // past the ',' or the end
     }
@@ -150,8 +146,8 @@ void checkOutgroupNames(const std::vector<std::string>& outgroup,
                         const std::unordered_set<std::string>& allNames) {
     for (const std::string& name : outgroup)
         if (allNames.count(name) == 0)
-            failList("outgroup taxon '" + name +
-                     "' is in no tree; check its spelling against the tree file");
+            failWhole("outgroup taxon '" + name +
+                      "' is in no tree; check its spelling against the tree file");
 }
 
 std::string rootingNote(const RootingCounts& counts) {

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "common/common.h"
-#include "newick/newick.h"
+#include "named/annotate/annotate.h"
+#include "named/picture/picture.h"
+#include "named/read/read.h"
+#include "named/road/road.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "newick/newick.h"
+#include "named/picture/picture.h"
 
 namespace {
 

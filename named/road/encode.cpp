@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "common/limits.h"
-#include "newick/newick.h"
+#include "named/read/read.h"
+#include "named/road/road.h"
 
 namespace {
 
@@ -65,10 +66,6 @@ std::string topologyText(const NamedTree& tree,
         text[second].clear();
     }
     return text[static_cast<size_t>(tree.root)];
-}
-
-[[noreturn]] void failWhole(const std::string& message) {
-    throw NewickError{0, 0, message};
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/limits.h"
-#include "newick/newick.h"
+#include "named/road/road.h"
 
 namespace {
 
@@ -105,17 +105,6 @@ int32_t addResultNode(ResultTree& tree, int32_t taxon, int32_t left, int32_t rig
 }
 
 }  // namespace
-
-std::string quoteName(const std::string& name) {
-    bool plain = !name.empty();
-    for (const char c : name)
-        if (std::string(" \t\r\n\v\f()[]':;,").find(c) != std::string::npos) plain = false;
-    if (plain) return name;
-    std::string quoted = "'";
-    for (const char c : name)
-        quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted + "'";
-}
 
 std::vector<std::string> parseNameTable(const std::string& text) {
     std::vector<std::string> names;

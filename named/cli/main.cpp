@@ -1,4 +1,4 @@
-#include "newick/newick.h"
+#include "named/cli/cli.h"
 
 int main(int argc, char** argv) {
     return runNewickTool(argc, argv);

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "driver/driver.h"
-#include "newick/newick.h"
+#include "named/annotate/annotate.h"
+#include "named/cli/cli.h"
+#include "named/road/road.h"
 
 namespace {
 

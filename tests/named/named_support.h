@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "newick/newick.h"
+#include "named/annotate/annotate.h"
+#include "named/picture/picture.h"
+#include "named/read/read.h"
+#include "named/road/road.h"
 
 // The trees as parsed, children in text order, names raw, weights other than
 // 1 as a leading "[&W n]": e.g. "[&W 2]((A,B),C);(D,E);".

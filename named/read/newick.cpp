@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "newick/newick.h"
+#include "named/read/read.h"
 
 namespace {
 
@@ -349,26 +349,6 @@ NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree) {
 }
 
 }  // namespace
-
-void locateOffset(const std::string& text, size_t offset, int* line, int* column) {
-    *line = 1;
-    *column = 1;
-    for (size_t i = 0; i < offset && i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            ++*line;
-            *column = 1;
-        } else if ((c & 0xC0) != 0x80) {  // UTF-8 continuation bytes share a column
-            ++*column;
-        }
-    }
-}
-
-void throwAt(const std::string& text, size_t offset, const std::string& message) {
-    NewickError error{0, 0, message};
-    locateOffset(text, offset, &error.line, &error.column);
-    throw error;
-}
 
 void failWideNode(const std::string& text, size_t offset, size_t children) {
     throwAt(text, offset,

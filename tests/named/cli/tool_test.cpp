@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "common/run_support.h"
-#include "newick/newick.h"
-#include "newick/newick_support.h"
+#include "named/annotate/annotate.h"
+#include "named/named_support.h"
+#include "named/picture/picture.h"
+#include "named/read/read.h"
+#include "named/road/road.h"
 
 namespace {
 

@@ -12,31 +12,15 @@
 #include "common/common.h"
 #include "driver/driver.h"
 #include "io/io.h"
-#include "newick/newick.h"
+#include "named/annotate/annotate.h"
+#include "named/picture/picture.h"
+#include "named/read/read.h"
+#include "named/road/road.h"
 #include "triples/triples.h"
 
 namespace {
 
 constexpr int32_t kMinTaxa = 3;  // a tree on fewer displays no triple
-
-// Fatal conditions of the core (a bad input file, no memory) become errors
-// of tressil-newick instead of ending the process.
-[[noreturn]] void throwFatal(int /*status*/, const char* message) {
-    std::string text = message;
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    throw NewickError{0, 0, text};
-}
-
-struct FatalAsError {
-    FatalHandler saved = g_fatalHandler;
-    FatalAsError() { g_fatalHandler = throwFatal; }
-    ~FatalAsError() { g_fatalHandler = saved; }
-};
-
-[[noreturn]] void failWhole(const std::string& message) {
-    throw NewickError{0, 0, message};
-}
 
 // Adds one rooted tree of any degree to the table; its taxa are numbered.
 void addNamedTree(const NamedTree& tree, const std::unordered_map<std::string, int32_t>& numbers) {
@@ -129,35 +113,6 @@ Method chooseMethod(InferMethod asked) {
     return g_speciesCount <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
 }
 
-// The species of every node of a result tree; nodes are children first.
-std::vector<SpeciesSet> speciesBelow(const ResultTree& tree) {
-    std::vector<SpeciesSet> below(tree.nodes.size());
-    for (size_t i = 0; i < tree.nodes.size(); ++i) {
-        const ResultNode& node = tree.nodes[i];
-        below[i] = node.left < 0 ? singleSpecies(node.taxon)
-                                 : uniteSets(below[static_cast<size_t>(node.left)],
-                                             below[static_cast<size_t>(node.right)]);
-    }
-    return below;
-}
-
-// Support as a share with two decimals, rounded half up in integers so that
-// the text never depends on floating point; no label where no triple of the
-// table bears on the node (the root has no species outside it).
-void labelSupport(ResultTree* tree) {
-    const std::vector<SpeciesSet> below = speciesBelow(*tree);
-    for (ResultNode& node : tree->nodes) {
-        if (node.left < 0) continue;
-        const TripleSupport support = tripleSupport(below[static_cast<size_t>(node.left)],
-                                                    below[static_cast<size_t>(node.right)]);
-        if (support.total == 0) continue;
-        // agreeing <= total <= 2^31 * 3, so 200 * agreeing fits in 64 bits.
-        const int64_t hundredths = (200 * support.agreeing + support.total) / (2 * support.total);
-        const std::string digits = std::to_string(100 + hundredths);  // "1dd" or "2dd"
-        node.label = std::to_string(hundredths / 100) + "." + digits.substr(digits.size() - 2);
-    }
-}
-
 // The method's tree as a ResultTree, children first, without recursion.
 ResultTree resultFromNodes(const TreeNode* root) {
     ResultTree tree{{}, -1};
@@ -202,7 +157,7 @@ std::string reportText(Method method, const MethodResult& result) {
 }  // namespace
 
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
-    FatalAsError guard;
+    CoreErrorsThrow guard;
     g_threadCount = options.threads;
     InferResult out;
     const std::vector<std::string> names = fillTable(text, options, &out.notes);
@@ -217,24 +172,4 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     out.newick = resultNewick(tree, names);
     if (options.picture) out.svg = drawTreeSvg(tree, names);
     return out;
-}
-
-void labelSupportFromInput(ResultTree* tree, const std::string& inputPath) {
-    FatalAsError guard;
-    g_inFile = std::fopen(inputPath.c_str(), "r");
-    if (g_inFile == nullptr) failWhole("cannot open the input file");
-    readInput();
-    std::fclose(g_inFile);
-    g_inFile = nullptr;
-    int32_t leaves = 0;
-    for (const ResultNode& node : tree->nodes) {
-        if (node.left >= 0) continue;
-        ++leaves;
-        if (node.taxon >= g_speciesCount) leaves = -1;
-        if (leaves < 0) break;
-    }
-    if (leaves != g_speciesCount)
-        failWhole("this input file has " + std::to_string(g_speciesCount) +
-                  " species, not those of the result tree; give the input file of this result");
-    labelSupport(tree);
 }

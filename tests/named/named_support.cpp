@@ -1,4 +1,4 @@
-#include "newick/newick_support.h"
+#include "named/named_support.h"
 
 #include <dirent.h>
 #include <sys/wait.h>

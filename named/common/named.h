@@ -1,0 +1,74 @@
+// tressil-newick: named gene trees in, a named species tree out. The types
+// every room of it shares.
+//
+// The road: tree files (Newick or NEXUS, plain or gzip) -> parsed trees
+// (read/) -> rooted trees (root/) -> triple table, method and result tree
+// (road/) -> support values (annotate/) -> Newick text and a picture
+// (picture/); cli/ holds the command line and the writing of every output.
+//
+// Every failure throws NewickError; the command line prints it with the file
+// name and exits with status 1 before any output is changed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A failure and the place where it was found.
+struct NewickError {
+    int line;    // 1-based; 0 when the error concerns the file as a whole
+    int column;  // 1-based, counted in characters (a UTF-8 sequence is one)
+    std::string message;
+};
+
+// One node of a parsed tree. A leaf has no children and a non-empty name.
+struct NamedNode {
+    std::string name;               // taxon name at a leaf; empty at an inner node
+    std::vector<int32_t> children;  // indices into NamedTree::nodes; empty at a leaf
+    size_t offset;                  // byte offset of the leaf's label or of the inner node's '('
+};
+
+// One tree as read. Single-child nodes are already collapsed, so every inner
+// node has two children or more. Nodes are stored children first; as read,
+// leaves appear in the order of the text.
+struct NamedTree {
+    std::vector<NamedNode> nodes;
+    int32_t root;
+    int64_t weight;  // from a "[&W n]" comment before the tree, else 1
+    size_t offset;   // byte offset of the tree's first character
+    int32_t leafCount;
+};
+
+// A rooted binary tree on numbered taxa, as tressil builds it.
+struct ResultNode {
+    int32_t taxon;  // at a leaf; -1 at an inner node
+    int32_t left;   // -1 at a leaf
+    int32_t right;
+    std::string label;  // written after an inner node's ')', e.g. a support value
+};
+struct ResultTree {
+    std::vector<ResultNode> nodes;  // children first
+    int32_t root;
+};
+
+// Converts a byte offset of text into a 1-based line and character column.
+void locateOffset(const std::string& text, size_t offset, int* line, int* column);
+
+// Throws NewickError with the line and column of the offset.
+[[noreturn]] void throwAt(const std::string& text, size_t offset, const std::string& message);
+
+// Throws NewickError for the file as a whole (line 0).
+[[noreturn]] void failWhole(const std::string& message);
+
+// The name as a Newick label: unchanged when it is safe unquoted, otherwise in
+// single quotes with every quote doubled.
+std::string quoteName(const std::string& name);
+
+// While one is alive, a fatal condition of tressil's core (a bad input file,
+// no memory) throws NewickError (line 0) instead of ending the process.
+struct CoreErrorsThrow {
+    CoreErrorsThrow();
+    ~CoreErrorsThrow();
+    void (*saved)(int status, const char* message);
+};

@@ -1,0 +1,11 @@
+// The species tree as a picture.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "named/common/named.h"
+
+// The tree as a rectangular cladogram in SVG 1.1: names at the tips, labels
+// at the inner nodes.
+std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& names);

@@ -1,0 +1,73 @@
+// The road from gene trees to a species tree: in one process (infer), or
+// through tressil's numbered files (encode, then tressil, then decode).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "named/common/named.h"
+#include "named/root/root.h"
+
+// The distinct topologies of a Newick text, ready for tressil.
+struct EncodedTrees {
+    std::vector<std::string> names;       // taxon number -> name
+    std::vector<std::string> topologies;  // tressil tree text, e.g. "((0,1),2)"
+    std::vector<int64_t> weights;         // summed weight of each topology
+    int32_t treesRead;                    // every tree of the text
+    int32_t treesSkipped;                 // trees with fewer than three taxa
+    RootingCounts rooting;                // all zero without an outgroup
+};
+
+// Parses, roots on the outgroup when one is given, numbers, merges and checks
+// the limits of tressil. Throws NewickError.
+EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>& outgroup = {});
+
+// Gives every new taxon of a tree the next number, its leaves taken in text
+// order.
+void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>& numbers,
+                std::vector<std::string>& names);
+
+// The tressil input file: header, one tree per line, final full stop.
+std::string tressilInputText(const EncodedTrees& encoded);
+
+// "number<TAB>name" per line, numbers 0..n-1 in order.
+std::string nameTableText(const EncodedTrees& encoded);
+
+// Reads a name table; entry v is the name of taxon number v, empty where the
+// table has no such number. Throws NewickError.
+std::vector<std::string> parseNameTable(const std::string& text);
+
+// Reads the tree of a tressil output file, checking every number against the
+// name table. Throws NewickError.
+ResultTree parseResultTree(const std::string& resultText, const std::vector<std::string>& names);
+
+// One line of Newick ending in ";\n", numbers replaced by their names.
+std::string resultNewick(const ResultTree& tree, const std::vector<std::string>& names);
+
+// parseResultTree then resultNewick.
+std::string decodeResult(const std::string& resultText, const std::vector<std::string>& names);
+
+// The method infer runs; kBest is the exact one up to its species limit and
+// the search above it.
+enum class InferMethod { kBest, kExact, kHeuristic, kSearch };
+
+struct InferOptions {
+    std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
+    InferMethod method;
+    bool support;  // label inner nodes with their support
+    bool picture;  // draw the SVG too
+    int threads;   // 0: one per core
+};
+
+struct InferResult {
+    std::string newick;  // one line
+    std::string svg;     // empty unless a picture was asked for
+    std::string report;  // tressil's report lines
+    std::string notes;   // skipped trees and rooting counts, for standard error
+};
+
+// Gene trees in, species tree out, through tressil's triple table and
+// methods in this process. Throws NewickError.
+InferResult inferSpeciesTree(const std::string& text, const InferOptions& options);
