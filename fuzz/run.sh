@@ -18,4 +18,4 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$corpus"/* "$work/"
 "$build/$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 "$work"
+    -print_final_stats=1 -artifact_prefix="$build/" "$work"
