@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (taxa > kMaxInferTaxa) return 0;
     try {
-        inferSpeciesTree(text, {outgroup, InferMethod::kBest, true, true, 1});
+        inferSpeciesTree(text, {outgroup, outgroup.empty(), false, InferMethod::kBest, true, true, false, 1});
     } catch (const NewickError&) {
     }
     return 0;

@@ -245,8 +245,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "",
                 {"infer", "--fast", "t.nwk", "new.nwk"},
                 "tressil-newick: unknown option --fast for infer"},
-        Failing{"NoArguments", "", {}, "use: tressil-newick encode"},
-        Failing{"UnknownCommand", "", {"convert", "a", "b", "c"}, "use: tressil-newick encode"}),
+        Failing{"NoArguments", "", {}, "tressil-newick: give a command\nuse: tressil-newick COMMAND"},
+        Failing{"UnknownCommand", "", {"convert", "a", "b", "c"}, "tressil-newick: unknown command convert"}),
     [](const ::testing::TestParamInfo<Failing>& info) { return std::string(info.param.name); });
 
 }  // namespace

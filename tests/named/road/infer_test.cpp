@@ -54,7 +54,7 @@ TEST(InferTable, BinaryTreesFillTheTableTheReaderBuildsFromEncode) {
         }
         if (!outgroup.empty() && outgroup[0] == outgroup[1]) outgroup.pop_back();
         const EncodedTrees encoded = encodeTrees(text, outgroup);
-        inferSpeciesTree(text, {outgroup, InferMethod::kHeuristic, false, false, 1});
+        inferSpeciesTree(text, {outgroup, outgroup.empty(), false, InferMethod::kHeuristic, false, false, false, 1});
         const int32_t inferred = g_speciesCount;
         const std::vector<int32_t> table = snapshotTable();
         ASSERT_EQ(readText(tressilInputText(encoded)), "") << text;
@@ -80,7 +80,7 @@ TEST(InferTable, WeightGuardCountsTheDisplayedTriples) {
         for (const int64_t extra : {0, 1}) {
             const std::string text =
                 "[&W " + std::to_string(INT32_MAX / triples + extra) + "]" + tree;
-            const InferOptions options{{}, InferMethod::kHeuristic, false, false, 1};
+            const InferOptions options{{}, true, false, InferMethod::kHeuristic, false, false, false, 1};
             if (extra == 0)
                 EXPECT_NO_THROW(inferSpeciesTree(text, options)) << tree;
             else
@@ -202,7 +202,7 @@ TEST(InferRooting, MatchesEveryEdgeAndTheTableAndSupportMatchCountsOnTheTrees) {
             rooted.push_back({leafNames(tree), *expected, tree.weight});
         }
         const InferResult result =
-            inferSpeciesTree(text, {outgroup, InferMethod::kBest, true, false, 1});
+            inferSpeciesTree(text, {outgroup, outgroup.empty(), false, InferMethod::kBest, true, false, false, 1});
         ASSERT_EQ(g_speciesCount, static_cast<int32_t>(names.size()));
         for (const std::string& x : names)
             for (const std::string& y : names)
