@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/common.h"
@@ -18,7 +19,7 @@ constexpr size_t kMaxInferTaxa = 12;  // keeps every input fast
 
 // Rooting keeps the leaves, stores children first and leaves no node with
 // fewer than two children; a rooted tree has two at its root.
-void checkRooted(const NamedTree& before, const NamedTree& after, Rooting how) {
+void checkRooted(const NamedTree& before, const NamedTree& after, const RootingResult& how) {
     size_t leavesBefore = 0;
     size_t leavesAfter = 0;
     for (const NamedNode& node : before.nodes)
@@ -33,7 +34,7 @@ void checkRooted(const NamedTree& before, const NamedTree& after, Rooting how) {
     if (leavesBefore != leavesAfter || after.root != static_cast<int32_t>(after.nodes.size() - 1))
         std::abort();
     const size_t rootChildren = after.nodes.back().children.size();
-    if (how == Rooting::kOnOutgroup && rootChildren != 2) std::abort();
+    if (how.how != Rooting::kNoOutgroup && rootChildren != 2) std::abort();
 }
 
 }  // namespace
@@ -54,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         NamedTree tree{};
         while (readNextTree(text, &pos, &tree, true)) {
             NamedTree rooted = tree;
-            checkRooted(tree, rooted, rootOnOutgroup(&rooted, outgroup));
+            checkRooted(tree, rooted,
+                        rootOnOutgroup(&rooted, std::unordered_set<std::string>(outgroup.begin(),
+                                                                                outgroup.end())));
             taxa += static_cast<size_t>(tree.leafCount);
         }
     } catch (const NewickError&) {
@@ -66,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (taxa > kMaxInferTaxa) return 0;
     try {
-        inferSpeciesTree(text, {outgroup, outgroup.empty(), false, InferMethod::kBest, true, true, false, 1});
+        inferSpeciesTree(
+            text, {outgroup, outgroup.empty(), false, InferMethod::kBest, true, true, false, 1});
     } catch (const NewickError&) {
     }
     return 0;

@@ -42,7 +42,7 @@ enum class OutputKind {
     kReplace,         // a regular file (new or old), replaced once complete
 };
 struct OutputFile {
-    std::string path;    // as given
+    std::string path;  // as given
     OutputKind kind;
     std::string target;  // the file the path leads to, symbolic links followed
     bool exists;

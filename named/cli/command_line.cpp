@@ -75,8 +75,8 @@ std::string overview() {
         "\n"
         "Commands:\n";
     for (const Command& command : kCommands)
-        text += "  tressil-newick " + std::string(command.name) + " [options] " + command.files +
-                "\n";
+        text +=
+            "  tressil-newick " + std::string(command.name) + " [options] " + command.files + "\n";
     return text +
            "\n"
            "'tressil-newick COMMAND --help' describes the options of one command;\n"
@@ -116,7 +116,8 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
             continue;
         }
         const size_t equals = word.find('=');
-        const std::string name = word.substr(2, equals == std::string::npos ? word.npos : equals - 2);
+        const std::string name =
+            word.substr(2, equals == std::string::npos ? word.npos : equals - 2);
         const Option* option = findOption(name, command);
         if (option == nullptr) throw UsageError{"unknown option --" + name + " for " + command};
         std::string value;

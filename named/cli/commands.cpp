@@ -58,9 +58,9 @@ void encodeFiles(const Arguments& args) {
         std::fprintf(stderr, "tressil-newick: skipped %d of %d trees with fewer than 3 taxa\n",
                      encoded.treesSkipped, encoded.treesRead);
     if (hasOption(args, "outgroup")) std::fputs(rootingNote(encoded.rooting).c_str(), stderr);
-    printReport(std::to_string(encoded.treesRead) + " trees read: " +
-                    std::to_string(encoded.topologies.size()) + " distinct trees on " +
-                    std::to_string(encoded.names.size()) + " taxa\n",
+    printReport(std::to_string(encoded.treesRead) +
+                    " trees read: " + std::to_string(encoded.topologies.size()) +
+                    " distinct trees on " + std::to_string(encoded.names.size()) + " taxa\n",
                 outputs);
 }
 
@@ -73,11 +73,11 @@ void decodeFiles(const Arguments& args) {
     if (!inputPath.empty()) inputs.push_back(inputPath);
     checkDistinct(inputs, outputs);
     const std::string namesText = readWholeFile(namesPath);
-    const std::vector<std::string> names = convertFile<std::vector<std::string>>(
-        namesPath, [&] { return parseNameTable(namesText); });
+    const std::vector<std::string> names =
+        convertFile<std::vector<std::string>>(namesPath, [&] { return parseNameTable(namesText); });
     const std::string resultText = readWholeFile(resultPath);
-    ResultTree tree = convertFile<ResultTree>(
-        resultPath, [&] { return parseResultTree(resultText, names); });
+    ResultTree tree =
+        convertFile<ResultTree>(resultPath, [&] { return parseResultTree(resultText, names); });
     if (!inputPath.empty())
         convertFile<bool>(inputPath, [&] {
             labelSupportFromInput(&tree, inputPath);

@@ -112,8 +112,8 @@ std::string writeTemp(const OutputFile& out, const std::string& text) {
     std::string temp = folderOf(target) + "/." + base + ".tressil-XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) throw FileError{"cannot write " + out.path + ": " + reason()};
-    const bool written = fchmod(fd, out.exists ? out.mode : creationMode()) == 0 &&
-                         writeAllBytes(fd, text) == 0;
+    const bool written =
+        fchmod(fd, out.exists ? out.mode : creationMode()) == 0 && writeAllBytes(fd, text) == 0;
     const int writeErrno = errno;
     if (close(fd) != 0 || !written) {
         const std::string message = std::strerror(written ? errno : writeErrno);
@@ -136,8 +136,7 @@ void writeInPlace(const OutputFile& out, const std::string& text) {
 }
 
 void writeStandardOutput(const OutputFile& out, const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-        std::fflush(stdout) != 0)
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
         throw FileError{"cannot write " + out.path + ": " + reason()};
 }
 
@@ -170,8 +169,7 @@ OutputFile checkOutputPath(const std::string& path) {
         throw FileError{"cannot write " + path + ": the folder " + folder + " does not exist"};
     if (access(folder.c_str(), W_OK) != 0) {
         if (!out.exists)
-            throw FileError{"cannot write " + path + ": the folder " + folder +
-                            " is not writable"};
+            throw FileError{"cannot write " + path + ": the folder " + folder + " is not writable"};
         out.kind = OutputKind::kInPlace;  // the file may be written, not replaced
     }
     return out;
@@ -220,8 +218,8 @@ void checkDistinct(const std::vector<std::string>& inputs, const std::vector<Out
     std::vector<Named> files;
     for (const std::string& path : inputs) {
         Named named{path, {}, false};
-        const int found = path == "-" ? fstat(STDIN_FILENO, &named.file)
-                                      : stat(path.c_str(), &named.file);
+        const int found =
+            path == "-" ? fstat(STDIN_FILENO, &named.file) : stat(path.c_str(), &named.file);
         named.regular = found == 0 && S_ISREG(named.file.st_mode);
         files.push_back(named);
     }
@@ -235,15 +233,14 @@ void checkDistinct(const std::vector<std::string>& inputs, const std::vector<Out
         }
         Named named{out.path, {}, false};
         named.regular = out.kind == OutputKind::kReplace &&
-                        stat(out.target.c_str(), &named.file) == 0 &&
-                        S_ISREG(named.file.st_mode);
+                        stat(out.target.c_str(), &named.file) == 0 && S_ISREG(named.file.st_mode);
         files.push_back(named);
     }
     for (size_t i = 0; i < files.size(); ++i)
         for (size_t j = i + 1; j < files.size(); ++j) {
             const bool samePath = files[i].path == files[j].path && files[i].path != "-";
-            if (samePath || (files[i].regular && files[j].regular &&
-                             sameFile(files[i].file, files[j].file)))
+            if (samePath ||
+                (files[i].regular && files[j].regular && sameFile(files[i].file, files[j].file)))
                 throw FileError{files[i].path + " and " + files[j].path +
                                 " are the same file; give every file its own name"};
         }

@@ -19,18 +19,10 @@ constexpr int32_t kMinTaxa = 3;
 // no outgroup taxon and is left out. A node that stays wider than two
 // children cannot be written for tressil.
 bool rootForEncode(const std::string& text, NamedTree* tree,
-                   const std::vector<std::string>& outgroup, RootingCounts* counts) {
-    switch (rootOnOutgroup(tree, outgroup)) {
-        case Rooting::kOnOutgroup:
-            ++counts->onOutgroup;
-            break;
-        case Rooting::kOnFirstTaxon:
-            ++counts->onFirstTaxon;
-            break;
-        case Rooting::kNoOutgroup:
-            ++counts->leftOut;
-            return false;
-    }
+                   const std::unordered_set<std::string>& outgroup, RootingCounts* counts) {
+    const RootingResult rooting = rootOnOutgroup(tree, outgroup);
+    countRooting(rooting, counts);
+    if (rooting.how == Rooting::kNoOutgroup) return false;
     for (const NamedNode& node : tree->nodes)
         if (node.children.size() > 2)
             throwAt(text, node.offset,
@@ -87,7 +79,8 @@ void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>&
 EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>& outgroup) {
     // Trees are handled one at a time as they are read, so only the distinct
     // topologies stay in memory, however many gene trees the file holds.
-    EncodedTrees encoded{{}, {}, {}, 0, 0, {0, 0, 0}};
+    EncodedTrees encoded{{}, {}, {}, 0, 0, {}};
+    const std::unordered_set<std::string> outgroupSet(outgroup.begin(), outgroup.end());
     std::unordered_set<std::string> allNames;  // of every tree, for the outgroup check
     std::unordered_map<std::string, int32_t> numbers;
     std::unordered_map<std::string, size_t> indexOf;
@@ -104,7 +97,7 @@ EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>
             ++encoded.treesSkipped;
             continue;
         }
-        if (rooting && !rootForEncode(text, &tree, outgroup, &encoded.rooting)) continue;
+        if (rooting && !rootForEncode(text, &tree, outgroupSet, &encoded.rooting)) continue;
         numberTaxa(tree, numbers, encoded.names);
         // Past the taxon limit the run fails; the rest is read only to count
         // the taxa and to find errors in the text.

@@ -16,131 +16,12 @@
 #include "named/picture/picture.h"
 #include "named/read/read.h"
 #include "named/road/road.h"
+#include "named/road/road_steps.h"
 #include "triples/triples.h"
 
 namespace {
 
-constexpr int32_t kMinTaxa = 3;  // a tree on fewer displays no triple
-
-// Adds one rooted tree of any degree to the table; its taxa are numbered.
-void addNamedTree(const NamedTree& tree, const std::unordered_map<std::string, int32_t>& numbers) {
-    std::vector<SpeciesSet> below(tree.nodes.size());
-    std::vector<SpeciesSet> clusters;
-    for (size_t i = 0; i < tree.nodes.size(); ++i) {
-        const NamedNode& node = tree.nodes[i];
-        below[i] = node.children.empty() ? singleSpecies(numbers.at(node.name)) : SpeciesSet{};
-        for (const int32_t child : node.children)
-            below[i] = uniteSets(below[i], below[static_cast<size_t>(child)]);
-        if (!node.children.empty() && i != static_cast<size_t>(tree.root))
-            clusters.push_back(below[i]);
-    }
-    // A weight comment holds at most INT32_MAX, so the narrowing is exact.
-    addClusterTriples(below[static_cast<size_t>(tree.root)], clusters.data(),
-                      static_cast<int>(clusters.size()), static_cast<int32_t>(tree.weight));
-}
-
-// Reads, roots and adds every tree; returns the taxon names.
-std::vector<std::string> fillTable(const std::string& text, const InferOptions& options,
-                                   std::string* notes) {
-    g_speciesCount = kMaxSpecies;  // taxa are numbered as they come
-    clearTripleWeights();
-    std::vector<std::string> names;
-    std::unordered_map<std::string, int32_t> numbers;
-    std::unordered_set<std::string> allNames;
-    RootingCounts counts{0, 0, 0};
-    int32_t read = 0;
-    int32_t skipped = 0;
-    g_treeCount = 0;
-    const bool rooting = !options.outgroup.empty();
-    size_t pos = 0;
-    NamedTree tree{};
-    while (readNextTree(text, &pos, &tree, true)) {
-        ++read;
-        for (const NamedNode& node : tree.nodes)
-            if (node.children.empty()) allNames.insert(node.name);
-        if (tree.leafCount < kMinTaxa) {
-            ++skipped;
-            continue;
-        }
-        if (rooting) {
-            const Rooting how = rootOnOutgroup(&tree, options.outgroup);
-            ++(how == Rooting::kOnOutgroup     ? counts.onOutgroup
-               : how == Rooting::kOnFirstTaxon ? counts.onFirstTaxon
-                                               : counts.leftOut);
-            if (how == Rooting::kNoOutgroup) continue;
-        }
-        numberTaxa(tree, numbers, names);
-        if (names.size() > kMaxSpecies) continue;  // read on only to count the taxa
-        addNamedTree(tree, numbers);
-        ++g_treeCount;
-    }
-    if (read == 0) failWhole("no tree found; write each tree in Newick and end it with ';'");
-    checkOutgroupNames(options.outgroup, allNames);
-    if (skipped > 0)
-        *notes += "tressil-newick: skipped " + std::to_string(skipped) + " of " +
-                  std::to_string(read) + " trees with fewer than 3 taxa\n";
-    if (rooting) *notes += rootingNote(counts);
-    if (names.empty())
-        failWhole("no tree with three or more taxa is left, so there is no triple to use");
-    if (names.size() > kMaxSpecies)
-        failWhole("too many taxa: " + std::to_string(names.size()) +
-                  " found, but tressil takes at most " + std::to_string(kMaxSpecies) +
-                  "; split the taxa into smaller sets");
-    if (tripleWeightTooLarge())
-        failWhole(
-            "the trees display more triple weight than 2147483647 in all; lower their "
-            "[&W] weights or use fewer trees");
-    g_speciesCount = static_cast<int32_t>(names.size());
-    completeTripleWeights();
-    return names;
-}
-
-Method chooseMethod(InferMethod asked) {
-    switch (asked) {
-        case InferMethod::kExact:
-            if (g_speciesCount > kMaxExactSpecies)
-                failWhole(std::to_string(g_speciesCount) +
-                          " taxa found, but --exact takes at most " +
-                          std::to_string(kMaxExactSpecies) + "; use --search or --heuristic");
-            return Method::kExact;
-        case InferMethod::kHeuristic:
-            return Method::kHeuristic;
-        case InferMethod::kSearch:
-            return Method::kSearch;
-        case InferMethod::kBest:
-            break;
-    }
-    return g_speciesCount <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
-}
-
-// The method's tree as a ResultTree, children first, without recursion.
-ResultTree resultFromNodes(const TreeNode* root) {
-    ResultTree tree{{}, -1};
-    std::vector<std::pair<const TreeNode*, bool>> stack{{root, false}};  // node, children done
-    std::vector<int32_t> done;
-    while (!stack.empty()) {
-        const auto [node, expanded] = stack.back();
-        stack.pop_back();
-        const bool leaf = node->left == nullptr && node->right == nullptr;
-        if (!leaf && !expanded) {
-            stack.push_back({node, true});
-            stack.push_back({node->right, false});
-            stack.push_back({node->left, false});
-            continue;
-        }
-        ResultNode result{leaf ? node->label : -1, -1, -1, ""};
-        if (!leaf) {
-            result.right = done.back();
-            done.pop_back();
-            result.left = done.back();
-            done.pop_back();
-        }
-        tree.nodes.push_back(result);
-        done.push_back(static_cast<int32_t>(tree.nodes.size() - 1));
-    }
-    tree.root = done.back();
-    return tree;
-}
+constexpr int kMaxUnplacedRounds = 3;
 
 std::string reportText(Method method, const MethodResult& result) {
     char* buffer = nullptr;
@@ -154,22 +35,75 @@ std::string reportText(Method method, const MethodResult& result) {
     return text;
 }
 
+// The taxa of the trees rooted on the outgroup: what a species tree
+// inferred from them alone can say something about.
+std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<bool>& unplaced) {
+    std::vector<bool> known(genes.names.size(), false);
+    for (size_t t = 0; t < genes.trees.size(); ++t)
+        if (!unplaced[t])
+            for (const int32_t taxon : genes.trees[t].taxon)
+                if (taxon >= 0) known[static_cast<size_t>(taxon)] = true;
+    return known;
+}
+
+// Trees without an outgroup taxon are rooted by the species tree of the
+// others, and the species tree is inferred again from all trees, while it
+// changes, at most kMaxUnplacedRounds times.
+SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options) {
+    std::vector<bool> unplaced(genes->trees.size(), false);
+    for (const size_t at : genes->unplacedAt)
+        unplaced[at] = true;
+    fillTable(*genes, unplaced);
+    SpeciesTree species = solveSpeciesTree(options.method, genes->ingroupCount);
+    std::vector<bool> known = taxaOfPlacedTrees(*genes, unplaced);
+    for (int round = 0; round < kMaxUnplacedRounds; ++round) {
+        rootUnplacedTrees(genes, species.tree, known);
+        known.clear();  // from now on the species tree rests on every tree
+        fillTable(*genes, {});
+        SpeciesTree next = solveSpeciesTree(options.method, genes->ingroupCount);
+        const bool changed = topologyKey(next.tree) != topologyKey(species.tree);
+        species = std::move(next);
+        if (!changed) break;
+    }
+    return species;
+}
+
+std::string treeNotes(const GeneTrees& genes, bool rooting) {
+    std::string notes;
+    if (genes.skipped > 0)
+        notes += "tressil-newick: skipped " + std::to_string(genes.skipped) + " of " +
+                 std::to_string(genes.read) + " trees with fewer than 3 taxa\n";
+    if (rooting) notes += rootingNote(genes.counts);
+    return notes;
+}
+
 }  // namespace
 
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
     CoreErrorsThrow guard;
     g_threadCount = options.threads;
     InferResult out;
-    const std::vector<std::string> names = fillTable(text, options, &out.notes);
-    const Method method = chooseMethod(options.method);
-    const MethodResult found = runMethod(method);
-    ResultTree tree = resultFromNodes(found.tree);
-    out.report = reportText(method, found);
-    // The heuristic's tree lives in the candidate pools, which later runs
-    // reuse; every other method hands over a tree of its own.
-    if (method != Method::kHeuristic) freeTree(found.tree);
-    if (options.support) labelSupport(&tree);
-    out.newick = resultNewick(tree, names);
-    if (options.picture) out.svg = drawTreeSvg(tree, names);
+    GeneTrees genes = readGeneTrees(text, options);
+    out.notes = treeNotes(genes, !options.outgroup.empty());
+    SpeciesTree species{};
+    if (genes.unplaced.empty()) {
+        fillTable(genes, {});
+        species = solveSpeciesTree(options.method, genes.ingroupCount);
+    } else {
+        species = rootUnplacedAndSolve(&genes, options);
+    }
+    out.report = reportText(species.method, species.figures);
+    if (options.support) {
+        labelSupport(&species.tree);
+        // The root split was given by the outgroup, not inferred.
+        const ResultNode& root = species.tree.nodes[static_cast<size_t>(species.tree.root)];
+        if (species.rootGiven)
+            for (const int32_t side : {root.left, root.right})
+                species.tree.nodes[static_cast<size_t>(side)].label.clear();
+    }
+    out.newick = resultNewick(species.tree, genes.names);
+    if (options.picture) out.svg = drawTreeSvg(species.tree, genes.names);
+    if (options.log) out.log = logText(genes.records);
+    out.taxa = std::move(genes.names);
     return out;
 }

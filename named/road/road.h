@@ -55,8 +55,8 @@ enum class InferMethod { kBest, kExact, kHeuristic, kSearch };
 
 struct InferOptions {
     std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
-    bool rooted;        // without an outgroup: a root of many subtrees is allowed
-    bool rootUnplaced;  // root trees without an outgroup taxon by the species tree
+    bool rooted;                        // without an outgroup: a root of many subtrees is allowed
+    bool rootUnplaced;                  // root trees without an outgroup taxon by the species tree
     InferMethod method;
     bool support;  // label inner nodes with their support
     bool picture;  // draw the SVG too
@@ -65,11 +65,12 @@ struct InferOptions {
 };
 
 struct InferResult {
-    std::string newick;  // one line
-    std::string svg;     // empty unless a picture was asked for
-    std::string log;     // empty unless a log was asked for: TSV, one line per tree
-    std::string report;  // tressil's report lines
-    std::string notes;   // skipped trees and rooting counts, for standard error
+    std::string newick;             // one line
+    std::string svg;                // empty unless a picture was asked for
+    std::string log;                // empty unless a log was asked for: TSV, one line per tree
+    std::string report;             // tressil's report lines
+    std::string notes;              // skipped trees and rooting counts, for standard error
+    std::vector<std::string> taxa;  // the name of every taxon number of the table
 };
 
 // Gene trees in, species tree out, through tressil's triple table and

@@ -1,141 +1,176 @@
-// Rooting an unrooted tree on an outgroup: find the edge that cuts the
-// outgroup taxa off, then turn the tree around so that edge holds the root.
+// Rooting an unrooted tree on an outgroup: find the edge and the side of it
+// that misplace the fewest taxa, then turn the tree around so that edge holds
+// the root.
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "named/root/root.h"
+#include "named/root/root_steps.h"
 
 namespace {
 
-// Renumbers the nodes so that every child comes before its parent again,
-// walking from the root without recursion.
-void storeChildrenFirst(NamedTree* tree) {
-    std::vector<NamedNode> ordered;
-    ordered.reserve(tree->nodes.size());
-    std::vector<int32_t> newIndex(tree->nodes.size(), -1);
-    std::vector<std::pair<int32_t, size_t>> stack{{tree->root, 0}};  // node, children done
-    while (!stack.empty()) {
-        auto& [node, done] = stack.back();
-        const std::vector<int32_t>& children = tree->nodes[static_cast<size_t>(node)].children;
-        if (done < children.size()) {
-            stack.push_back({children[done++], 0});
-            continue;
-        }
-        NamedNode moved = std::move(tree->nodes[static_cast<size_t>(node)]);
-        for (int32_t& child : moved.children)
-            child = newIndex[static_cast<size_t>(child)];
-        newIndex[static_cast<size_t>(node)] = static_cast<int32_t>(ordered.size());
-        ordered.push_back(std::move(moved));
-        stack.pop_back();
-    }
-    tree->nodes = std::move(ordered);
-    tree->root = static_cast<int32_t>(tree->nodes.size() - 1);
+// Taxa and outgroup taxa on one side of an edge.
+struct RootSides {
+    int32_t leaves;
+    int32_t listed;
+};
+
+// A root on the edge above node, with the outgroup on the side below it or
+// on the rest of the tree.
+struct RootCandidate {
+    int32_t node;
+    bool outgroupBelow;
+    int32_t misplaced;     // listed taxa on the ingroup side and others on the outgroup side
+    int32_t outgroupSize;  // taxa on the outgroup side
+};
+
+RootCandidate rootCandidate(int32_t node, bool outgroupBelow, const RootSides& below,
+                            const RootSides& all) {
+    const RootSides out =
+        outgroupBelow ? below : RootSides{all.leaves - below.leaves, all.listed - below.listed};
+    return {node, outgroupBelow, (all.listed - out.listed) + (out.leaves - out.listed), out.leaves};
 }
 
-// Puts the root on the edge between node and its parent: every node on the
-// way up takes its old parent as a child in place of the child it came
-// from. The old root, left with one child, gives way to that child.
-void rootAbove(NamedTree* tree, int32_t node, const std::vector<int32_t>& parent) {
-    std::vector<NamedNode>& nodes = tree->nodes;
-    const int32_t oldRoot = tree->root;
-    int32_t holder = -1;  // the node that gets the old root as a child
-    for (int32_t from = node, up = parent[static_cast<size_t>(node)]; up >= 0;
-         from = up, up = parent[static_cast<size_t>(up)]) {
-        std::vector<int32_t>& children = nodes[static_cast<size_t>(up)].children;
-        children.erase(std::find(children.begin(), children.end(), from));
-        const int32_t above = parent[static_cast<size_t>(up)];
-        if (above >= 0) children.push_back(above);
-        if (above == oldRoot) holder = up;
+// The fewest misplaced taxa first. Among equals, the smaller outgroup side:
+// a listed taxon left among the ingroup harms only the triples it is in,
+// while an ingroup taxon put on the outgroup side also misroots the triples
+// among the ingroup. Then the outgroup side whose sorted names come first,
+// so the choice never depends on the order of the list or of the text.
+bool comesBefore(const NamedTree& tree, const std::vector<int32_t>& parent, const RootCandidate& a,
+                 const RootCandidate& b) {
+    if (a.misplaced != b.misplaced) return a.misplaced < b.misplaced;
+    if (a.outgroupSize != b.outgroupSize) return a.outgroupSize < b.outgroupSize;
+    return namesOnSide(tree, parent, a.node, a.outgroupBelow) <
+           namesOnSide(tree, parent, b.node, b.outgroupBelow);
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Reads a name in single quotes from the quote at pos ('' is a quote);
+// returns the position after the closing quote.
+size_t readQuotedName(const std::string& list, size_t pos, std::string* name) {
+    for (++pos;; ++pos) {
+        if (pos >= list.size()) failWhole("--outgroup: a quoted name is never closed");
+        if (list[pos] != '\'') {
+            *name += list[pos];
+        } else if (pos + 1 < list.size() && list[pos + 1] == '\'') {
+            *name += '\'';
+            ++pos;
+        } else {
+            return pos + 1;
+        }
     }
-    const int32_t top = parent[static_cast<size_t>(node)];
-    nodes.push_back(NamedNode{"", {node, top}, nodes[static_cast<size_t>(oldRoot)].offset});
-    tree->root = static_cast<int32_t>(nodes.size() - 1);
-    if (holder < 0) holder = tree->root;
-    const std::vector<int32_t> left = nodes[static_cast<size_t>(oldRoot)].children;
-    if (left.size() == 1) {
-        std::vector<int32_t>& children = nodes[static_cast<size_t>(holder)].children;
-        *std::find(children.begin(), children.end(), oldRoot) = left[0];
+}
+
+char lowered(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Edits (insertions, deletions, replacements) from one name to the other,
+// letter case aside.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t replaced = diagonal + (lowered(a[i - 1]) == lowered(b[j - 1]) ? 0 : 1);
+            diagonal = row[j];
+            row[j] = std::min({replaced, row[j] + 1, row[j - 1] + 1});
+        }
     }
-    storeChildrenFirst(tree);
+    return row[b.size()];
+}
+
+constexpr size_t kMaxSuggestions = 3;
+
+// "did you mean 'A' or 'B'? " for the closest names, or "" when none is
+// close: within a third of the name's length, and at least 2 edits.
+std::string suggestNames(const std::string& name, const std::unordered_set<std::string>& allNames) {
+    const size_t limit = std::max<size_t>(2, name.size() / 3);
+    std::vector<std::pair<size_t, std::string>> close;
+    for (const std::string& candidate : allNames) {
+        const size_t distance = editDistance(name, candidate);
+        if (distance <= limit) close.push_back({distance, candidate});
+    }
+    std::sort(close.begin(), close.end());
+    if (close.size() > kMaxSuggestions) close.resize(kMaxSuggestions);
+    if (close.empty()) return "";
+    std::string text = "did you mean ";
+    for (size_t i = 0; i < close.size(); ++i)
+        text += (i == 0 ? "'" : i + 1 == close.size() ? " or '" : ", '") + close[i].second + "'";
+    return text + "? ";
 }
 
 }  // namespace
 
-Rooting rootOnOutgroup(NamedTree* tree, const std::vector<std::string>& outgroup) {
+RootingResult rootOnOutgroup(NamedTree* tree, const std::unordered_set<std::string>& outgroup) {
     const size_t count = tree->nodes.size();
     std::vector<int32_t> parent(count, -1);
     std::vector<int32_t> leaves(count, 0);
-    std::vector<int32_t> marked(count, 0);  // outgroup leaves below
-    int32_t first = -1;                     // leaf of the first listed taxon present
-    size_t firstRank = outgroup.size();
+    std::vector<int32_t> listed(count, 0);  // outgroup leaves below
     for (size_t i = 0; i < count; ++i) {
         const NamedNode& node = tree->nodes[i];
         for (const int32_t child : node.children) {
             parent[static_cast<size_t>(child)] = static_cast<int32_t>(i);
             leaves[i] += leaves[static_cast<size_t>(child)];
-            marked[i] += marked[static_cast<size_t>(child)];
+            listed[i] += listed[static_cast<size_t>(child)];
         }
         if (!node.children.empty()) continue;
         leaves[i] = 1;
-        const size_t rank = static_cast<size_t>(
-            std::find(outgroup.begin(), outgroup.end(), node.name) - outgroup.begin());
-        if (rank == outgroup.size()) continue;
-        marked[i] = 1;
-        if (rank < firstRank) {
-            firstRank = rank;
-            first = static_cast<int32_t>(i);
-        }
+        listed[i] = outgroup.count(node.name) != 0 ? 1 : 0;
     }
     const size_t root = static_cast<size_t>(tree->root);
-    const int32_t present = marked[root];
-    if (present == 0) return Rooting::kNoOutgroup;
-    // An edge splits the taxa into those below a node and the rest; either
-    // side may be the outgroup.
+    const RootSides all{leaves[root], listed[root]};
+    if (all.listed == 0) return {Rooting::kNoOutgroup, 0};
+    RootCandidate best{-1, false, 0, 0};
     for (size_t i = 0; i < count; ++i) {
         if (i == root) continue;
-        const bool below = marked[i] == present && leaves[i] == present;
-        const bool rest = marked[i] == 0 && leaves[i] == leaves[root] - present;
-        if (below || rest) {
-            rootAbove(tree, static_cast<int32_t>(i), parent);
-            return Rooting::kOnOutgroup;
+        const RootSides below{leaves[i], listed[i]};
+        for (const bool outgroupBelow : {true, false}) {
+            const RootCandidate candidate =
+                rootCandidate(static_cast<int32_t>(i), outgroupBelow, below, all);
+            if (best.node < 0 || comesBefore(*tree, parent, candidate, best)) best = candidate;
         }
     }
-    if (static_cast<size_t>(first) != root) rootAbove(tree, first, parent);
-    return Rooting::kOnFirstTaxon;
+    rootAbove(tree, best.node, parent);
+    return {best.misplaced == 0 ? Rooting::kOnOutgroup : Rooting::kMisplacing, best.misplaced};
 }
 
 std::vector<std::string> parseOutgroup(const std::string& list) {
     std::vector<std::string> names;
     size_t pos = 0;
+    const auto skipBlanks = [&list](size_t at) {
+        while (at < list.size() && isBlank(list[at]))
+            ++at;
+        return at;
+    };
     while (pos <= list.size()) {
         std::string name;
+        pos = skipBlanks(pos);
         if (pos < list.size() && list[pos] == '\'') {
-            for (++pos;; ++pos) {
-                if (pos >= list.size()) failWhole("--outgroup: a quoted name is never closed");
-                if (list[pos] != '\'') {
-                    name += list[pos];
-                } else if (pos + 1 < list.size() && list[pos + 1] == '\'') {
-                    name += '\'';
-                    ++pos;
-                } else {
-                    ++pos;
-                    break;
-                }
-            }
+            pos = readQuotedName(list, pos, &name);
+            pos = skipBlanks(pos);
             if (pos < list.size() && list[pos] != ',')
                 failWhole("--outgroup: a quoted name must be followed by ',' or the end");
         } else {
             const size_t end = std::min(list.find(',', pos), list.size());
-            name = list.substr(pos, end - pos);
+            size_t last = end;
+            while (last > pos && isBlank(list[last - 1]))
+                --last;
+            name = list.substr(pos, last - pos);
             pos = end;
         }
         if (name.empty())
-            failWhole(list.empty() ? "--outgroup lists no taxon; give the outgroup names, "
-                                     "separated by ','"
-                                   : "--outgroup holds an empty name; separate the names by "
-                                     "single ','");
+            failWhole(list.find_first_not_of(" \t") == std::string::npos
+                          ? "--outgroup lists no taxon; give the outgroup names, separated by ','"
+                          : "--outgroup holds an empty name; separate the names by single ','");
         names.push_back(name);
         ++pos;  // past the ',' or the end
     }
@@ -146,14 +181,30 @@ void checkOutgroupNames(const std::vector<std::string>& outgroup,
                         const std::unordered_set<std::string>& allNames) {
     for (const std::string& name : outgroup)
         if (allNames.count(name) == 0)
-            failWhole("outgroup taxon '" + name +
-                      "' is in no tree; check its spelling against the tree file");
+            failWhole("outgroup taxon '" + name + "' is in no tree; " +
+                      suggestNames(name, allNames) + "check its spelling against the tree file");
+}
+
+void countRooting(const RootingResult& rooting, RootingCounts* counts) {
+    if (rooting.how == Rooting::kNoOutgroup) {
+        ++counts->leftOut;
+        return;
+    }
+    ++counts->onOutgroup;
+    if (rooting.how == Rooting::kMisplacing) {
+        ++counts->misplacing;
+        counts->misplacedTaxa += rooting.misplaced;
+    }
 }
 
 std::string rootingNote(const RootingCounts& counts) {
-    return "tressil-newick: rooted " + std::to_string(counts.onOutgroup) +
-           " trees on the outgroup, " + std::to_string(counts.onFirstTaxon) +
-           " on the first outgroup taxon present (the outgroup taxa were not one group), left "
-           "out " +
-           std::to_string(counts.leftOut) + " without an outgroup taxon\n";
+    std::string note =
+        "tressil-newick: rooted " + std::to_string(counts.onOutgroup) + " trees on the outgroup";
+    if (counts.misplacing > 0)
+        note += ", " + std::to_string(counts.misplacing) + " of them with misplaced taxa (" +
+                std::to_string(counts.misplacedTaxa) + " in all)";
+    if (counts.bySpeciesTree > 0)
+        return note + "; rooted " + std::to_string(counts.bySpeciesTree) +
+               " without an outgroup taxon by the species tree\n";
+    return note + "; left out " + std::to_string(counts.leftOut) + " without an outgroup taxon\n";
 }

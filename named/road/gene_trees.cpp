@@ -1,0 +1,183 @@
+// The gene trees of infer: read, checked, rooted, numbered and kept in a
+// compact form, with a record of what became of every tree of the file.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/limits.h"
+#include "named/read/read.h"
+#include "named/road/road_steps.h"
+
+namespace {
+
+constexpr int32_t kMinTaxa = 3;  // a tree on fewer displays no triple
+
+// Line numbers of increasing offsets, counted once over the whole text.
+struct LineCounter {
+    const std::string& text;
+    size_t at;
+    int32_t line;
+};
+
+int32_t lineAt(LineCounter* counter, size_t offset) {
+    for (; counter->at < offset && counter->at < counter->text.size(); ++counter->at)
+        if (counter->text[counter->at] == '\n') ++counter->line;
+    return counter->line;
+}
+
+void checkRootedAsWritten(const std::string& text, const NamedTree& tree, int32_t index) {
+    const NamedNode& root = tree.nodes[static_cast<size_t>(tree.root)];
+    if (root.children.size() < 3) return;
+    throwAt(text, root.offset,
+            "tree " + std::to_string(index) + " is unrooted (" +
+                std::to_string(root.children.size()) +
+                " subtrees at its root); give --outgroup, or --rooted to take every root as "
+                "written");
+}
+
+// Taxon numbers: first appearance, the ingroup before the outgroup.
+std::vector<int32_t> numberIngroupFirst(const std::vector<std::string>& idNames,
+                                        const std::unordered_set<std::string>& outgroup,
+                                        int32_t* ingroupCount) {
+    std::vector<int32_t> number(idNames.size());
+    int32_t next = 0;
+    for (const bool listed : {false, true}) {
+        for (size_t id = 0; id < idNames.size(); ++id)
+            if ((outgroup.count(idNames[id]) != 0) == listed) number[id] = next++;
+        if (!listed) *ingroupCount = next;
+    }
+    return number;
+}
+
+void checkTaxa(const GeneTrees& genes, const std::vector<std::string>& outgroup,
+               const std::unordered_set<std::string>& allNames, size_t taxa) {
+    if (genes.read == 0) failWhole("no tree found; write each tree in Newick and end it with ';'");
+    checkOutgroupNames(outgroup, allNames);
+    if (taxa == 0)
+        failWhole("no tree with three or more taxa is left, so there is no triple to use");
+    if (taxa > kMaxSpecies)
+        failWhole("too many taxa: " + std::to_string(taxa) + " found, but tressil takes at most " +
+                  std::to_string(kMaxSpecies) + "; split the taxa into smaller sets");
+}
+
+}  // namespace
+
+StoredTree storeTree(const NamedTree& tree,
+                     const std::unordered_map<std::string, int32_t>& numbers) {
+    const size_t count = tree.nodes.size();
+    StoredTree stored{tree.weight, std::vector<int32_t>(count, -1),
+                      std::vector<int32_t>(count, -1)};
+    for (size_t i = 0; i < count; ++i) {
+        const NamedNode& node = tree.nodes[i];
+        if (node.children.empty()) stored.taxon[i] = numbers.at(node.name);
+        for (const int32_t child : node.children)
+            stored.parent[static_cast<size_t>(child)] = static_cast<int32_t>(i);
+    }
+    return stored;
+}
+
+GeneTrees readGeneTrees(const std::string& text, const InferOptions& options) {
+    GeneTrees genes{};
+    const std::unordered_set<std::string> outgroup(options.outgroup.begin(),
+                                                   options.outgroup.end());
+    const bool rooting = !outgroup.empty();
+    std::unordered_map<std::string, int32_t> ids;  // by first appearance
+    std::vector<std::string> idNames;
+    std::unordered_set<std::string> allNames;
+    LineCounter lines{text, 0, 1};
+    size_t pos = 0;
+    NamedTree tree{};
+    while (readNextTree(text, &pos, &tree, true)) {
+        ++genes.read;
+        for (const NamedNode& node : tree.nodes)
+            if (node.children.empty()) allNames.insert(node.name);
+        TreeRecord record{lineAt(&lines, tree.offset), tree.leafCount, TreeFate::kAsWritten, 0};
+        if (tree.leafCount < kMinTaxa) {
+            ++genes.skipped;
+            record.fate = TreeFate::kSkipped;
+        } else if (!rooting) {
+            if (!options.rooted) checkRootedAsWritten(text, tree, genes.read);
+        } else {
+            const RootingResult rooted = rootOnOutgroup(&tree, outgroup);
+            record.misplaced = rooted.misplaced;
+            record.fate = rooted.how != Rooting::kNoOutgroup ? TreeFate::kOnOutgroup
+                          : options.rootUnplaced             ? TreeFate::kBySpeciesTree
+                                                             : TreeFate::kLeftOut;
+            if (record.fate == TreeFate::kBySpeciesTree)
+                ++genes.counts.bySpeciesTree;
+            else
+                countRooting(rooted, &genes.counts);
+        }
+        genes.records.push_back(record);
+        if (record.fate == TreeFate::kSkipped || record.fate == TreeFate::kLeftOut) continue;
+        numberTaxa(tree, ids, idNames);
+        // Past the taxon limit the run fails; the rest is read only to count
+        // the taxa and to find errors in the text.
+        if (idNames.size() > kMaxSpecies) continue;
+        if (record.fate == TreeFate::kBySpeciesTree) {
+            genes.unplacedAt.push_back(genes.trees.size());
+            genes.unplaced.push_back(tree);
+        }
+        genes.trees.push_back(storeTree(tree, ids));
+    }
+    checkTaxa(genes, options.outgroup, allNames, idNames.size());
+    genes.ingroupCount = static_cast<int32_t>(idNames.size());
+    const std::vector<int32_t> number = numberIngroupFirst(idNames, outgroup, &genes.ingroupCount);
+    genes.names.resize(idNames.size());
+    for (size_t id = 0; id < idNames.size(); ++id)
+        genes.names[static_cast<size_t>(number[id])] = idNames[id];
+    for (StoredTree& stored : genes.trees)
+        for (int32_t& taxon : stored.taxon)
+            if (taxon >= 0) taxon = number[static_cast<size_t>(taxon)];
+    return genes;
+}
+
+void rootUnplacedTrees(GeneTrees* genes, const ResultTree& species,
+                       const std::vector<bool>& known) {
+    const auto taxa = static_cast<int32_t>(genes->names.size());
+    const SpeciesTreeDepths depths = meetingDepths(species, taxa);
+    std::unordered_map<std::string, int32_t> numbers;
+    for (int32_t t = 0; t < taxa; ++t)
+        numbers.emplace(genes->names[static_cast<size_t>(t)], t);
+    for (size_t u = 0; u < genes->unplaced.size(); ++u) {
+        NamedTree tree = genes->unplaced[u];
+        std::vector<int32_t> leafTaxon(tree.nodes.size(), -1);
+        for (size_t i = 0; i < tree.nodes.size(); ++i) {
+            if (!tree.nodes[i].children.empty()) continue;
+            const int32_t taxon = numbers.at(tree.nodes[i].name);
+            if (known.empty() || known[static_cast<size_t>(taxon)]) leafTaxon[i] = taxon;
+        }
+        rootBySpeciesTree(&tree, leafTaxon, depths);
+        genes->trees[genes->unplacedAt[u]] = storeTree(tree, numbers);
+    }
+}
+
+std::string logText(const std::vector<TreeRecord>& records) {
+    std::string text = "tree\tline\ttaxa\trooting\tmisplaced\n";
+    for (size_t i = 0; i < records.size(); ++i) {
+        const TreeRecord& r = records[i];
+        text += std::to_string(i + 1) + "\t" + std::to_string(r.line) + "\t" +
+                std::to_string(r.taxa) + "\t";
+        switch (r.fate) {
+            case TreeFate::kAsWritten:
+                text += "as written\t\n";
+                break;
+            case TreeFate::kOnOutgroup:
+                text += "on the outgroup\t" + std::to_string(r.misplaced) + "\n";
+                break;
+            case TreeFate::kBySpeciesTree:
+                text += "by the species tree\t\n";
+                break;
+            case TreeFate::kLeftOut:
+                text += "left out: no outgroup taxon\t\n";
+                break;
+            case TreeFate::kSkipped:
+                text += "skipped: fewer than 3 taxa\t\n";
+                break;
+        }
+    }
+    return text;
+}

@@ -1,0 +1,79 @@
+// Internal to infer: the gene trees as read and rooted, the triple table
+// they fill, and the species tree solved from it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "driver/driver.h"
+#include "named/common/named.h"
+#include "named/road/road.h"
+#include "named/root/root.h"
+
+// A rooted gene tree, compact: nodes children first, the root last.
+struct StoredTree {
+    int64_t weight;
+    std::vector<int32_t> parent;  // -1 at the root
+    std::vector<int32_t> taxon;   // the taxon of a leaf (a name id until numbered); -1 inside
+};
+
+// What became of one tree of the file, for the log.
+enum class TreeFate { kAsWritten, kOnOutgroup, kBySpeciesTree, kLeftOut, kSkipped };
+struct TreeRecord {
+    int32_t line;
+    int32_t taxa;
+    TreeFate fate;
+    int32_t misplaced;  // on the outgroup: listed and other taxa on the wrong side
+};
+
+struct GeneTrees {
+    std::vector<std::string> names;  // taxon number -> name
+    int32_t ingroupCount;            // taxa 0..ingroupCount-1; the outgroup after them
+    std::vector<StoredTree> trees;   // every tree used, in file order
+    // Trees without an outgroup taxon kept for rooting by the species tree:
+    // as read, and their place in trees.
+    std::vector<NamedTree> unplaced;
+    std::vector<size_t> unplacedAt;
+    std::vector<TreeRecord> records;  // every tree of the file
+    RootingCounts counts;
+    int32_t read;
+    int32_t skipped;
+};
+
+// Reads, checks and roots every tree of the text and numbers the taxa by
+// first appearance, the ingroup before the outgroup. Throws NewickError.
+GeneTrees readGeneTrees(const std::string& text, const InferOptions& options);
+
+// The compact form of a rooted tree whose leaves are numbered by numbers.
+StoredTree storeTree(const NamedTree& tree,
+                     const std::unordered_map<std::string, int32_t>& numbers);
+
+// Clears the triple table and adds the trees (those not marked skip), with
+// g_speciesCount taxa. Throws NewickError if the weight passes the limit.
+void fillTable(const GeneTrees& genes, const std::vector<bool>& skip);
+
+// A species tree, the method that built it and its report figures.
+struct SpeciesTree {
+    ResultTree tree;
+    Method method;
+    MethodResult figures;  // the tree field is not used
+    bool rootGiven;        // the root split is the outgroup's, not inferred
+};
+
+// The best tree for the filled table. With an outgroup (ingroupCount below
+// the taxa), the root separates the two groups and each side is solved on
+// its own, which gives the best tree with that root. Throws NewickError.
+SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount);
+
+// Roots every unplaced tree by the species tree, counting only the triples
+// of taxa that are known (all when known is empty), and stores it in place.
+void rootUnplacedTrees(GeneTrees* genes, const ResultTree& species, const std::vector<bool>& known);
+
+// The log: a header and one TSV line per tree of the file.
+std::string logText(const std::vector<TreeRecord>& records);
+
+// The tree's topology as text with every node's children in a fixed order,
+// equal for equal trees.
+std::string topologyKey(const ResultTree& tree);

@@ -1,0 +1,224 @@
+// The triple table of the gene trees and the species tree solved from it;
+// with an outgroup, each side of the given root is solved on its own.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/common.h"
+#include "named/road/road_steps.h"
+#include "triples/triples.h"
+
+namespace {
+
+Method chooseMethod(InferMethod asked, int32_t largestSide, bool rootGiven) {
+    switch (asked) {
+        case InferMethod::kExact:
+            if (largestSide > kMaxExactSpecies)
+                failWhole(std::to_string(largestSide) +
+                          (rootGiven ? " taxa on one side of the outgroup's root" : " taxa found") +
+                          ", but --exact takes at most " + std::to_string(kMaxExactSpecies) +
+                          "; use --search or --heuristic");
+            return Method::kExact;
+        case InferMethod::kHeuristic:
+            return Method::kHeuristic;
+        case InferMethod::kSearch:
+            return Method::kSearch;
+        case InferMethod::kBest:
+            break;
+    }
+    return largestSide <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
+}
+
+// The method's tree as a ResultTree, children first, without recursion;
+// every taxon number raised by shift.
+ResultTree resultFromNodes(const TreeNode* root, int32_t shift) {
+    ResultTree tree{{}, -1};
+    std::vector<std::pair<const TreeNode*, bool>> stack{{root, false}};  // node, children done
+    std::vector<int32_t> done;
+    while (!stack.empty()) {
+        const auto [node, expanded] = stack.back();
+        stack.pop_back();
+        const bool leaf = node->left == nullptr && node->right == nullptr;
+        if (!leaf && !expanded) {
+            stack.push_back({node, true});
+            stack.push_back({node->right, false});
+            stack.push_back({node->left, false});
+            continue;
+        }
+        ResultNode result{leaf ? node->label + shift : -1, -1, -1, ""};
+        if (!leaf) {
+            result.right = done.back();
+            done.pop_back();
+            result.left = done.back();
+            done.pop_back();
+        }
+        tree.nodes.push_back(result);
+        done.push_back(static_cast<int32_t>(tree.nodes.size() - 1));
+    }
+    tree.root = done.back();
+    return tree;
+}
+
+// The method's tree for all taxa of the table.
+SpeciesTree runOnAll(Method method) {
+    const MethodResult found = runMethod(method);
+    SpeciesTree species{resultFromNodes(found.tree, 0), method, found, false};
+    // The heuristic's tree lives in the candidate pools, which later runs
+    // reuse; every other method hands over a tree of its own.
+    if (method != Method::kHeuristic) freeTree(found.tree);
+    species.figures.tree = nullptr;
+    return species;
+}
+
+// The entries w[i][j][k] for i, j, k in first..first+count-1, in order.
+std::vector<int32_t> copyBlock(int32_t first, int32_t count) {
+    std::vector<int32_t> block;
+    block.reserve(static_cast<size_t>(count) * count * count);
+    for (int32_t i = first; i < first + count; ++i)
+        for (int32_t j = first; j < first + count; ++j)
+            block.insert(block.end(), g_tripleWeight[i][j] + first,
+                         g_tripleWeight[i][j] + first + count);
+    return block;
+}
+
+void pasteBlock(const std::vector<int32_t>& block, int32_t count) {
+    const int32_t* from = block.data();
+    for (int32_t i = 0; i < count; ++i)
+        for (int32_t j = 0; j < count; ++j, from += count)
+            std::copy(from, from + count, g_tripleWeight[i][j]);
+}
+
+// The best tree on the taxa first..first+count-1 alone: the methods see them
+// as the taxa 0..count-1 of a table of count taxa, which for a later block
+// means moving it to the front for the run and back afterwards.
+SpeciesTree solveSide(Method method, int32_t first, int32_t count) {
+    SpeciesTree side{{{}, -1}, method, {nullptr, 0, 0}, false};
+    if (count <= 2) {
+        side.tree.nodes.push_back({first, -1, -1, ""});
+        if (count == 2) {
+            side.tree.nodes.push_back({first + 1, -1, -1, ""});
+            side.tree.nodes.push_back({-1, 0, 1, ""});
+        }
+        side.tree.root = static_cast<int32_t>(side.tree.nodes.size() - 1);
+        return side;
+    }
+    const int32_t all = g_speciesCount;
+    std::vector<int32_t> front;
+    if (first > 0) {
+        const std::vector<int32_t> block = copyBlock(first, count);
+        front = copyBlock(0, count);
+        pasteBlock(block, count);
+    }
+    g_speciesCount = count;
+    side = runOnAll(method);
+    g_speciesCount = all;
+    if (first > 0) {
+        pasteBlock(front, count);
+        for (ResultNode& node : side.tree.nodes)
+            if (node.left < 0) node.taxon += first;
+    }
+    return side;
+}
+
+// The weight of the triples with two taxa on one side of the root and the
+// third on the other: every tree with that root satisfies all of them.
+int64_t weightAcrossRoot(int32_t ingroupCount, int32_t n) {
+    int64_t total = 0;
+    for (int32_t x = 0; x < n; ++x)
+        for (int32_t y = x + 1; y < n; ++y) {
+            const bool ingroup = y < ingroupCount;
+            if (!ingroup && x < ingroupCount) continue;  // x and y on different sides
+            const int32_t from = ingroup ? ingroupCount : 0;
+            const int32_t to = ingroup ? n : ingroupCount;
+            for (int32_t z = from; z < to; ++z)
+                total += g_tripleWeight[x][y][z];
+        }
+    return total;
+}
+
+// Joins the two sides under a new root, the outgroup first.
+ResultTree joinSides(const ResultTree& outgroup, const ResultTree& ingroup) {
+    ResultTree tree = outgroup;
+    const auto shift = static_cast<int32_t>(tree.nodes.size());
+    for (ResultNode node : ingroup.nodes) {
+        if (node.left >= 0) {
+            node.left += shift;
+            node.right += shift;
+        }
+        tree.nodes.push_back(node);
+    }
+    tree.nodes.push_back({-1, outgroup.root, ingroup.root + shift, ""});
+    tree.root = static_cast<int32_t>(tree.nodes.size() - 1);
+    return tree;
+}
+
+}  // namespace
+
+void fillTable(const GeneTrees& genes, const std::vector<bool>& skip) {
+    g_speciesCount = static_cast<int32_t>(genes.names.size());
+    clearTripleWeights();
+    g_treeCount = 0;
+    std::vector<SpeciesSet> below;
+    std::vector<SpeciesSet> clusters;
+    for (size_t t = 0; t < genes.trees.size(); ++t) {
+        if (!skip.empty() && skip[t]) continue;
+        const StoredTree& tree = genes.trees[t];
+        below.assign(tree.parent.size(), SpeciesSet{});
+        clusters.clear();
+        size_t root = 0;
+        // Nodes are stored children first, so each is complete before its
+        // parent takes it in.
+        for (size_t i = 0; i < tree.parent.size(); ++i) {
+            if (tree.taxon[i] >= 0) below[i] = singleSpecies(tree.taxon[i]);
+            if (tree.parent[i] < 0) {
+                root = i;
+                continue;
+            }
+            SpeciesSet& up = below[static_cast<size_t>(tree.parent[i])];
+            up = uniteSets(up, below[i]);
+            if (tree.taxon[i] < 0) clusters.push_back(below[i]);
+        }
+        // A weight comment holds at most INT32_MAX, so the narrowing is exact.
+        addClusterTriples(below[root], clusters.data(), static_cast<int>(clusters.size()),
+                          static_cast<int32_t>(tree.weight));
+        ++g_treeCount;
+    }
+    if (tripleWeightTooLarge())
+        failWhole(
+            "the trees display more triple weight than 2147483647 in all; lower their "
+            "[&W] weights or use fewer trees");
+    completeTripleWeights();
+}
+
+SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount) {
+    const int32_t n = g_speciesCount;
+    if (ingroupCount <= 0 || ingroupCount >= n) return runOnAll(chooseMethod(asked, n, false));
+    const Method method = chooseMethod(asked, std::max(ingroupCount, n - ingroupCount), true);
+    const SpeciesTree ingroup = solveSide(method, 0, ingroupCount);
+    const SpeciesTree outgroup = solveSide(method, ingroupCount, n - ingroupCount);
+    const int64_t across = weightAcrossRoot(ingroupCount, n);
+    SpeciesTree species{joinSides(outgroup.tree, ingroup.tree), method, {nullptr, 0, 0}, true};
+    species.figures.total = ingroup.figures.total + outgroup.figures.total + across;
+    species.figures.bound = ingroup.figures.bound + outgroup.figures.bound + across;
+    return species;
+}
+
+std::string topologyKey(const ResultTree& tree) {
+    std::vector<std::string> text(tree.nodes.size());
+    std::vector<int32_t> smallest(tree.nodes.size());
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const ResultNode& node = tree.nodes[i];
+        if (node.left < 0) {
+            smallest[i] = node.taxon;
+            text[i] = std::to_string(node.taxon);
+            continue;
+        }
+        auto first = static_cast<size_t>(node.left);
+        auto second = static_cast<size_t>(node.right);
+        if (smallest[second] < smallest[first]) std::swap(first, second);
+        smallest[i] = smallest[first];
+        text[i] = "(" + text[first] + "," + text[second] + ")";
+    }
+    return text[static_cast<size_t>(tree.root)];
+}

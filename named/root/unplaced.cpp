@@ -1,0 +1,183 @@
+// Rooting a tree that holds no outgroup taxon: on the edge whose rooted
+// triples a species tree displays most often.
+//
+// Three leaves a, b, c of an unrooted tree meet at one node m. Rooted on an
+// edge in the direction of c from m, the tree displays ab|c. So for a
+// directed edge u->v, let val(u->v) count the triples ab|c with a and b in
+// two different branches at v (not the one towards u) and c beyond u, that
+// the species tree displays. Rooted on the edge {x, p}, the tree displays
+// exactly the triples counted by the edges pointing away from the root:
+// both directions of {x, p} and every other edge directed away from it.
+// With the tree as stored (root R, every edge directed down), that is
+//
+//   score(x) = D + val(x->p) + g(p),   D = sum of every down edge,
+//   g(R) = 0,   g(y) = g(parent y) + val(y->parent y) - val(parent y->y),
+//
+// which needs each val once: about 3 * (leaves choose 3) comparisons.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "named/root/root.h"
+#include "named/root/root_steps.h"
+
+namespace {
+
+// The taxa of the leaves below every node, taxa left out of the count
+// excluded; nodes are stored children first.
+std::vector<std::vector<int32_t>> taxaBelow(const NamedTree& tree,
+                                            const std::vector<int32_t>& leafTaxon) {
+    std::vector<std::vector<int32_t>> below(tree.nodes.size());
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        if (tree.nodes[i].children.empty() && leafTaxon[i] >= 0) below[i].push_back(leafTaxon[i]);
+        for (const int32_t child : tree.nodes[i].children) {
+            const std::vector<int32_t>& part = below[static_cast<size_t>(child)];
+            below[i].insert(below[i].end(), part.begin(), part.end());
+        }
+    }
+    return below;
+}
+
+// Triples ab|c the species tree displays, a in one branch, b in the other,
+// c in the third: a and b meet below where either meets c.
+int64_t countDisplayed(const SpeciesTreeDepths& depths, const std::vector<int32_t>& one,
+                       const std::vector<int32_t>& other, const std::vector<int32_t>& third) {
+    int64_t count = 0;
+    std::vector<int32_t> depthToOther(other.size());
+    for (const int32_t a : one) {
+        const int32_t* row = depths.meet.data() + static_cast<size_t>(a) * depths.taxa;
+        for (size_t j = 0; j < other.size(); ++j)
+            depthToOther[j] = row[other[j]];
+        for (const int32_t c : third) {
+            const int32_t withC = row[c];
+            for (const int32_t d : depthToOther)
+                count += d > withC ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// val of the edge into a node from branch l, given all its branches.
+int64_t valueFrom(const SpeciesTreeDepths& depths,
+                  const std::vector<const std::vector<int32_t>*>& branches, size_t l) {
+    int64_t value = 0;
+    for (size_t i = 0; i < branches.size(); ++i)
+        for (size_t j = i + 1; j < branches.size(); ++j)
+            if (i != l && j != l)
+                value += countDisplayed(depths, *branches[i], *branches[j], *branches[l]);
+    return value;
+}
+
+// A root on the edge above node, and how it compares on ties.
+struct Candidate {
+    int32_t node;
+    int64_t score;
+    size_t smallerSide;  // taxa on the smaller side of the edge
+};
+
+// The sorted names of the smaller side; of two equal sides, the one whose
+// names come first.
+std::vector<std::string> smallerSideNames(const NamedTree& tree, const std::vector<int32_t>& parent,
+                                          int32_t node) {
+    std::vector<std::string> below = namesOnSide(tree, parent, node, true);
+    std::vector<std::string> rest = namesOnSide(tree, parent, node, false);
+    if (below.size() != rest.size()) return below.size() < rest.size() ? below : rest;
+    return std::min(below, rest);
+}
+
+// The most displayed triples first. Among equals, the root whose smaller
+// side holds fewer taxa, then the one whose smaller side's sorted names come
+// first: the choice never depends on how the file writes the tree.
+bool rootsBefore(const NamedTree& tree, const std::vector<int32_t>& parent, const Candidate& a,
+                 const Candidate& b) {
+    if (a.score != b.score) return a.score > b.score;
+    if (a.smallerSide != b.smallerSide) return a.smallerSide < b.smallerSide;
+    return smallerSideNames(tree, parent, a.node) < smallerSideNames(tree, parent, b.node);
+}
+
+}  // namespace
+
+SpeciesTreeDepths meetingDepths(const ResultTree& tree, int32_t taxa) {
+    SpeciesTreeDepths depths{taxa, std::vector<int32_t>(static_cast<size_t>(taxa) * taxa, -1)};
+    // Depths from the root down; nodes are stored children first.
+    std::vector<int32_t> depth(tree.nodes.size(), 0);
+    std::vector<std::vector<int32_t>> below(tree.nodes.size());
+    for (size_t i = tree.nodes.size(); i-- > 0;) {
+        const ResultNode& node = tree.nodes[i];
+        if (node.left < 0) continue;
+        depth[static_cast<size_t>(node.left)] = depth[i] + 1;
+        depth[static_cast<size_t>(node.right)] = depth[i] + 1;
+    }
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const ResultNode& node = tree.nodes[i];
+        if (node.left < 0) {
+            below[i].push_back(node.taxon);
+            continue;
+        }
+        std::vector<int32_t>& left = below[static_cast<size_t>(node.left)];
+        std::vector<int32_t>& right = below[static_cast<size_t>(node.right)];
+        for (const int32_t a : left)
+            for (const int32_t b : right) {
+                depths.meet[static_cast<size_t>(a) * taxa + b] = depth[i];
+                depths.meet[static_cast<size_t>(b) * taxa + a] = depth[i];
+            }
+        below[i] = std::move(left);
+        below[i].insert(below[i].end(), right.begin(), right.end());
+        right.clear();
+    }
+    return depths;
+}
+
+void rootBySpeciesTree(NamedTree* tree, const std::vector<int32_t>& leafTaxon,
+                       const SpeciesTreeDepths& depths) {
+    const size_t count = tree->nodes.size();
+    const size_t root = static_cast<size_t>(tree->root);
+    const std::vector<int32_t> parent = parentsOf(*tree);
+    const std::vector<std::vector<int32_t>> below = taxaBelow(*tree, leafTaxon);
+    std::vector<int64_t> down(count, 0);  // val(parent -> node)
+    std::vector<int64_t> up(count, 0);    // val(node -> parent)
+    std::vector<bool> inside(static_cast<size_t>(depths.taxa), false);
+    for (size_t v = 0; v < count; ++v) {
+        const NamedNode& node = tree->nodes[v];
+        if (node.children.empty()) continue;
+        std::vector<const std::vector<int32_t>*> branches;
+        for (const int32_t child : node.children)
+            branches.push_back(&below[static_cast<size_t>(child)]);
+        std::vector<int32_t> outside;  // the branch towards the root
+        if (v != root) {
+            for (const int32_t t : below[v])
+                inside[static_cast<size_t>(t)] = true;
+            for (const int32_t t : below[root])
+                if (!inside[static_cast<size_t>(t)]) outside.push_back(t);
+            for (const int32_t t : below[v])
+                inside[static_cast<size_t>(t)] = false;
+            branches.push_back(&outside);
+            down[v] = valueFrom(depths, branches, branches.size() - 1);
+        }
+        for (size_t c = 0; c < node.children.size(); ++c)
+            up[static_cast<size_t>(node.children[c])] = valueFrom(depths, branches, c);
+    }
+    int64_t allDown = 0;
+    for (size_t v = 0; v < count; ++v)
+        allDown += down[v];
+    std::vector<int64_t> gain(count, 0);  // g: nodes are stored children first
+    for (size_t v = count; v-- > 0;)
+        if (v != root) gain[v] = gain[static_cast<size_t>(parent[v])] + up[v] - down[v];
+    std::vector<int32_t> leafCount(count, 0);
+    for (size_t v = 0; v < count; ++v) {
+        if (tree->nodes[v].children.empty()) leafCount[v] = 1;
+        if (v != root) leafCount[static_cast<size_t>(parent[v])] += leafCount[v];
+    }
+    const size_t allLeaves = static_cast<size_t>(leafCount[root]);
+    Candidate best{-1, 0, 0};
+    for (size_t x = 0; x < count; ++x) {
+        if (x == root) continue;
+        const int64_t score = allDown + up[x] + gain[static_cast<size_t>(parent[x])];
+        const size_t side = static_cast<size_t>(leafCount[x]);
+        const Candidate c{static_cast<int32_t>(x), score, std::min(side, allLeaves - side)};
+        if (best.node >= 0 && !rootsBefore(*tree, parent, c, best)) continue;
+        best = c;
+    }
+    rootAbove(tree, best.node, parent);
+}
