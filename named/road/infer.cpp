@@ -49,22 +49,30 @@ std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<bo
 // Trees without an outgroup taxon are rooted by the species tree of the
 // others, and the species tree is inferred again from all trees, while it
 // changes, at most kMaxUnplacedRounds times.
-SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options) {
+SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
+                                 std::string* notes) {
     std::vector<bool> unplaced(genes->trees.size(), false);
     for (const size_t at : genes->unplacedAt)
         unplaced[at] = true;
     fillTable(*genes, unplaced);
     SpeciesTree species = solveSpeciesTree(options.method, genes->ingroupCount);
     std::vector<bool> known = taxaOfPlacedTrees(*genes, unplaced);
-    for (int round = 0; round < kMaxUnplacedRounds; ++round) {
+    bool changed = true;
+    int round = 0;
+    while (changed && round < kMaxUnplacedRounds) {
+        ++round;
         rootUnplacedTrees(genes, species.tree, known);
         known.clear();  // from now on the species tree rests on every tree
         fillTable(*genes, {});
         SpeciesTree next = solveSpeciesTree(options.method, genes->ingroupCount);
-        const bool changed = topologyKey(next.tree) != topologyKey(species.tree);
+        changed = topologyKey(next.tree) != topologyKey(species.tree);
         species = std::move(next);
-        if (!changed) break;
     }
+    *notes += "tressil-newick: the species tree " +
+              (changed ? "still changed in round " + std::to_string(round) + ", the last"
+                       : "settled after " + std::to_string(round) + " round" +
+                             (round > 1 ? "s" : "")) +
+              " of rooting trees without an outgroup taxon by it\n";
     return species;
 }
 
@@ -90,7 +98,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
         fillTable(genes, {});
         species = solveSpeciesTree(options.method, genes.ingroupCount);
     } else {
-        species = rootUnplacedAndSolve(&genes, options);
+        species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
     out.report = reportText(species.method, species.figures);
     if (options.support) {

@@ -2,6 +2,8 @@
 // tressil-newick encode -> tressil -> tressil-newick decode, with files,
 // messages and exit statuses.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <random>
 #include <set>
@@ -162,6 +164,47 @@ TEST_F(NewickTool, SkippedTreesAreCountedOnStandardError) {
     EXPECT_EQ(get("names.tsv"), "0\tA\n1\tB\n2\tC\n");
 }
 
+// Outputs are written through a symbolic link, into a pipe and to standard
+// output, which then holds the tree alone while the report goes to
+// standard error.
+TEST_F(NewickTool, OutputsGoThroughLinksPipesAndStandardOutput) {
+    put("g.nwk", "((A,B),C);\n((A,B),D);\n((C,D),A);\n");
+    const std::string tree = "((D,C),(B,A));\n";
+    put("real.nwk", "old");
+    ASSERT_EQ(symlink("real.nwk", (dir_ + "/link.nwk").c_str()), 0);
+    ASSERT_EQ(symlink("made.tsv", (dir_ + "/dangling.tsv").c_str()), 0);
+    ToolRun run = newick({"infer", "--log", "dangling.tsv", "g.nwk", "link.nwk"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    struct stat link {};
+    ASSERT_EQ(lstat((dir_ + "/link.nwk").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(get("real.nwk"), tree);
+    EXPECT_EQ(get("made.tsv").substr(0, 5), "tree\t");
+    EXPECT_EQ(run.out.substr(0, 24), "%Number of input trees: ");
+
+    run = newick({"infer", "g.nwk", "-"});
+    EXPECT_EQ(run.out, tree);
+    EXPECT_EQ(run.err.substr(0, 24), "%Number of input trees: ");
+
+    ASSERT_EQ(mkfifo((dir_ + "/pipe").c_str(), 0600), 0);
+    const std::string command = "cd " + shellQuote(dir_) + " && { cat pipe > piped.nwk & " +
+                                shellQuote(TRESSIL_NEWICK_BINARY) +
+                                " infer g.nwk pipe > /dev/null; wait; }";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(get("piped.nwk"), tree);
+}
+
+TEST_F(NewickTool, HelpAndVersionGoToStandardOutput) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"infer", "--help"}, {"--version"}}) {
+        const ToolRun run = newick(args);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_NE(run.out.find(args[0] == "--version" ? "tressil-newick " : "use: "),
+                  std::string::npos);
+    }
+}
+
 struct Failing {
     const char* name;
     std::string input;  // written to "t.nwk" (encode) or "result.txt" (decode)
@@ -182,6 +225,9 @@ TEST_P(NewickToolFails, WritesNothing) {
     put("result.txt", c.input);
     put("names.tsv", "0\tA\n1\tB\n");
     put("old.txt", "old");
+    put("ro.txt", "old");
+    chmod((dir_ + "/ro.txt").c_str(), 0444);
+    mkdir((dir_ + "/dir").c_str(), 0777);
     const std::vector<std::string> before = files();
     const ToolRun run = newick(c.args);
     EXPECT_EQ(run.status, 1);
@@ -248,6 +294,40 @@ INSTANTIATE_TEST_SUITE_P(
                 "",
                 {"infer", "--fast", "t.nwk", "new.nwk"},
                 "tressil-newick: unknown option --fast for infer"},
+        Failing{"ReadOnlyOutput",
+                "((A,B),C);",
+                {"infer", "t.nwk", "ro.txt"},
+                "tressil-newick: cannot write ro.txt: the file is read-only"},
+        Failing{"FolderOutput",
+                "((A,B),C);",
+                {"infer", "t.nwk", "dir"},
+                "tressil-newick: cannot write dir: it is a folder"},
+        Failing{"MissingFolder",
+                "((A,B),C);",
+                {"infer", "t.nwk", "none/new.nwk"},
+                "tressil-newick: cannot write none/new.nwk: the folder none does not exist"},
+        Failing{"TwoOutputsOnStandardOutput",
+                "((A,B),C);",
+                {"infer", "--svg", "-", "t.nwk", "-"},
+                "tressil-newick: - and - both go to standard output"},
+        Failing{"UnrootedTree",
+                "((A,B),C);\n(A,B,(C,D));",
+                {"infer", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk:2:1: tree 2 is unrooted (3 subtrees at its root); give "
+                "--outgroup, or --rooted to take every root as written\n"},
+        Failing{"RootedWithOutgroup",
+                "((A,B),C);",
+                {"infer", "--rooted", "--outgroup=A", "t.nwk", "new.nwk"},
+                "tressil-newick: give only one of --rooted and --outgroup"},
+        Failing{"RootUnplacedWithoutOutgroup",
+                "((A,B),C);",
+                {"infer", "--root-unplaced", "t.nwk", "new.nwk"},
+                "tressil-newick: --root-unplaced needs --outgroup"},
+        Failing{"OutgroupMisspelt",
+                "((Homo,Pan),Gorilla);",
+                {"infer", "--outgroup", "gorila", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: outgroup taxon 'gorila' is in no tree; did you mean "
+                "'Gorilla'?"},
         Failing{
             "NoArguments", "", {}, "tressil-newick: give a command\nuse: tressil-newick COMMAND"},
         Failing{"UnknownCommand",

@@ -289,4 +289,127 @@ TEST(InferRooting, MatchesEveryEdgeAndTheTableAndSupportMatchCountsOnTheTrees) {
     }
 }
 
+// Every rooted binary tree on the taxa, as cluster sets (the full set and
+// single taxa left out), by inserting each taxon on every edge in turn.
+std::vector<Clusters> everyTree(const std::vector<std::string>& taxa) {
+    std::vector<std::vector<Names>> trees = {{}};  // clusters of two or more, the root's included
+    Names placed;
+    for (const std::string& taxon : taxa) {
+        std::vector<std::vector<Names>> grown;
+        for (const std::vector<Names>& tree : trees) {
+            // Above an existing cluster, above a single taxon, or above the root.
+            std::vector<Names> places = tree;
+            for (const std::string& p : placed)
+                places.push_back({p});
+            if (placed.empty()) {
+                grown.push_back(tree);
+                continue;
+            }
+            for (const Names& place : places) {
+                std::vector<Names> next;
+                for (Names c : tree) {
+                    if (c != place && std::includes(c.begin(), c.end(), place.begin(), place.end()))
+                        c.insert(taxon);
+                    next.push_back(c);
+                }
+                Names joined = place;
+                joined.insert(taxon);
+                next.push_back(joined);
+                grown.push_back(next);
+            }
+        }
+        trees = grown;
+        placed.insert(taxon);
+    }
+    std::vector<Clusters> result;
+    for (const std::vector<Names>& tree : trees)
+        result.push_back(Clusters(tree.begin(), tree.end()));
+    return result;
+}
+
+// With an outgroup, every method's tree has the outgroup's root split and
+// reports the weight it satisfies on the rooted gene trees; the exact method
+// and the search reach the best of all trees with that root.
+TEST(InferOutgroupRoot, EveryMethodKeepsTheRootAndTheBestOnesReachTheOptimum) {
+    std::mt19937 rng(53);
+    for (int trial = 0; trial < 24; ++trial) {
+        const std::vector<std::string> pool = poolOf(4 + static_cast<size_t>(trial % 3));
+        std::string text;
+        for (int t = 0; t < 6; ++t) {
+            NamedTree tree = randomTree(randomTaxa(pool, t == 0 ? pool.size() : 3, rng), rng);
+            collapseRandomly(&tree, 20, rng);
+            tree.weight = 1 + static_cast<int64_t>(rng() % 3);
+            text += writeRandomNewick(tree, rng);
+        }
+        std::vector<std::string> outgroup = randomTaxa(pool, 1, rng);
+        outgroup.resize(std::min(outgroup.size(), size_t{1} + rng() % 2));
+        std::vector<Rooted> rooted;
+        Names taxa;
+        size_t pos = 0;
+        NamedTree tree{};
+        while (readNextTree(text, &pos, &tree, true)) {
+            const std::optional<Clusters> clusters = rootByEveryEdge(tree, outgroup);
+            if (!clusters) continue;
+            rooted.push_back({leafNames(tree), *clusters, tree.weight});
+            taxa.insert(rooted.back().all.begin(), rooted.back().all.end());
+        }
+        const Names out = [&] {
+            Names present;
+            for (const std::string& name : outgroup)
+                if (taxa.count(name) != 0) present.insert(name);
+            return present;
+        }();
+        if (out.size() == taxa.size()) continue;
+        const auto satisfied = [&](const Clusters& clusters) {
+            const Rooted species{taxa, clusters, 1};
+            int64_t total = 0;
+            for (const std::string& x : taxa)
+                for (const std::string& y : taxa)
+                    for (const std::string& z : taxa)
+                        if (x < y && displays(species, x, y, z))
+                            for (const Rooted& r : rooted)
+                                total += displays(r, x, y, z) ? r.weight : 0;
+            return total;
+        };
+        int64_t best = -1;
+        for (const Clusters& candidate : everyTree({taxa.begin(), taxa.end()})) {
+            const bool rootSplit = out.size() == 1 || candidate.count(out) != 0;
+            const bool restSplit =
+                taxa.size() - out.size() == 1 ||
+                std::any_of(candidate.begin(), candidate.end(), [&](const Names& c) {
+                    return c.size() + out.size() == taxa.size() &&
+                           std::none_of(c.begin(), c.end(),
+                                        [&](const std::string& n) { return out.count(n); });
+                });
+            if (rootSplit && restSplit) best = std::max(best, satisfied(candidate));
+        }
+        for (const InferMethod method :
+             {InferMethod::kExact, InferMethod::kHeuristic, InferMethod::kSearch}) {
+            const InferResult result =
+                inferSpeciesTree(text, {outgroup, false, false, method, false, false, false, 1});
+            size_t at = 0;
+            NamedTree species{};
+            ASSERT_TRUE(readNextTree(result.newick, &at, &species));
+            const NamedNode& root = species.nodes[static_cast<size_t>(species.root)];
+            Clusters clusters = clusterSets(species);
+            clusters.insert({taxa.begin(), taxa.end()});
+            Names first;
+            for (std::vector<int32_t> stack = {root.children[0]}; !stack.empty();) {
+                const NamedNode& node = species.nodes[static_cast<size_t>(stack.back())];
+                stack.pop_back();
+                if (node.children.empty()) first.insert(node.name);
+                stack.insert(stack.end(), node.children.begin(), node.children.end());
+            }
+            EXPECT_EQ(first, out) << result.newick;
+            const std::string key = "%Total weight of satisfied triples: ";
+            const int64_t reported =
+                std::stoll(result.report.substr(result.report.find(key) + key.size()));
+            EXPECT_EQ(reported, satisfied(clusters)) << result.newick << "\n" << text;
+            if (method != InferMethod::kHeuristic) {
+                EXPECT_EQ(reported, best) << text;
+            }
+        }
+    }
+}
+
 }  // namespace
