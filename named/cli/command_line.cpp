@@ -23,12 +23,12 @@ struct Command {
 
 const Command kCommands[] = {
     {"infer", "GENES SPECIES.nwk", 2,
-     "gene trees in, a species tree out: the triples of every gene tree summed into one\n"
+     "Gene trees in, a species tree out: the triples of every gene tree summed into one\n"
      "table, and the tree that satisfies the most of their weight"},
     {"encode", "TREES INPUT.txt NAMES.tsv", 3,
-     "named rooted trees to tressil's numbered input file and a table of the names"},
+     "Named rooted trees to tressil's numbered input file and a table of the names"},
     {"decode", "NAMES.tsv RESULT.txt TREE.nwk", 3,
-     "tressil's result tree back to one line of Newick with the names"},
+     "Tressil's result tree back to one line of Newick with the names"},
 };
 
 struct Option {
@@ -40,10 +40,10 @@ struct Option {
 
 const Option kOptions[] = {
     {"outgroup", "NAME[,NAME...]", "infer encode",
-     "root every tree on these taxa (the root that misplaces the fewest of them)"},
-    {"rooted", nullptr, "infer", "take every tree as rooted as written, even a root of 3 subtrees"},
+     "root every tree where it misplaces the fewest of these taxa"},
+    {"rooted", nullptr, "infer", "take every tree as rooted as written, even with 3 subtrees at its root"},
     {"root-unplaced", nullptr, "infer",
-     "root trees without an outgroup taxon by the species tree instead of leaving them out"},
+     "root trees without an outgroup taxon by the species tree, not leave them out"},
     {"exact", nullptr, "infer", "the exact method (at most 20 taxa)"},
     {"heuristic", nullptr, "infer", "the eight heuristic constructions, the best one kept"},
     {"search", nullptr, "infer", "the search (the default above 20 taxa)"},
