@@ -145,6 +145,7 @@ struct Arguments {
     std::string support;  // decode: the input file; infer: "yes"
     std::string svg;
     std::string threads;
+    bool hasThreads = false;
     std::string method;  // "exact", "heuristic" or "search"
     std::vector<std::string> files;
 };
@@ -199,6 +200,7 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
             takeValue(&args.svg);
         } else if (infer && word == "--threads") {
             takeValue(&args.threads);
+            args.hasThreads = true;
         } else {
             throw UsageError{"unknown option " + word + " for " + command};
         }
@@ -206,10 +208,11 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
     return args;
 }
 
-// Not given: one thread per core.
-int parseThreads(const std::string& text) {
-    if (text.empty()) return 0;
-    const int threads = readThreadCount(text);
+// Not given: one thread per core. Given empty, it is refused like any other
+// value that is not a whole number.
+int parseThreads(const Arguments& args) {
+    if (!args.hasThreads) return 0;
+    const int threads = readThreadCount(args.threads);
     if (threads == 0)
         throw UsageError{"--threads takes a whole number from 1 to " + std::to_string(kMaxThreads)};
     return threads;
@@ -267,7 +270,7 @@ void inferFiles(const Arguments& args) {
                                                       : InferMethod::kBest,
                          !args.support.empty(),
                          !args.svg.empty(),
-                         parseThreads(args.threads)};
+                         parseThreads(args)};
     std::vector<PendingFile> outputs = {{speciesPath, ""}};
     if (!args.svg.empty()) outputs.push_back({args.svg, ""});
     std::vector<std::string> paths = {genesPath};
@@ -305,7 +308,7 @@ int runNewickTool(int argc, char** argv) {
         if (args.files.size() != fileCount(command))
             throw UsageError{command + " takes " + std::to_string(fileCount(command)) +
                              " file names, not " + std::to_string(args.files.size())};
-        parseThreads(args.threads);
+        parseThreads(args);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "tressil-newick: %s\n", error.message.c_str());
         std::fputs(kUsage, stderr);
