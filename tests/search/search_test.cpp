@@ -1,13 +1,19 @@
-// The search against the exact method, its move gains against a full
-// rescoring and a brute-force neighbourhood, and the cluster programme over
-// every subset against the exact optimum.
+// The search against the exact method and the plain climb, its move gains
+// and insertions against a full rescoring and a brute-force neighbourhood,
+// and the cluster programme over every subset against the exact optimum.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <numeric>
 #include <random>
 #include <vector>
 
+#include "common/run_support.h"
 #include "common/test_support.h"
+#include "driver/driver.h"
 #include "exact/exact.h"
+#include "generator/random_input.h"
 #include "io/io.h"
 #include "search/search.h"
 #include "search/search_steps.h"
@@ -48,6 +54,25 @@ TEST(Search, NeverAboveTheExactOptimumAndMostlyOnIt) {
         freeTree(again.tree);
     }
     EXPECT_GE(onOptimum * 100, kRounds * 95);
+}
+
+// Sparse inputs of 48 and 64 species, where a plain climb from the heuristic
+// method's tree can end above every batched climb of the search.
+TEST(Search, NeverEndsBelowThePlainClimbOfTheHeuristicTree) {
+    for (const RandomInputShape& shape : {RandomInputShape{48, 1000, 3, 3, 1, false, false, 0},
+                                          RandomInputShape{64, 1000, 4, 4, 3, false, false, 0}}) {
+        std::mt19937 rng(shape.species == 48 ? 7 : 2);
+        ASSERT_EQ(readText(randomInput(shape, rng)), "");
+        SearchTree climbed;
+        treeFromNodes(runMethod(Method::kHeuristic).tree, shape.species, &climbed);
+        LeanTable table;
+        fillLeanTable(&table);
+        MoveWork work;
+        climbBySubtreeMoves(table, &climbed, &work);
+        const SearchResult found = searchTree();
+        EXPECT_GE(found.satisfied, scoreSearchTree(climbed)) << shape.species << " species";
+        freeTree(found.tree);
+    }
 }
 
 // The tree with part cut out (its parent bypassed) and hung above target.
@@ -116,6 +141,49 @@ TEST(SubtreeMoves, GainsMatchRescoringAndClimbsEndWhereNoMoveHelps) {
     }
 }
 
+// Every node of the tree, from its root.
+std::vector<int32_t> nodesOf(const SearchTree& tree) {
+    std::vector<int32_t> nodes{tree.root};
+    for (size_t i = 0; i < nodes.size(); ++i)
+        if (!isLeafNode(tree, nodes[i]))
+            nodes.insert(nodes.end(), tree.child[nodes[i]], tree.child[nodes[i]] + 2);
+    return nodes;
+}
+
+// Cutting out the species inserted last gives back the tree before its
+// insertion; every other place it could have taken is then rescored.
+TEST(SpeciesInsertion, EachSpeciesTakesThePlaceThatRescoresBest) {
+    std::mt19937 rng(17);
+    MoveWork work;
+    for (int round = 0; round < 40; ++round) {
+        const int n = 4 + round % 10;
+        fillRound(round, n, rng);
+        LeanTable table;
+        fillLeanTable(&table);
+        std::vector<int32_t> order(static_cast<size_t>(n));
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), rng);
+        SearchTree tree;
+        insertInOrder(table, order.data(), &tree, &work);
+        for (int k = n - 1; k > 0; --k) {
+            const int32_t species = order[static_cast<size_t>(k)];
+            const int64_t taken = scoreSearchTree(tree);
+            const int32_t joint = tree.parent[species];
+            cutOutParent(&tree, species);
+            tree.parent[species] = kNoNode;
+            ASSERT_EQ(joint, n + --tree.innerCount) << "not the last insertion's joint";
+            int64_t best = INT64_MIN;
+            for (const int32_t x : nodesOf(tree)) {
+                SearchTree tried = tree;
+                hangAbove(&tried, species, joint, x);
+                ++tried.innerCount;
+                best = std::max(best, scoreSearchTree(tried));
+            }
+            EXPECT_EQ(taken, best) << "round " << round << ", species " << species;
+        }
+    }
+}
+
 TEST(ClusterProgramme, OverEverySubsetFindsTheExactOptimum) {
     std::mt19937 rng(11);
     for (int round = 0; round < 30; ++round) {
@@ -132,6 +200,38 @@ TEST(ClusterProgramme, OverEverySubsetFindsTheExactOptimum) {
         ASSERT_TRUE(bestTreeOverClusters(every, n, &tree));
         EXPECT_EQ(scoreSearchTree(tree), exactOptimum(n)) << "round " << round;
     }
+}
+
+// Every subset of 14 species once is more distinct clusters than the
+// programme keeps; a planted tree's clusters come more often, the larger the
+// more often. The table holds that tree's triples alone, so it is the one
+// best tree, and the programme must build it from the clusters it keeps.
+TEST(ClusterProgramme, PastItsClusterCapFindsThePlantedTree) {
+    constexpr int n = 14;
+    std::mt19937 rng(23);
+    const SearchTree planted = randomTree(n, rng);
+    std::vector<SpeciesSet> plantedClusters;
+    appendClusters(planted, &plantedClusters);
+    resetTable(n);
+    for (const SpeciesSet& c : plantedClusters)
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                for (int k = 0; k < n; ++k)
+                    if (containsSpecies(c, i) && containsSpecies(c, j) && !containsSpecies(c, k))
+                        setTriple(i, j, k, 1);
+    std::vector<SpeciesSet> clusters;
+    for (uint32_t mask = 1; mask < (1u << n); ++mask) {
+        SpeciesSet s{};
+        for (int i = 0; i < n; ++i)
+            if (mask >> i & 1u) insertSpecies(&s, i);
+        clusters.push_back(s);
+    }
+    for (const SpeciesSet& c : plantedClusters)
+        clusters.insert(clusters.end(), static_cast<size_t>(countSpecies(c)), c);
+    SearchTree tree;
+    ASSERT_TRUE(bestTreeOverClusters(clusters, n, &tree));
+    EXPECT_EQ(scoreSearchTree(tree), scoreSearchTree(planted));
+    EXPECT_EQ(scoreSearchTree(planted), n * (n - 1) * (n - 2) / 6);
 }
 
 }  // namespace
