@@ -187,6 +187,7 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
         const bool infer = command == "infer";
         if (word == "--outgroup" && command != "decode") {
             takeValue(&args.outgroup);
+            args.outgroup = matchOutgroupList(args.outgroup);
             args.hasOutgroup = true;
         } else if (word == "--support" && command == "decode") {
             takeValue(&args.support);

@@ -147,13 +147,14 @@ void skipBeforeTree(Cursor& cur, int64_t* weight, size_t* weightOffset) {
     }
 }
 
-// A label at the cursor, quoted ('' stands for a quote) or unquoted.
+// A label at the cursor, quoted ('' stands for a quote) or unquoted (an
+// underscore stands for a blank).
 std::string readLabel(Cursor& cur) {
     const size_t start = cur.pos;
     if (peek(cur) != '\'') {
         while (isLabelChar(peek(cur)))
             ++cur.pos;
-        return cur.text.substr(start, cur.pos - start);
+        return matchName(cur.text.substr(start, cur.pos - start));
     }
     std::string label;
     for (++cur.pos;; ++cur.pos) {

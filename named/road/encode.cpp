@@ -158,6 +158,6 @@ std::string tressilInputText(const EncodedTrees& encoded) {
 std::string nameTableText(const EncodedTrees& encoded) {
     std::string text;
     for (size_t i = 0; i < encoded.names.size(); ++i)
-        text += std::to_string(i) + "\t" + encoded.names[i] + "\n";
+        text += std::to_string(i) + "\t" + quoteName(encoded.names[i]) + "\n";
     return text;
 }

@@ -32,11 +32,15 @@ void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>&
 // The tressil input file: header, one tree per line, final full stop.
 std::string tressilInputText(const EncodedTrees& encoded);
 
-// "number<TAB>name" per line, numbers 0..n-1 in order.
+// "number<TAB>label" per line, numbers 0..n-1 in order, each name written as
+// quoteName writes it.
 std::string nameTableText(const EncodedTrees& encoded);
 
 // Reads a name table; entry v is the name of taxon number v, empty where the
-// table has no such number. Throws NewickError.
+// table has no such number. A label in single quotes is read as quoted; any
+// other text as unquoted, an underscore standing for a blank, which also
+// reads the tables of earlier versions that wrote names as they were.
+// Throws NewickError.
 std::vector<std::string> parseNameTable(const std::string& text);
 
 // Reads the tree of a tressil output file, checking every number against the

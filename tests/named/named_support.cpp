@@ -23,15 +23,20 @@ bool chance(std::mt19937& rng, int percent) {
     return std::uniform_int_distribution<int>(0, 99)(rng) < percent;
 }
 
+// Letters, digits, '.', '-' and blanks, which Newick writes as underscores.
 bool plainName(const std::string& name) {
     for (char c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != '-')
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != ' ' && c != '.' && c != '-')
             return false;
     return !name.empty();
 }
 
 std::string labelText(const std::string& name, std::mt19937& rng) {
-    if (plainName(name) && !chance(rng, 20)) return name;
+    if (plainName(name) && !chance(rng, 20)) {
+        std::string label = name;
+        std::replace(label.begin(), label.end(), ' ', '_');
+        return label;
+    }
     std::string quoted = "'";
     for (char c : name)
         quoted += c == '\'' ? std::string("''") : std::string(1, c);

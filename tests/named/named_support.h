@@ -33,7 +33,8 @@ NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng);
 void collapseRandomly(NamedTree* tree, int percent, std::mt19937& rng);
 
 // The tree as another program might write it: random child order, branch
-// lengths, support values, comments and quoting, with its weight as a
+// lengths, support values, comments and quoting (blanks often written as
+// underscores), with its weight as a
 // "[&W n]" comment when it is not 1; ends with ";\n".
 std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng);
 
