@@ -84,7 +84,7 @@ void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>&
             names.push_back(leaf->name);
 }
 
-EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>& outgroup) {
+EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup) {
     // Trees are handled one at a time as they are read, so only the distinct
     // topologies stay in memory, however many gene trees the file holds.
     EncodedTrees encoded{{}, {}, {}, 0, 0, {0, 0, 0}};
@@ -92,10 +92,11 @@ EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>
     std::unordered_map<std::string, int32_t> numbers;
     std::unordered_map<std::string, size_t> indexOf;
     std::vector<size_t> firstOffset;  // where each topology was first seen
-    size_t pos = 0;
+    TreeSource source = openTreeSource(bytes);
+    const std::string& text = sourceText(source);
     NamedTree tree{};
     const bool rooting = !outgroup.empty();
-    while (readNextTree(text, &pos, &tree, rooting)) {
+    while (readNextTree(&source, &tree, rooting)) {
         ++encoded.treesRead;
         if (rooting)
             for (const NamedNode& node : tree.nodes)

@@ -52,9 +52,9 @@ std::vector<std::string> fillTable(const std::string& text, const InferOptions& 
     int32_t skipped = 0;
     g_treeCount = 0;
     const bool rooting = !options.outgroup.empty();
-    size_t pos = 0;
+    TreeSource source = openTreeSource(text);
     NamedTree tree{};
-    while (readNextTree(text, &pos, &tree, true)) {
+    while (readNextTree(&source, &tree, true)) {
         ++read;
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);

@@ -20,9 +20,10 @@ struct EncodedTrees {
     RootingCounts rooting;                // all zero without an outgroup
 };
 
-// Parses, roots on the outgroup when one is given, numbers, merges and checks
-// the limits of tressil. Throws NewickError.
-EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>& outgroup = {});
+// Parses the bytes of a tree file (Newick or NEXUS, plain or gzip), roots on
+// the outgroup when one is given, numbers, merges and checks the limits of
+// tressil. Throws NewickError.
+EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup = {});
 
 // Gives every new taxon of a tree the next number, its leaves taken in text
 // order.
@@ -72,6 +73,7 @@ struct InferResult {
     std::string notes;   // skipped trees and rooting counts, for standard error
 };
 
-// Gene trees in, species tree out, through tressil's triple table and
-// methods in this process. Throws NewickError.
+// Gene trees in (the bytes of a tree file, as encodeTrees reads them),
+// species tree out, through tressil's triple table and methods in this
+// process. Throws NewickError.
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options);
