@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,8 +45,11 @@ struct PendingFile {
     std::string tempPath;
 };
 
+// "-" reads standard input.
 std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream file;
+    if (path != "-") file.open(path, std::ios::binary);
+    std::istream& in = path == "-" ? std::cin : file;
     if (!in) throw FileError{"cannot read " + path + ": " + std::strerror(errno)};
     std::ostringstream text;
     text << in.rdbuf();
