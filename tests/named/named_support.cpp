@@ -155,11 +155,11 @@ std::set<std::string> leafNames(const NamedTree& tree) {
 }
 
 ToolRun runIn(const std::string& dir, const std::string& binary,
-              const std::vector<std::string>& args) {
+              const std::vector<std::string>& args, const std::string& input) {
     std::string command = "cd " + shellQuote(dir) + " && " + shellQuote(binary);
     for (const std::string& arg : args)
         command += " " + shellQuote(arg);
-    command += " > .stdout 2> .stderr < /dev/null";
+    command += " > .stdout 2> .stderr < " + shellQuote(input);
     const int raw = std::system(command.c_str());
     ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + raw, readFile(dir + "/.stdout"),
                 readFile(dir + "/.stderr")};
