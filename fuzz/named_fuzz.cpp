@@ -1,5 +1,5 @@
-// libFuzzer target: arbitrary bytes through the Newick reader, the rooting
-// and infer. The first line is an outgroup list as --outgroup takes it; the
+// libFuzzer target: arbitrary bytes through the tree reader (Newick or
+// NEXUS, plain or gzip), the rooting and infer. The first line is an outgroup list as --outgroup takes it; the
 // rest is the tree text.
 #include <cstdint>
 #include <cstdlib>
@@ -51,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     size_t taxa = 0;
     try {
-        size_t pos = 0;
+        TreeSource source = openTreeSource(text);
         NamedTree tree{};
-        while (readNextTree(text, &pos, &tree, true)) {
+        while (readNextTree(&source, &tree, true)) {
             NamedTree rooted = tree;
             checkRooted(tree, rooted,
                         rootOnOutgroup(&rooted, std::unordered_set<std::string>(outgroup.begin(),

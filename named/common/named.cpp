@@ -29,16 +29,30 @@ void failWhole(const std::string& message) {
     throw NewickError{0, 0, message};
 }
 
+std::string matchName(const std::string& unquotedText) {
+    std::string name = unquotedText;
+    for (char& c : name)
+        if (c == '_') c = ' ';
+    return name;
+}
+
 std::string quoteName(const std::string& name) {
+    // A blank reads back from an underscore, so a real underscore needs quotes.
     bool plain = !name.empty();
     for (const char c : name)
-        if (std::string(" \t\r\n\v\f()[]':;,").find(c) != std::string::npos) plain = false;
-    if (plain) return name;
+        if (std::string("_\t\r\n\v\f()[]':;,").find(c) != std::string::npos) plain = false;
+    if (plain) {
+        std::string label = name;
+        for (char& c : label)
+            if (c == ' ') c = '_';
+        return label;
+    }
     std::string quoted = "'";
     for (const char c : name)
         quoted += c == '\'' ? std::string("''") : std::string(1, c);
     return quoted + "'";
 }
+
 
 [[noreturn]] static void throwFatal(int /*status*/, const char* message) {
     std::string text = message;

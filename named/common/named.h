@@ -61,8 +61,15 @@ void locateOffset(const std::string& text, size_t offset, int* line, int* column
 // Throws NewickError for the file as a whole (line 0).
 [[noreturn]] void failWhole(const std::string& message);
 
-// The name as a Newick label: unchanged when it is safe unquoted, otherwise in
-// single quotes with every quote doubled.
+// The taxon name an unquoted label stands for: an underscore there reads as
+// a blank (Newick's rule), so Homo_sapiens and 'Homo sapiens' are one taxon.
+// A quoted label is its name as it stands, underscores included.
+std::string matchName(const std::string& unquotedText);
+
+// The name as a Newick label that reads back as the same name: unquoted,
+// blanks written as underscores, when nothing in it needs quotes; otherwise
+// in single quotes with every quote doubled, so a real underscore is quoted
+// ('a_b').
 std::string quoteName(const std::string& name);
 
 // While one is alive, a fatal condition of tressil's core (a bad input file,

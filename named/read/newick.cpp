@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "named/read/read.h"
+#include "named/read/tree_text.h"
 
 namespace {
 
@@ -25,24 +25,13 @@ struct OpenGroup {
     std::vector<int32_t> members;
 };
 
-std::string placeText(const std::string& text, size_t offset) {
-    int line = 0;
-    int column = 0;
-    locateOffset(text, offset, &line, &column);
-    return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
 int peek(const Cursor& cur) {
     return cur.pos < cur.text.size() ? static_cast<unsigned char>(cur.text[cur.pos]) : kEnd;
 }
 
-bool isBlank(int c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 // Everything but blanks and Newick punctuation may stand in an unquoted label.
 bool isLabelChar(int c) {
-    if (c == kEnd || isBlank(c)) return false;
+    if (c == kEnd || isBlankChar(c)) return false;
     switch (c) {
         case '(':
         case ')':
@@ -90,9 +79,9 @@ std::string readComment(Cursor& cur) {
 int64_t weightValue(const Cursor& cur, size_t open, const std::string& body) {
     size_t first = 2;
     size_t last = body.size();
-    while (first < last && isBlank(static_cast<unsigned char>(body[first])))
+    while (first < last && isBlankChar(static_cast<unsigned char>(body[first])))
         ++first;
-    while (last > first && isBlank(static_cast<unsigned char>(body[last - 1])))
+    while (last > first && isBlankChar(static_cast<unsigned char>(body[last - 1])))
         --last;
     int64_t value = 0;
     bool valid = first < last;
@@ -113,7 +102,7 @@ int64_t weightValue(const Cursor& cur, size_t open, const std::string& body) {
 void skipInTree(Cursor& cur) {
     for (;;) {
         const int c = peek(cur);
-        if (isBlank(c)) {
+        if (isBlankChar(c)) {
             ++cur.pos;
         } else if (c == '[') {
             const size_t open = cur.pos;
@@ -131,7 +120,7 @@ void skipInTree(Cursor& cur) {
 void skipBeforeTree(Cursor& cur, int64_t* weight, size_t* weightOffset) {
     for (;;) {
         const int c = peek(cur);
-        if (isBlank(c)) {
+        if (isBlankChar(c)) {
             ++cur.pos;
             continue;
         }
@@ -147,13 +136,14 @@ void skipBeforeTree(Cursor& cur, int64_t* weight, size_t* weightOffset) {
     }
 }
 
-// A label at the cursor, quoted ('' stands for a quote) or unquoted.
+// A label at the cursor, quoted ('' stands for a quote) or unquoted (an
+// underscore stands for a blank).
 std::string readLabel(Cursor& cur) {
     const size_t start = cur.pos;
     if (peek(cur) != '\'') {
         while (isLabelChar(peek(cur)))
             ++cur.pos;
-        return cur.text.substr(start, cur.pos - start);
+        return matchName(cur.text.substr(start, cur.pos - start));
     }
     std::string label;
     for (++cur.pos;; ++cur.pos) {
@@ -219,7 +209,9 @@ int32_t addNode(NamedTree& tree, std::string name, std::vector<int32_t> children
     return static_cast<int32_t>(tree.nodes.size() - 1);
 }
 
-int32_t readLeaf(Cursor& cur, NamedTree& tree, std::unordered_map<std::string, size_t>& seen) {
+// Names that translate holds were checked where the table was read.
+int32_t readLeaf(Cursor& cur, NamedTree& tree, std::unordered_map<std::string, size_t>& seen,
+                 const Translation* translate) {
     const size_t start = cur.pos;
     std::string name = readLabel(cur);
     if (name.empty())
@@ -228,6 +220,10 @@ int32_t readLeaf(Cursor& cur, NamedTree& tree, std::unordered_map<std::string, s
         throwAt(cur.text, start,
                 "this taxon name holds a tab or a line break, which the name table cannot "
                 "hold; remove it from the name");
+    if (translate != nullptr) {
+        const auto known = translate->find(name);
+        if (known != translate->end()) name = known->second;
+    }
     const auto [it, fresh] = seen.emplace(name, start);
     if (!fresh)
         throwAt(cur.text, start,
@@ -301,7 +297,7 @@ int32_t closeGroup(const Cursor& cur, NamedTree& tree, OpenGroup& group, bool an
 }
 
 // Reads one tree from its first character through its ';'.
-NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree) {
+NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translation* translate) {
     NamedTree tree{{}, -1, weight, cur.pos, 0};
     std::vector<OpenGroup> open;
     std::unordered_map<std::string, size_t> seen;
@@ -316,7 +312,7 @@ NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree) {
                 continue;
             }
             if (!startsLabel(c)) failMissingMember(cur, open);
-            node = readLeaf(cur, tree, seen);
+            node = readLeaf(cur, tree, seen, translate);
             skipBranchLength(cur);
             nodeEnd = cur.pos;
         } else if (c == ',' && !open.empty()) {
@@ -358,10 +354,41 @@ void failWideNode(const std::string& text, size_t offset, size_t children) {
                 "which reads nodes of any number of children");
 }
 
+bool isBlankChar(int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string placeText(const std::string& text, size_t offset) {
+    int line = 0;
+    int column = 0;
+    locateOffset(text, offset, &line, &column);
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+size_t skipBlanksAndComments(const std::string& text, size_t pos) {
+    while (pos < text.size()) {
+        if (text[pos] == '[') {
+            const size_t close = text.find(']', pos + 1);
+            if (close == std::string::npos) return pos;
+            pos = close + 1;
+        } else if (isBlankChar(static_cast<unsigned char>(text[pos]))) {
+            ++pos;
+        } else {
+            break;
+        }
+    }
+    return pos;
+}
+
 bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree, bool anyDegree) {
+    if (*pos == 0 && text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0)
+        *pos = sizeof kByteOrderMark - 1;
+    return readTreeAt(text, pos, tree, anyDegree, nullptr);
+}
+
+bool readTreeAt(const std::string& text, size_t* pos, NamedTree* tree, bool anyDegree,
+                const Translation* translate) {
     Cursor cur{text, *pos};
-    if (cur.pos == 0 && text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0)
-        cur.pos = sizeof kByteOrderMark - 1;
     int64_t weight = 1;
     size_t weightOffset = kNoOffset;
     skipBeforeTree(cur, &weight, &weightOffset);
@@ -372,7 +399,7 @@ bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree, bool an
         *pos = cur.pos;
         return false;
     }
-    *tree = readTree(cur, weight, anyDegree);
+    *tree = readTree(cur, weight, anyDegree, translate);
     *pos = cur.pos;
     return true;
 }

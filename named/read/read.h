@@ -1,10 +1,53 @@
-// Reading tree files: Newick text into NamedTree records.
+// Reading tree files: Newick or NEXUS text, plain or gzip-compressed, into
+// NamedTree records.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "named/common/named.h"
+
+enum class TreeFormat { kNewick, kNexus };
+
+// How far a NEXUS file has been read.
+struct NexusPlace {
+    bool inBlock;
+    bool inTrees;           // the open block is a TREES block
+    bool sawTrees;          // some TREES block was opened
+    size_t blockStart;      // offset of the open block's BEGIN
+    std::string blockName;  // as written, for messages
+    int64_t treesRead;
+    std::unordered_map<std::string, std::string> translate;  // of the open TREES block
+};
+
+// A tree file being read. Offsets of its trees and the places of its errors
+// refer to sourceText(source).
+struct TreeSource {
+    const std::string* bytes;  // the file as given; must outlive the source
+    std::string inflated;      // the text of gzip-compressed bytes
+    bool compressed;
+    TreeFormat format;
+    size_t pos;  // where the next tree is looked for
+    NexusPlace nexus;
+};
+
+// Opens the bytes of a tree file: gzip data (known by its first two bytes)
+// is inflated, then the first character that is not a blank or a comment
+// tells the format: '(' Newick, "#NEXUS" NEXUS; a text of only blanks and
+// comments counts as Newick. Throws NewickError on damaged gzip data and on
+// a text of neither format.
+TreeSource openTreeSource(const std::string& bytes);
+TreeSource openTreeSource(std::string&&) = delete;  // the source keeps a pointer
+
+// The text that tree offsets and error places refer to.
+const std::string& sourceText(const TreeSource& source);
+
+// Reads the next tree of the source into *tree; returns false after the last
+// one. Throws NewickError as the Newick form below does, and on malformed
+// NEXUS.
+bool readNextTree(TreeSource* source, NamedTree* tree, bool anyDegree = false);
 
 // Reads the next tree of a Newick text from *pos on into *tree and moves *pos
 // past it; returns false when only blanks and comments are left. Throws

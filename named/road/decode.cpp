@@ -27,6 +27,29 @@ int64_t readNumber(const std::string& text, size_t* pos) {
     return value;
 }
 
+// A name as the table holds it: a whole quoted label, or unquoted text. The
+// unquoted form reads every name that earlier versions wrote as it was
+// (blanks, quotes and colons included) with the meaning the underscore rule
+// gives it today.
+std::string readTableName(const std::string& field) {
+    if (field.size() > 2 && field.front() == '\'' && field.back() == '\'') {
+        std::string name;
+        size_t i = 1;
+        for (; i + 1 < field.size(); ++i) {
+            if (field[i] != '\'') {
+                name += field[i];
+            } else if (field[i + 1] == '\'' && i + 2 < field.size()) {
+                name += '\'';
+                ++i;
+            } else {
+                break;  // a lone quote: not one quoted label
+            }
+        }
+        if (i + 1 == field.size()) return name;
+    }
+    return matchName(field);
+}
+
 // One "number<TAB>name" line from start to end (the '\n' or the text's end).
 void readTableLine(const std::string& text, size_t start, size_t end,
                    std::vector<std::string>& names, std::vector<size_t>& lineOf) {
@@ -56,7 +79,7 @@ void readTableLine(const std::string& text, size_t start, size_t end,
                 "taxon number " + std::to_string(number) + " appears twice (first on line " +
                     std::to_string(line) + "); keep one line per number");
     }
-    names[index] = text.substr(pos + 1, end - pos - 1);
+    names[index] = readTableName(text.substr(pos + 1, end - pos - 1));
     lineOf[index] = start;
 }
 

@@ -76,7 +76,7 @@ void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>&
             names.push_back(leaf->name);
 }
 
-EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>& outgroup) {
+EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup) {
     // Trees are handled one at a time as they are read, so only the distinct
     // topologies stay in memory, however many gene trees the file holds.
     EncodedTrees encoded{{}, {}, {}, 0, 0, {}};
@@ -85,10 +85,11 @@ EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>
     std::unordered_map<std::string, int32_t> numbers;
     std::unordered_map<std::string, size_t> indexOf;
     std::vector<size_t> firstOffset;  // where each topology was first seen
-    size_t pos = 0;
+    TreeSource source = openTreeSource(bytes);
+    const std::string& text = sourceText(source);
     NamedTree tree{};
     const bool rooting = !outgroup.empty();
-    while (readNextTree(text, &pos, &tree, rooting)) {
+    while (readNextTree(&source, &tree, rooting)) {
         ++encoded.treesRead;
         if (rooting)
             for (const NamedNode& node : tree.nodes)
@@ -151,6 +152,6 @@ std::string tressilInputText(const EncodedTrees& encoded) {
 std::string nameTableText(const EncodedTrees& encoded) {
     std::string text;
     for (size_t i = 0; i < encoded.names.size(); ++i)
-        text += std::to_string(i) + "\t" + encoded.names[i] + "\n";
+        text += std::to_string(i) + "\t" + quoteName(encoded.names[i]) + "\n";
     return text;
 }

@@ -79,7 +79,7 @@ StoredTree storeTree(const NamedTree& tree,
     return stored;
 }
 
-GeneTrees readGeneTrees(const std::string& text, const InferOptions& options) {
+GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     GeneTrees genes{};
     const std::unordered_set<std::string> outgroup(options.outgroup.begin(),
                                                    options.outgroup.end());
@@ -87,10 +87,11 @@ GeneTrees readGeneTrees(const std::string& text, const InferOptions& options) {
     std::unordered_map<std::string, int32_t> ids;  // by first appearance
     std::vector<std::string> idNames;
     std::unordered_set<std::string> allNames;
+    TreeSource source = openTreeSource(bytes);
+    const std::string& text = sourceText(source);
     LineCounter lines{text, 0, 1};
-    size_t pos = 0;
     NamedTree tree{};
-    while (readNextTree(text, &pos, &tree, true)) {
+    while (readNextTree(&source, &tree, true)) {
         ++genes.read;
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);

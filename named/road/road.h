@@ -20,9 +20,10 @@ struct EncodedTrees {
     RootingCounts rooting;                // all zero without an outgroup
 };
 
-// Parses, roots on the outgroup when one is given, numbers, merges and checks
-// the limits of tressil. Throws NewickError.
-EncodedTrees encodeTrees(const std::string& text, const std::vector<std::string>& outgroup = {});
+// Parses the bytes of a tree file (Newick or NEXUS, plain or gzip), roots on
+// the outgroup when one is given, numbers, merges and checks the limits of
+// tressil. Throws NewickError.
+EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup = {});
 
 // Gives every new taxon of a tree the next number, its leaves taken in text
 // order.
@@ -32,11 +33,15 @@ void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>&
 // The tressil input file: header, one tree per line, final full stop.
 std::string tressilInputText(const EncodedTrees& encoded);
 
-// "number<TAB>name" per line, numbers 0..n-1 in order.
+// "number<TAB>label" per line, numbers 0..n-1 in order, each name written as
+// quoteName writes it.
 std::string nameTableText(const EncodedTrees& encoded);
 
 // Reads a name table; entry v is the name of taxon number v, empty where the
-// table has no such number. Throws NewickError.
+// table has no such number. A label in single quotes is read as quoted; any
+// other text as unquoted, an underscore standing for a blank, which also
+// reads the tables of earlier versions that wrote names as they were.
+// Throws NewickError.
 std::vector<std::string> parseNameTable(const std::string& text);
 
 // Reads the tree of a tressil output file, checking every number against the
@@ -73,6 +78,7 @@ struct InferResult {
     std::vector<std::string> taxa;  // the name of every taxon number of the table
 };
 
-// Gene trees in, species tree out, through tressil's triple table and
-// methods in this process. Throws NewickError.
+// Gene trees in (the bytes of a tree file, as encodeTrees reads them),
+// species tree out, through tressil's triple table and methods in this
+// process. Throws NewickError.
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options);

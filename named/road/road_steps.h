@@ -42,9 +42,10 @@ struct GeneTrees {
     int32_t skipped;
 };
 
-// Reads, checks and roots every tree of the text and numbers the taxa by
-// first appearance, the ingroup before the outgroup. Throws NewickError.
-GeneTrees readGeneTrees(const std::string& text, const InferOptions& options);
+// Reads, checks and roots every tree of a file's bytes (Newick or NEXUS,
+// plain or gzip) and numbers the taxa by first appearance, the ingroup
+// before the outgroup. Throws NewickError.
+GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options);
 
 // The compact form of a rooted tree whose leaves are numbered by numbers.
 StoredTree storeTree(const NamedTree& tree,

@@ -164,7 +164,7 @@ std::vector<std::string> parseOutgroup(const std::string& list) {
             size_t last = end;
             while (last > pos && isBlank(list[last - 1]))
                 --last;
-            name = list.substr(pos, last - pos);
+            name = matchName(list.substr(pos, last - pos));
             pos = end;
         }
         if (name.empty())

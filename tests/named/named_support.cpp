@@ -23,15 +23,20 @@ bool chance(std::mt19937& rng, int percent) {
     return std::uniform_int_distribution<int>(0, 99)(rng) < percent;
 }
 
+// Letters, digits, '.', '-' and blanks, which Newick writes as underscores.
 bool plainName(const std::string& name) {
     for (char c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.' && c != '-')
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != ' ' && c != '.' && c != '-')
             return false;
     return !name.empty();
 }
 
 std::string labelText(const std::string& name, std::mt19937& rng) {
-    if (plainName(name) && !chance(rng, 20)) return name;
+    if (plainName(name) && !chance(rng, 20)) {
+        std::string label = name;
+        std::replace(label.begin(), label.end(), ' ', '_');
+        return label;
+    }
     std::string quoted = "'";
     for (char c : name)
         quoted += c == '\'' ? std::string("''") : std::string(1, c);
@@ -150,11 +155,11 @@ std::set<std::string> leafNames(const NamedTree& tree) {
 }
 
 ToolRun runIn(const std::string& dir, const std::string& binary,
-              const std::vector<std::string>& args) {
+              const std::vector<std::string>& args, const std::string& input) {
     std::string command = "cd " + shellQuote(dir) + " && " + shellQuote(binary);
     for (const std::string& arg : args)
         command += " " + shellQuote(arg);
-    command += " > .stdout 2> .stderr < /dev/null";
+    command += " > .stdout 2> .stderr < " + shellQuote(input);
     const int raw = std::system(command.c_str());
     ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + raw, readFile(dir + "/.stdout"),
                 readFile(dir + "/.stderr")};

@@ -33,7 +33,8 @@ NamedTree randomTree(const std::vector<std::string>& taxa, std::mt19937& rng);
 void collapseRandomly(NamedTree* tree, int percent, std::mt19937& rng);
 
 // The tree as another program might write it: random child order, branch
-// lengths, support values, comments and quoting, with its weight as a
+// lengths, support values, comments and quoting (blanks often written as
+// underscores), with its weight as a
 // "[&W n]" comment when it is not 1; ends with ";\n".
 std::string writeRandomNewick(const NamedTree& tree, std::mt19937& rng);
 
@@ -44,14 +45,15 @@ std::string caterpillar(int taxa);
 std::vector<std::string> randomTaxa(const std::vector<std::string>& pool, size_t least,
                                     std::mt19937& rng);
 
-// One run of a program; file arguments are paths inside dir.
+// One run of a program; file arguments are paths inside dir, and so is the
+// file given as standard input.
 struct ToolRun {
     int status;
     std::string out;
     std::string err;
 };
 ToolRun runIn(const std::string& dir, const std::string& binary,
-              const std::vector<std::string>& args);
+              const std::vector<std::string>& args, const std::string& input = "/dev/null");
 
 std::string makeScratchDirectory();
 void removeScratchDirectory(const std::string& dir);

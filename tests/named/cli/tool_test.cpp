@@ -123,7 +123,7 @@ TEST_F(NewickTool, ShippedExampleGivesTheDocumentedResult) {
     EXPECT_EQ(tressil({"input.txt", "result.txt", "1"}).status, 0);
     EXPECT_EQ(newick({"decode", "names.tsv", "result.txt", "tree.nwk"}).status, 0);
     EXPECT_EQ(get("tree.nwk"),
-              "((Gibbon,('Rhesus macaque',Orangutan)),(Gorilla,(Chimpanzee,Human)));\n");
+              "((Gibbon,(Rhesus_macaque,Orangutan)),(Gorilla,(Chimpanzee,Human)));\n");
 }
 
 // The README's first command, and decode --support on the same trees

@@ -191,8 +191,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DecodeCase{"ResultFile", kAbc, "(2,\n(1,\n0));\n" + kReport, "(C,(B,A));\n", 0, 0, ""},
         DecodeCase{"SingleLeaf", kAbc, "1;\n" + kReport, "B;\n", 0, 0, ""},
-        DecodeCase{"QuotesWhereNeeded", "0\tHomo sapiens\n1\tit's\n2\tx:y\n3\tplain_name\n",
-                   "((0,\n1),\n(2,\n3));\n", "(('Homo sapiens','it''s'),('x:y',plain_name));\n", 0,
+        DecodeCase{"EarlierTablesKeepTheirMeaning", "0\tHomo sapiens\n1\tit's\n2\tx:y\n3\tplain_name\n",
+                   "((0,\n1),\n(2,\n3));\n", "((Homo_sapiens,'it''s'),('x:y',plain_name));\n", 0,
                    0, ""},
         DecodeCase{"TableCrlfBlankLinesAnyOrder", "2\tC\r\n\r\n0\tA\r\n1\tB", "(0,\r\n1);\r\n",
                    "(A,B);\n", 0, 0, ""},
@@ -211,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"TableNumberTooLarge", "128\tA\n", "0;", "", 1, 1, "above 127"}),
     [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
 
-// Any name survives quoting and reading back.
+// Any name survives quoting and reading back, in a tree and in the name
+// table.
 TEST(NewickDecode, QuotedNamesReadBackUnchanged) {
     const std::string alphabet = "ab _'()[]:;,.\"-|&\\\xC3\xA4";
     std::mt19937 rng(3);
@@ -222,6 +223,8 @@ TEST(NewickDecode, QuotedNamesReadBackUnchanged) {
         const std::vector<NamedTree> trees = parseNewick("((" + quoteName(name) + ",x0),y0);");
         ASSERT_EQ(trees.size(), 1u) << name;
         EXPECT_EQ(trees[0].nodes[0].name, name);
+        const EncodedTrees table{{name}, {}, {}, 0, 0, {}};
+        EXPECT_EQ(parseNameTable(nameTableText(table)), std::vector<std::string>{name});
     }
 }
 
