@@ -16,9 +16,9 @@ std::vector<SpeciesSet> speciesBelow(const ResultTree& tree) {
     std::vector<SpeciesSet> below(tree.nodes.size());
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const ResultNode& node = tree.nodes[i];
-        below[i] = node.left < 0 ? singleSpecies(node.taxon)
-                                 : uniteSets(below[static_cast<size_t>(node.left)],
-                                             below[static_cast<size_t>(node.right)]);
+        below[i] = node.children.empty() ? singleSpecies(node.taxon) : SpeciesSet{};
+        for (const int32_t child : node.children)
+            below[i] = uniteSets(below[i], below[static_cast<size_t>(child)]);
     }
     return below;
 }
@@ -31,9 +31,9 @@ std::vector<SpeciesSet> speciesBelow(const ResultTree& tree) {
 void labelSupport(ResultTree* tree) {
     const std::vector<SpeciesSet> below = speciesBelow(*tree);
     for (ResultNode& node : tree->nodes) {
-        if (node.left < 0) continue;
-        const TripleSupport support = tripleSupport(below[static_cast<size_t>(node.left)],
-                                                    below[static_cast<size_t>(node.right)]);
+        if (node.children.size() != 2) continue;  // a leaf, or a node that resolves nothing
+        const TripleSupport support = tripleSupport(below[static_cast<size_t>(node.children[0])],
+                                                    below[static_cast<size_t>(node.children[1])]);
         if (support.total == 0) continue;
         // agreeing <= total <= 2^31 * 3, so 200 * agreeing fits in 64 bits.
         const int64_t hundredths = (200 * support.agreeing + support.total) / (2 * support.total);
@@ -51,7 +51,7 @@ void labelSupportFromInput(ResultTree* tree, const std::string& inputPath) {
     g_inFile = nullptr;
     int32_t leaves = 0;
     for (const ResultNode& node : tree->nodes) {
-        if (node.left >= 0) continue;
+        if (!node.children.empty()) continue;
         ++leaves;
         if (node.taxon >= g_speciesCount) leaves = -1;
         if (leaves < 0) break;

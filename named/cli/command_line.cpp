@@ -41,7 +41,8 @@ struct Option {
 const Option kOptions[] = {
     {"outgroup", "NAME[,NAME...]", "infer encode",
      "root every tree where it misplaces the fewest of these taxa"},
-    {"rooted", nullptr, "infer", "take every tree as rooted as written, even with 3 subtrees at its root"},
+    {"rooted", nullptr, "infer",
+     "take every tree as rooted as written, even with 3 subtrees at its root"},
     {"root-unplaced", nullptr, "infer",
      "root trees without an outgroup taxon by the species tree, not leave them out"},
     {"exact", nullptr, "infer", "the exact method (at most 20 taxa)"},

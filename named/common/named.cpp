@@ -53,7 +53,6 @@ std::string quoteName(const std::string& name) {
     return quoted + "'";
 }
 
-
 [[noreturn]] static void throwFatal(int /*status*/, const char* message) {
     std::string text = message;
     while (!text.empty() && text.back() == '\n')

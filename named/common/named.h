@@ -40,12 +40,14 @@ struct NamedTree {
     int32_t leafCount;
 };
 
-// A rooted binary tree on numbered taxa, as tressil builds it.
+// A rooted tree on numbered taxa: tressil's result (binary), or a species
+// tree given to score (any degree).
 struct ResultNode {
-    int32_t taxon;  // at a leaf; -1 at an inner node
-    int32_t left;   // -1 at a leaf
-    int32_t right;
-    std::string label;  // written after an inner node's ')', e.g. a support value
+    int32_t taxon;                  // at a leaf; -1 at an inner node
+    std::vector<int32_t> children;  // empty at a leaf
+    std::string label;              // written after an inner node's ')', e.g. a support value
+    std::string comment;            // written after the label, e.g. "[&pp=0.98]"
+    std::string length;             // written after a ':' when not empty
 };
 struct ResultTree {
     std::vector<ResultNode> nodes;  // children first

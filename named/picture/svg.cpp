@@ -74,12 +74,12 @@ std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& 
         const int32_t node = stack.back().first;
         stack.pop_back();
         const ResultNode& n = tree.nodes[static_cast<size_t>(node)];
-        if (n.left < 0) {
+        if (n.children.empty()) {
             tipOrder.push_back(node);
             continue;
         }
-        stack.push_back({n.right, false});
-        stack.push_back({n.left, false});
+        for (size_t c = n.children.size(); c-- > 0;)
+            stack.push_back({n.children[c], false});
     }
     for (const int32_t tip : tipOrder) {
         y[static_cast<size_t>(tip)] = kMargin + kRow * (tips++ + 0.5);
@@ -89,11 +89,12 @@ std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& 
     }
     for (size_t i = 0; i < count; ++i) {
         const ResultNode& n = tree.nodes[i];
-        if (n.left < 0) continue;
-        const size_t l = static_cast<size_t>(n.left);
-        const size_t r = static_cast<size_t>(n.right);
-        level[i] = 1 + std::max(level[l], level[r]);
-        y[i] = (y[l] + y[r]) / 2;
+        if (n.children.empty()) continue;
+        const auto first = static_cast<size_t>(n.children.front());
+        const auto last = static_cast<size_t>(n.children.back());
+        for (const int32_t child : n.children)
+            level[i] = std::max(level[i], 1 + level[static_cast<size_t>(child)]);
+        y[i] = (y[first] + y[last]) / 2;
     }
     const int levels = std::max(1, level[static_cast<size_t>(tree.root)]);
     const double step = std::min(kLevelWidth, kMaxTreeWidth / levels);
@@ -112,11 +113,12 @@ std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& 
     svg += line(x(root) - kStub, y[root], x(root), y[root]);
     for (size_t i = 0; i < count; ++i) {
         const ResultNode& n = tree.nodes[i];
-        if (n.left < 0) continue;
-        for (const int32_t child : {n.left, n.right})
+        if (n.children.empty()) continue;
+        for (const int32_t child : n.children)
             svg += line(x(i), y[static_cast<size_t>(child)], x(static_cast<size_t>(child)),
                         y[static_cast<size_t>(child)]);
-        svg += line(x(i), y[static_cast<size_t>(n.left)], x(i), y[static_cast<size_t>(n.right)]);
+        svg += line(x(i), y[static_cast<size_t>(n.children.front())], x(i),
+                    y[static_cast<size_t>(n.children.back())]);
     }
     svg += "</g>\n<g font-family=\"sans-serif\" font-size=\"12\">\n";
     for (const int32_t tip : tipOrder) {

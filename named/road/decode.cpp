@@ -122,8 +122,8 @@ void checkMember(const std::string& text, size_t start, int64_t number,
     used[index] = true;
 }
 
-int32_t addResultNode(ResultTree& tree, int32_t taxon, int32_t left, int32_t right) {
-    tree.nodes.push_back(ResultNode{taxon, left, right, ""});
+int32_t addResultNode(ResultTree& tree, int32_t taxon, std::vector<int32_t> children) {
+    tree.nodes.push_back(ResultNode{taxon, std::move(children), "", "", ""});
     return static_cast<int32_t>(tree.nodes.size() - 1);
 }
 
@@ -171,7 +171,7 @@ ResultTree parseResultTree(const std::string& resultText, const std::vector<std:
             const size_t start = pos;
             const int64_t number = readNumber(text, &pos);
             checkMember(text, start, number, names, used);
-            members.push_back(addResultNode(tree, static_cast<int32_t>(number), -1, -1));
+            members.push_back(addResultNode(tree, static_cast<int32_t>(number), {}));
             expectMember = false;
         } else if (c == ',' && !open.empty()) {
             expectMember = true;
@@ -183,7 +183,7 @@ ResultTree parseResultTree(const std::string& resultText, const std::vector<std:
                             " members; tressil writes two, give its output file unchanged");
             const int32_t right = members.back();
             members.pop_back();
-            members.back() = addResultNode(tree, -1, members.back(), right);
+            members.back() = addResultNode(tree, -1, {members.back(), right});
             open.pop_back();
             firstMember.pop_back();
             ++pos;
@@ -201,15 +201,19 @@ std::string resultNewick(const ResultTree& tree, const std::vector<std::string>&
     std::vector<std::string> text(tree.nodes.size());
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const ResultNode& node = tree.nodes[i];
-        if (node.left < 0) {
+        if (node.children.empty()) {
             text[i] = quoteName(names[static_cast<size_t>(node.taxon)]);
-            continue;
+        } else {
+            text[i] = "(";
+            for (const int32_t child : node.children) {
+                std::string& part = text[static_cast<size_t>(child)];
+                text[i] += (text[i].size() > 1 ? "," : "") + part;
+                part.clear();  // each subtree is copied into its parent once
+            }
+            text[i] += ")" + node.label;
         }
-        std::string& left = text[static_cast<size_t>(node.left)];
-        std::string& right = text[static_cast<size_t>(node.right)];
-        text[i] = "(" + left + "," + right + ")" + node.label;
-        left.clear();  // each subtree is copied into its parent once
-        right.clear();
+        text[i] += node.comment;
+        if (!node.length.empty()) text[i] += ":" + node.length;
     }
     return text[static_cast<size_t>(tree.root)] + ";\n";
 }

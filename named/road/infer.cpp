@@ -68,11 +68,11 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
         changed = topologyKey(next.tree) != topologyKey(species.tree);
         species = std::move(next);
     }
-    *notes += "tressil-newick: the species tree " +
-              (changed ? "still changed in round " + std::to_string(round) + ", the last"
-                       : "settled after " + std::to_string(round) + " round" +
-                             (round > 1 ? "s" : "")) +
-              " of rooting trees without an outgroup taxon by it\n";
+    *notes +=
+        "tressil-newick: the species tree " +
+        (changed ? "still changed in round " + std::to_string(round) + ", the last"
+                 : "settled after " + std::to_string(round) + " round" + (round > 1 ? "s" : "")) +
+        " of rooting trees without an outgroup taxon by it\n";
     return species;
 }
 
@@ -106,7 +106,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
         // The root split was given by the outgroup, not inferred.
         const ResultNode& root = species.tree.nodes[static_cast<size_t>(species.tree.root)];
         if (species.rootGiven)
-            for (const int32_t side : {root.left, root.right})
+            for (const int32_t side : root.children)
                 species.tree.nodes[static_cast<size_t>(side)].label.clear();
     }
     out.newick = resultNewick(species.tree, genes.names);

@@ -46,11 +46,11 @@ ResultTree resultFromNodes(const TreeNode* root, int32_t shift) {
             stack.push_back({node->left, false});
             continue;
         }
-        ResultNode result{leaf ? node->label + shift : -1, -1, -1, ""};
+        ResultNode result{leaf ? node->label + shift : -1, {}, "", "", ""};
         if (!leaf) {
-            result.right = done.back();
+            const int32_t right = done.back();
             done.pop_back();
-            result.left = done.back();
+            result.children = {done.back(), right};
             done.pop_back();
         }
         tree.nodes.push_back(result);
@@ -95,10 +95,10 @@ void pasteBlock(const std::vector<int32_t>& block, int32_t count) {
 SpeciesTree solveSide(Method method, int32_t first, int32_t count) {
     SpeciesTree side{{{}, -1}, method, {nullptr, 0, 0}, false};
     if (count <= 2) {
-        side.tree.nodes.push_back({first, -1, -1, ""});
+        side.tree.nodes.push_back({first, {}, "", "", ""});
         if (count == 2) {
-            side.tree.nodes.push_back({first + 1, -1, -1, ""});
-            side.tree.nodes.push_back({-1, 0, 1, ""});
+            side.tree.nodes.push_back({first + 1, {}, "", "", ""});
+            side.tree.nodes.push_back({-1, {0, 1}, "", "", ""});
         }
         side.tree.root = static_cast<int32_t>(side.tree.nodes.size() - 1);
         return side;
@@ -116,7 +116,7 @@ SpeciesTree solveSide(Method method, int32_t first, int32_t count) {
     if (first > 0) {
         pasteBlock(front, count);
         for (ResultNode& node : side.tree.nodes)
-            if (node.left < 0) node.taxon += first;
+            if (node.children.empty()) node.taxon += first;
     }
     return side;
 }
@@ -142,13 +142,11 @@ ResultTree joinSides(const ResultTree& outgroup, const ResultTree& ingroup) {
     ResultTree tree = outgroup;
     const auto shift = static_cast<int32_t>(tree.nodes.size());
     for (ResultNode node : ingroup.nodes) {
-        if (node.left >= 0) {
-            node.left += shift;
-            node.right += shift;
-        }
+        for (int32_t& child : node.children)
+            child += shift;
         tree.nodes.push_back(node);
     }
-    tree.nodes.push_back({-1, outgroup.root, ingroup.root + shift, ""});
+    tree.nodes.push_back({-1, {outgroup.root, ingroup.root + shift}, "", "", ""});
     tree.root = static_cast<int32_t>(tree.nodes.size() - 1);
     return tree;
 }
@@ -209,16 +207,20 @@ std::string topologyKey(const ResultTree& tree) {
     std::vector<int32_t> smallest(tree.nodes.size());
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const ResultNode& node = tree.nodes[i];
-        if (node.left < 0) {
+        if (node.children.empty()) {
             smallest[i] = node.taxon;
             text[i] = std::to_string(node.taxon);
             continue;
         }
-        auto first = static_cast<size_t>(node.left);
-        auto second = static_cast<size_t>(node.right);
-        if (smallest[second] < smallest[first]) std::swap(first, second);
-        smallest[i] = smallest[first];
-        text[i] = "(" + text[first] + "," + text[second] + ")";
+        std::vector<int32_t> order = node.children;
+        std::sort(order.begin(), order.end(), [&smallest](int32_t a, int32_t b) {
+            return smallest[static_cast<size_t>(a)] < smallest[static_cast<size_t>(b)];
+        });
+        smallest[i] = smallest[static_cast<size_t>(order[0])];
+        text[i] = "(";
+        for (const int32_t child : order)
+            text[i] += (text[i].size() > 1 ? "," : "") + text[static_cast<size_t>(child)];
+        text[i] += ")";
     }
     return text[static_cast<size_t>(tree.root)];
 }

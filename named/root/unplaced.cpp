@@ -105,26 +105,26 @@ SpeciesTreeDepths meetingDepths(const ResultTree& tree, int32_t taxa) {
     std::vector<std::vector<int32_t>> below(tree.nodes.size());
     for (size_t i = tree.nodes.size(); i-- > 0;) {
         const ResultNode& node = tree.nodes[i];
-        if (node.left < 0) continue;
-        depth[static_cast<size_t>(node.left)] = depth[i] + 1;
-        depth[static_cast<size_t>(node.right)] = depth[i] + 1;
+        for (const int32_t child : node.children)
+            depth[static_cast<size_t>(child)] = depth[i] + 1;
     }
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const ResultNode& node = tree.nodes[i];
-        if (node.left < 0) {
+        if (node.children.empty()) {
             below[i].push_back(node.taxon);
             continue;
         }
-        std::vector<int32_t>& left = below[static_cast<size_t>(node.left)];
-        std::vector<int32_t>& right = below[static_cast<size_t>(node.right)];
-        for (const int32_t a : left)
-            for (const int32_t b : right) {
-                depths.meet[static_cast<size_t>(a) * taxa + b] = depth[i];
-                depths.meet[static_cast<size_t>(b) * taxa + a] = depth[i];
-            }
-        below[i] = std::move(left);
-        below[i].insert(below[i].end(), right.begin(), right.end());
-        right.clear();
+        // Taxa in different children meet here; those of one child below.
+        for (size_t c = 0; c < node.children.size(); ++c) {
+            std::vector<int32_t>& part = below[static_cast<size_t>(node.children[c])];
+            for (const int32_t a : part)
+                for (const int32_t b : below[i]) {
+                    depths.meet[static_cast<size_t>(a) * taxa + b] = depth[i];
+                    depths.meet[static_cast<size_t>(b) * taxa + a] = depth[i];
+                }
+            below[i].insert(below[i].end(), part.begin(), part.end());
+            part.clear();
+        }
     }
     return depths;
 }

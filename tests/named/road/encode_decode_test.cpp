@@ -191,9 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DecodeCase{"ResultFile", kAbc, "(2,\n(1,\n0));\n" + kReport, "(C,(B,A));\n", 0, 0, ""},
         DecodeCase{"SingleLeaf", kAbc, "1;\n" + kReport, "B;\n", 0, 0, ""},
-        DecodeCase{"EarlierTablesKeepTheirMeaning", "0\tHomo sapiens\n1\tit's\n2\tx:y\n3\tplain_name\n",
-                   "((0,\n1),\n(2,\n3));\n", "((Homo_sapiens,'it''s'),('x:y',plain_name));\n", 0,
-                   0, ""},
+        DecodeCase{"EarlierTablesKeepTheirMeaning",
+                   "0\tHomo sapiens\n1\tit's\n2\tx:y\n3\tplain_name\n", "((0,\n1),\n(2,\n3));\n",
+                   "((Homo_sapiens,'it''s'),('x:y',plain_name));\n", 0, 0, ""},
         DecodeCase{"TableCrlfBlankLinesAnyOrder", "2\tC\r\n\r\n0\tA\r\n1\tB", "(0,\r\n1);\r\n",
                    "(A,B);\n", 0, 0, ""},
         DecodeCase{"NumberNotInTable", kAbc, "(0,\n(3,\n1));\n", "", 2, 2, "taxon number 3"},

@@ -39,9 +39,10 @@ ResultTree resultTree(const NamedTree& tree, const std::vector<std::string>& poo
                 ? static_cast<int32_t>(std::find(pool.begin(), pool.end(), node.name) -
                                        pool.begin())
                 : -1;
-        result.nodes.push_back(
-            {taxon, node.children.empty() ? -1 : index[static_cast<size_t>(node.children[0])],
-             node.children.empty() ? -1 : index[static_cast<size_t>(node.children[1])], ""});
+        ResultNode added{taxon, {}, "", "", ""};
+        for (const int32_t child : node.children)
+            added.children.push_back(index[static_cast<size_t>(child)]);
+        result.nodes.push_back(added);
         index[i] = static_cast<int32_t>(result.nodes.size() - 1);
     }
     result.root = index[static_cast<size_t>(tree.root)];
