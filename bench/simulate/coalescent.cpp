@@ -108,9 +108,11 @@ SimTree yuleSpeciesTree(const SpeciesTreeShape& shape, std::mt19937_64& rng) {
 double meanInternalLength(const SimTree& tree) {
     double sum = 0.0;
     int count = 0;
-    for (size_t i = 0; i < tree.nodes.size(); ++i) {
-        const SimNode& node = tree.nodes[i];
-        if (static_cast<int>(i) == tree.root || node.children.empty() || node.parent < 0) continue;
+    // Walking down from the root, not over the node array, also serves a
+    // subtree named by a different root.
+    for (const int index : postorder(tree)) {
+        const SimNode& node = tree.nodes[static_cast<size_t>(index)];
+        if (index == tree.root || node.children.empty()) continue;
         sum += node.length;
         ++count;
     }

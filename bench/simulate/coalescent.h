@@ -29,8 +29,8 @@ struct SpeciesTreeShape {
 // on one as long as keeps the tree ultrametric, so both are at least stem.
 SimTree yuleSpeciesTree(const SpeciesTreeShape& shape, std::mt19937_64& rng);
 
-// The mean length of the branches between two inner nodes (neither the
-// root's nor a leaf's); 0 for a tree without such a branch.
+// The mean length of the branches between two inner nodes below the root
+// (neither the root's nor a leaf's); 0 for a tree without such a branch.
 double meanInternalLength(const SimTree& tree);
 
 // The taxa of the root's child with fewer leaves (the first child on a tie):
