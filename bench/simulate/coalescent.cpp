@@ -119,17 +119,6 @@ double meanInternalLength(const SimTree& tree) {
     return count > 0 ? sum / count : 0.0;
 }
 
-std::vector<int> smallerRootSide(const SimTree& species) {
-    std::vector<int> best;
-    for (const int child : species.nodes[static_cast<size_t>(species.root)].children) {
-        SimTree side = species;
-        side.root = child;
-        std::vector<int> leaves = leavesOf(side);
-        if (best.empty() || leaves.size() < best.size()) best = std::move(leaves);
-    }
-    return best;
-}
-
 // ---- gene trees ----
 
 std::string individualName(const std::string& species, int individual, int individuals) {

@@ -25,6 +25,7 @@ struct SpeciesTreeShape {
 // digits as the largest number needs, at least two). With an outgroup, the
 // root joins the ingroup to the outgroup clade, a Yule tree of its own named
 // O1, O2, ... (a single species when outgroup is 1), each scaled on its own.
+// The outgroup clade is the root's first child, the ingroup its second.
 // The older clade hangs from the root on a branch of length stem, the other
 // on one as long as keeps the tree ultrametric, so both are at least stem.
 SimTree yuleSpeciesTree(const SpeciesTreeShape& shape, std::mt19937_64& rng);
@@ -32,10 +33,6 @@ SimTree yuleSpeciesTree(const SpeciesTreeShape& shape, std::mt19937_64& rng);
 // The mean length of the branches between two inner nodes below the root
 // (neither the root's nor a leaf's); 0 for a tree without such a branch.
 double meanInternalLength(const SimTree& tree);
-
-// The taxa of the root's child with fewer leaves (the first child on a tie):
-// where a tree is rooted on its outgroup, the outgroup. Node indices.
-std::vector<int> smallerRootSide(const SimTree& species);
 
 // The name of individual i (1-based) of a species: the species' own name
 // when it has one individual, SPECIES_i otherwise.
