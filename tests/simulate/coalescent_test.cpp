@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int kGenes = 20000;
+constexpr int kGenes = 10000;
 
 void expectFrequency(int count, int trials, double expected, const std::string& what) {
     const double standardError = std::sqrt(expected * (1.0 - expected) / trials);
@@ -29,16 +29,17 @@ void expectFrequency(int count, int trials, double expected, const std::string& 
 // Length of the path from a leaf up to the lowest node above all the named
 // leaves.
 double heightOfAncestor(const SimTree& tree, int leaf, const std::set<std::string>& names) {
-    double height = 0.0;
-    for (int node = leaf;; node = tree.nodes[static_cast<size_t>(node)].parent) {
-        SimTree below = tree;
-        below.root = node;
-        size_t held = 0;
-        for (const int l : leavesOf(below))
-            held += names.count(tree.nodes[static_cast<size_t>(l)].name);
-        if (held == names.size()) return height;
-        height += tree.nodes[static_cast<size_t>(node)].length;
+    std::vector<size_t> held(tree.nodes.size(), 0);  // named leaves below each node
+    for (const int node : postorder(tree)) {
+        const SimNode& n = tree.nodes[static_cast<size_t>(node)];
+        held[static_cast<size_t>(node)] += names.count(n.name);
+        if (n.parent >= 0) held[static_cast<size_t>(n.parent)] += held[static_cast<size_t>(node)];
     }
+    double height = 0.0;
+    for (int node = leaf; held[static_cast<size_t>(node)] < names.size();
+         node = tree.nodes[static_cast<size_t>(node)].parent)
+        height += tree.nodes[static_cast<size_t>(node)].length;
+    return height;
 }
 
 // Leaf-to-leaf path lengths by name.
