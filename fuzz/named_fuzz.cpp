@@ -69,8 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (taxa > kMaxInferTaxa) return 0;
     try {
-        inferSpeciesTree(
-            text, {outgroup, outgroup.empty(), false, InferMethod::kBest, true, true, false, 1});
+        InferOptions options;
+        options.outgroup = outgroup;
+        options.rooted = outgroup.empty();
+        options.support = SupportKind::kFull;
+        options.lengths = true;
+        options.picture = true;
+        options.threads = 1;
+        inferSpeciesTree(text, options);
     } catch (const NewickError&) {
     }
     return 0;

@@ -74,6 +74,7 @@ std::string readWholeFile(const std::string& path);
 void encodeFiles(const Arguments& args);
 void decodeFiles(const Arguments& args);
 void inferFiles(const Arguments& args);
+void scoreFiles(const Arguments& args);
 
 // A thread count of --threads; 0 (one per core) when the option is absent.
 int parseThreads(const Arguments& args);

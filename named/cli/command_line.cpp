@@ -29,6 +29,9 @@ const Command kCommands[] = {
      "Named rooted trees to tressil's numbered input file and a table of the names"},
     {"decode", "NAMES.tsv RESULT.txt TREE.nwk", 3,
      "Tressil's result tree back to one line of Newick with the names"},
+    {"score", "GENES SPECIES_TREE OUTPUT.nwk", 3,
+     "A species tree you already have, weighed against the gene trees' triples and\n"
+     "written with the annotations asked for"},
 };
 
 struct Option {
@@ -36,24 +39,36 @@ struct Option {
     const char* value;     // what the value stands for; nullptr for a flag
     const char* commands;  // the commands that take it, separated by blanks
     const char* help;      // one line
+    bool joinedValue;      // the value may only be joined with '=': "--support=pp"
 };
 
 const Option kOptions[] = {
-    {"outgroup", "NAME[,NAME...]", "infer encode",
-     "root every tree where it misplaces the fewest of these taxa"},
-    {"rooted", nullptr, "infer",
-     "take every tree as rooted as written, even with 3 subtrees at its root"},
-    {"root-unplaced", nullptr, "infer",
-     "root trees without an outgroup taxon by the species tree, not leave them out"},
-    {"exact", nullptr, "infer", "the exact method (at most 20 taxa)"},
-    {"heuristic", nullptr, "infer", "the eight heuristic constructions, the best one kept"},
-    {"search", nullptr, "infer", "the search (the default above 20 taxa)"},
-    {"support", nullptr, "infer", "label every inner node with its support, a share from 0 to 1"},
-    {"support", "INPUT.txt", "decode", "label every inner node with its support in this input"},
-    {"svg", "PICTURE.svg", "infer", "draw the species tree as a picture too"},
-    {"log", "FILE", "infer", "write one line per input tree (TSV): what became of it"},
-    {"threads", "N", "infer", "use N threads, 1 to 1024 (default: one per core)"},
-    {"help", nullptr, "infer encode decode", "show this text and exit"},
+    {"outgroup", "NAME[,NAME...]", "infer encode score",
+     "root every tree where it misplaces the fewest of these taxa", false},
+    {"rooted", nullptr, "infer score",
+     "take every tree as rooted as written, even with 3 subtrees at its root", false},
+    {"root-unplaced", nullptr, "infer score",
+     "root trees without an outgroup taxon by the species tree, not leave them out", false},
+    {"exact", nullptr, "infer score", "the exact method (at most 20 taxa)", false},
+    {"heuristic", nullptr, "infer score", "the eight heuristic constructions, the best one kept",
+     false},
+    {"search", nullptr, "infer score", "the search (the default above 20 taxa)", false},
+    {"support", "KIND", "infer score",
+     "label inner nodes: share (also a bare --support), pp, full or bootstrap", true},
+    {"support", "INPUT.txt|KIND", "decode",
+     "label inner nodes from this input (share), or by KIND (share, pp, full) with --input", false},
+    {"input", "INPUT.txt", "decode", "the tressil input file of the result, for --support=KIND",
+     false},
+    {"lengths", nullptr, "infer score", "branch lengths in coalescent units on inner branches",
+     false},
+    {"bootstrap", "N", "infer score", "N replicates of the gene trees drawn with replacement",
+     false},
+    {"seed", "S", "infer score", "the seed of those draws (default 1)", false},
+    {"replicates", "FILE", "infer score", "write the replicates' species trees", false},
+    {"svg", "PICTURE.svg", "infer score", "draw the species tree as a picture too", false},
+    {"log", "FILE", "infer score", "write one line per input tree (TSV): what became of it", false},
+    {"threads", "N", "infer score", "use N threads, 1 to 1024 (default: one per core)", false},
+    {"help", nullptr, "infer encode decode score", "show this text and exit", false},
 };
 
 bool takes(const Option& option, const std::string& command) {
@@ -90,7 +105,9 @@ std::string commandHelp(const Command& command) {
     for (const Option& option : kOptions) {
         if (!takes(option, command.name)) continue;
         std::string left = "  --" + std::string(option.name);
-        if (option.value != nullptr) left += " " + std::string(option.value);
+        if (option.value != nullptr)
+            left += (option.joinedValue ? "[=" : " ") + std::string(option.value) +
+                    (option.joinedValue ? "]" : "");
         left.resize(std::max<size_t>(left.size() + 2, 30), ' ');
         text += left + option.help + "\n";
     }
@@ -124,6 +141,8 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
         std::string value;
         if (option->value == nullptr) {
             if (equals != std::string::npos) throw UsageError{"--" + name + " takes no value"};
+        } else if (option->joinedValue) {
+            if (equals != std::string::npos) value = word.substr(equals + 1);
         } else if (equals != std::string::npos) {
             value = word.substr(equals + 1);
         } else {
@@ -199,6 +218,8 @@ int runNewickTool(int argc, char** argv) {
             encodeFiles(args);
         else if (name == "decode")
             decodeFiles(args);
+        else if (name == "score")
+            scoreFiles(args);
         else
             inferFiles(args);
     } catch (const FileError& error) {

@@ -1,5 +1,6 @@
 // The three commands: check every output, read the inputs, convert, write.
 // Nothing is written before the whole result is ready.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -42,6 +43,69 @@ void printReport(const std::string& report, const std::vector<OutputFile>& outpu
     std::fputs(report.c_str(), someOutputIsStandardOutput(outputs) ? stderr : stdout);
 }
 
+// A whole number from least to most, written in decimal digits alone.
+uint64_t wholeNumber(const Arguments& args, const std::string& name, uint64_t least,
+                     uint64_t most) {
+    const std::string text = optionValue(args, name);
+    uint64_t value = 0;
+    bool valid = !text.empty() && text.size() <= 20;
+    for (const char c : text) {
+        valid = valid && c >= '0' && c <= '9' && value <= (UINT64_MAX - (c - '0')) / 10;
+        if (valid) value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (!valid || value < least || value > most)
+        throw UsageError{"--" + name + " takes a whole number from " + std::to_string(least) +
+                         " to " + std::to_string(most)};
+    return value;
+}
+
+constexpr uint64_t kMaxReplicates = 100000;
+
+// The options infer and score share.
+InferOptions optionsOfRoad(const Arguments& args) {
+    InferOptions options;
+    options.method = hasOption(args, "exact")       ? InferMethod::kExact
+                     : hasOption(args, "heuristic") ? InferMethod::kHeuristic
+                     : hasOption(args, "search")    ? InferMethod::kSearch
+                                                    : InferMethod::kBest;
+    if (hasOption(args, "support")) {
+        const std::string kind = optionValue(args, "support");
+        options.support = kind.empty() ? SupportKind::kShare : supportKindNamed(kind);
+        if (options.support == SupportKind::kNone)
+            throw UsageError{"--support takes share, pp, full or bootstrap, not '" + kind + "'"};
+    }
+    options.lengths = hasOption(args, "lengths");
+    options.picture = hasOption(args, "svg");
+    options.log = hasOption(args, "log");
+    options.rooted = hasOption(args, "rooted");
+    options.rootUnplaced = hasOption(args, "root-unplaced");
+    options.threads = parseThreads(args);
+    if (hasOption(args, "bootstrap"))
+        options.bootstrap = static_cast<int32_t>(wholeNumber(args, "bootstrap", 1, kMaxReplicates));
+    if (hasOption(args, "seed")) options.seed = wholeNumber(args, "seed", 0, UINT64_MAX);
+    options.replicates = hasOption(args, "replicates");
+    if (options.bootstrap == 0 && (options.support == SupportKind::kBootstrap ||
+                                   options.replicates || hasOption(args, "seed")))
+        throw UsageError{"--support=bootstrap, --replicates and --seed need --bootstrap N"};
+    return options;
+}
+
+// The species tree, then the picture, the log and the replicates, as asked.
+std::vector<std::string> roadOutputs(const Arguments& args, const std::string& tree) {
+    std::vector<std::string> paths = {tree};
+    for (const char* option : {"svg", "log", "replicates"})
+        if (hasOption(args, option)) paths.push_back(optionValue(args, option));
+    return paths;
+}
+
+std::vector<std::string> roadTexts(const Arguments& args, const InferResult& result) {
+    std::vector<std::string> texts = {result.newick};
+    if (hasOption(args, "svg")) texts.push_back(result.svg);
+    if (hasOption(args, "log")) texts.push_back(result.log);
+    if (hasOption(args, "replicates")) texts.push_back(result.replicates);
+    return texts;
+}
+
 }  // namespace
 
 void encodeFiles(const Arguments& args) {
@@ -67,7 +131,19 @@ void encodeFiles(const Arguments& args) {
 void decodeFiles(const Arguments& args) {
     const std::string& namesPath = args.files[0];
     const std::string& resultPath = args.files[1];
-    const std::string inputPath = optionValue(args, "support");
+    // --support INPUT.txt labels shares from that input, as it always has;
+    // --support=KIND takes the input from --input.
+    const std::string support = optionValue(args, "support");
+    SupportKind kind = hasOption(args, "support") ? SupportKind::kShare : SupportKind::kNone;
+    std::string inputPath = support;
+    if (supportKindNamed(support) != SupportKind::kNone && hasOption(args, "input")) {
+        kind = supportKindNamed(support);
+        inputPath = optionValue(args, "input");
+    }
+    if (kind == SupportKind::kBootstrap || (hasOption(args, "input") && inputPath == support))
+        throw UsageError{
+            "decode takes --support INPUT.txt, or --support=KIND (share, pp or "
+            "full) with --input INPUT.txt"};
     const std::vector<OutputFile> outputs = checkOutputPaths({args.files[2]});
     std::vector<std::string> inputs = {namesPath, resultPath};
     if (!inputPath.empty()) inputs.push_back(inputPath);
@@ -80,7 +156,7 @@ void decodeFiles(const Arguments& args) {
         convertFile<ResultTree>(resultPath, [&] { return parseResultTree(resultText, names); });
     if (!inputPath.empty())
         convertFile<bool>(inputPath, [&] {
-            labelSupportFromInput(&tree, inputPath);
+            labelSupportFromInput(&tree, inputPath, kind);
             return true;
         });
     writeOutputs(outputs, {resultNewick(tree, names)});
@@ -88,21 +164,8 @@ void decodeFiles(const Arguments& args) {
 
 void inferFiles(const Arguments& args) {
     const std::string& genesPath = args.files[0];
-    InferOptions options{};
-    options.method = hasOption(args, "exact")       ? InferMethod::kExact
-                     : hasOption(args, "heuristic") ? InferMethod::kHeuristic
-                     : hasOption(args, "search")    ? InferMethod::kSearch
-                                                    : InferMethod::kBest;
-    options.support = hasOption(args, "support");
-    options.picture = hasOption(args, "svg");
-    options.log = hasOption(args, "log");
-    options.rooted = hasOption(args, "rooted");
-    options.rootUnplaced = hasOption(args, "root-unplaced");
-    options.threads = parseThreads(args);
-    std::vector<std::string> paths = {args.files[1]};
-    if (options.picture) paths.push_back(optionValue(args, "svg"));
-    if (options.log) paths.push_back(optionValue(args, "log"));
-    const std::vector<OutputFile> outputs = checkOutputPaths(paths);
+    InferOptions options = optionsOfRoad(args);
+    const std::vector<OutputFile> outputs = checkOutputPaths(roadOutputs(args, args.files[1]));
     checkDistinct({genesPath}, outputs);
     const std::string text = readWholeFile(genesPath);
     const InferResult result = convertFile<InferResult>(genesPath, [&] {
@@ -110,10 +173,29 @@ void inferFiles(const Arguments& args) {
             options.outgroup = parseOutgroup(optionValue(args, "outgroup"));
         return inferSpeciesTree(text, options);
     });
-    std::vector<std::string> texts = {result.newick};
-    if (options.picture) texts.push_back(result.svg);
-    if (options.log) texts.push_back(result.log);
-    writeOutputs(outputs, texts);
+    writeOutputs(outputs, roadTexts(args, result));
+    std::fputs(result.notes.c_str(), stderr);
+    printReport(result.report, outputs);
+}
+
+void scoreFiles(const Arguments& args) {
+    const std::string& genesPath = args.files[0];
+    const std::string& speciesPath = args.files[1];
+    InferOptions options = optionsOfRoad(args);
+    const std::vector<OutputFile> outputs = checkOutputPaths(roadOutputs(args, args.files[2]));
+    checkDistinct({genesPath, speciesPath}, outputs);
+    const std::string genes = readWholeFile(genesPath);
+    const std::string species = readWholeFile(speciesPath);
+    const InferResult result = convertFile<InferResult>(genesPath, [&] {
+        if (hasOption(args, "outgroup"))
+            options.outgroup = parseOutgroup(optionValue(args, "outgroup"));
+        try {
+            return scoreSpeciesTree(genes, species, options);
+        } catch (const SpeciesTreeError& error) {
+            throw FileError{placedMessage(speciesPath, error.error)};
+        }
+    });
+    writeOutputs(outputs, roadTexts(args, result));
     std::fputs(result.notes.c_str(), stderr);
     printReport(result.report, outputs);
 }

@@ -54,6 +54,14 @@ struct ResultTree {
     int32_t root;
 };
 
+// A rooted gene tree, compact: nodes children first (the root has parent
+// -1), leaves by taxon number.
+struct StoredTree {
+    int64_t weight;
+    std::vector<int32_t> parent;  // -1 at the root
+    std::vector<int32_t> taxon;   // the taxon of a leaf; -1 at an inner node
+};
+
 // Converts a byte offset of text into a 1-based line and character column.
 void locateOffset(const std::string& text, size_t offset, int* line, int* column);
 

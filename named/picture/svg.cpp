@@ -12,11 +12,11 @@ namespace {
 
 constexpr double kRow = 18;            // pixels between two tips
 constexpr double kMargin = 20;         // around the drawing
-constexpr double kStub = 12;           // the root's branch
 constexpr double kMaxTreeWidth = 720;  // of the branches, at most
 constexpr double kLevelWidth = 48;     // per level of a shallow tree
 constexpr double kCharWidth = 7.5;     // an estimate for the 12 px font
 constexpr double kNameGap = 5;         // between a tip and its name
+constexpr double kTipRoom = 0.1;       // beyond the deepest inner node, drawn to scale
 
 std::string number(double value) {
     char text[32];
@@ -57,29 +57,88 @@ std::string line(double x1, double y1, double x2, double y2) {
            "\" y2=\"" + number(y2) + "\"/>\n";
 }
 
+// Horizontal places: by levels (tips aligned, a node one level left of its
+// highest child), or, where inner branches carry lengths, by the summed
+// lengths from the root, the tips aligned a little right of the deepest
+// inner node.
+struct Across {
+    std::vector<double> x;
+    double tipX;
+    double unit;  // pixels per coalescent unit; 0 when not to scale
+};
+
+bool hasLengths(const ResultTree& tree) {
+    for (const ResultNode& node : tree.nodes)
+        if (!node.children.empty() && !node.length.empty()) return true;
+    return false;
+}
+
+Across placeAcross(const ResultTree& tree) {
+    const size_t count = tree.nodes.size();
+    Across across{std::vector<double>(count, 0), 0, 0};
+    if (hasLengths(tree)) {
+        std::vector<double> depth(count, 0);
+        double deepest = 0;
+        for (size_t i = count; i-- > 0;)  // parents come after their children
+            for (const int32_t child : tree.nodes[i].children) {
+                const ResultNode& c = tree.nodes[static_cast<size_t>(child)];
+                depth[static_cast<size_t>(child)] =
+                    depth[i] + (c.length.empty() ? 0.0 : std::stod(c.length));
+                if (!c.children.empty())
+                    deepest = std::max(deepest, depth[static_cast<size_t>(child)]);
+            }
+        across.unit = kMaxTreeWidth / std::max(deepest * (1 + kTipRoom), 1e-9);
+        across.tipX = kMargin + across.unit * deepest * (1 + kTipRoom);
+        for (size_t i = 0; i < count; ++i)
+            across.x[i] =
+                tree.nodes[i].children.empty() ? across.tipX : kMargin + across.unit * depth[i];
+        return across;
+    }
+    std::vector<int> level(count, 0);
+    for (size_t i = 0; i < count; ++i)
+        for (const int32_t child : tree.nodes[i].children)
+            level[i] = std::max(level[i], 1 + level[static_cast<size_t>(child)]);
+    const int levels = std::max(1, level[static_cast<size_t>(tree.root)]);
+    const double step = std::min(kLevelWidth, kMaxTreeWidth / levels);
+    across.tipX = kMargin + step * levels;
+    for (size_t i = 0; i < count; ++i)
+        across.x[i] = across.tipX - step * level[i];
+    return across;
+}
+
+// A bar of a round number of coalescent units, under the tree.
+std::string scaleBar(double unit, double y) {
+    double units = 1;
+    while (units * unit > kMaxTreeWidth / 3)
+        units /= 10;
+    while (units * unit < kMaxTreeWidth / 30)
+        units *= 10;
+    char text[64];
+    std::snprintf(text, sizeof text, "%g coalescent unit%s", units, units == 1 ? "" : "s");
+    return "<g stroke=\"black\" stroke-width=\"1.5\">\n" +
+           line(kMargin, y, kMargin + units * unit, y) + "</g>\n<text x=\"" +
+           number(kMargin + units * unit + kNameGap) + "\" y=\"" + number(y + 4) +
+           "\" font-family=\"sans-serif\" font-size=\"10\">" + text + "</text>\n";
+}
+
 }  // namespace
 
-std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& names) {
+std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& names,
+                        const std::string& legend) {
     const size_t count = tree.nodes.size();
-    // Levels above the tips: tips are aligned, a node stands one level left
-    // of its higher child. Nodes are children first, so one pass suffices.
-    std::vector<int> level(count, 0);
     std::vector<double> y(count, 0);
     int tips = 0;
     size_t longestName = 0;
     // Tips are numbered in drawing order, from the root's left side down.
-    std::vector<std::pair<int32_t, bool>> stack{{tree.root, false}};
+    std::vector<int32_t> stack{tree.root};
     std::vector<int32_t> tipOrder;
     while (!stack.empty()) {
-        const int32_t node = stack.back().first;
+        const int32_t node = stack.back();
         stack.pop_back();
         const ResultNode& n = tree.nodes[static_cast<size_t>(node)];
-        if (n.children.empty()) {
-            tipOrder.push_back(node);
-            continue;
-        }
+        if (n.children.empty()) tipOrder.push_back(node);
         for (size_t c = n.children.size(); c-- > 0;)
-            stack.push_back({n.children[c], false});
+            stack.push_back(n.children[c]);
     }
     for (const int32_t tip : tipOrder) {
         y[static_cast<size_t>(tip)] = kMargin + kRow * (tips++ + 0.5);
@@ -87,21 +146,21 @@ std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& 
             std::max(longestName,
                      names[static_cast<size_t>(tree.nodes[static_cast<size_t>(tip)].taxon)].size());
     }
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count; ++i) {  // children first: one pass
         const ResultNode& n = tree.nodes[i];
-        if (n.children.empty()) continue;
-        const auto first = static_cast<size_t>(n.children.front());
-        const auto last = static_cast<size_t>(n.children.back());
-        for (const int32_t child : n.children)
-            level[i] = std::max(level[i], 1 + level[static_cast<size_t>(child)]);
-        y[i] = (y[first] + y[last]) / 2;
+        if (!n.children.empty())
+            y[i] = (y[static_cast<size_t>(n.children.front())] +
+                    y[static_cast<size_t>(n.children.back())]) /
+                   2;
     }
-    const int levels = std::max(1, level[static_cast<size_t>(tree.root)]);
-    const double step = std::min(kLevelWidth, kMaxTreeWidth / levels);
-    const double tipX = kMargin + kStub + step * levels;
-    auto x = [&](size_t node) { return tipX - step * level[node]; };
-    const double width = tipX + kNameGap + kCharWidth * static_cast<double>(longestName) + kMargin;
-    const double height = 2 * kMargin + kRow * tips;
+    const Across across = placeAcross(tree);
+    const std::vector<double>& x = across.x;
+    const double below = kMargin + kRow * tips;  // where the tree ends
+    const double lines = (legend.empty() ? 0 : 1) + (across.unit > 0 ? 1 : 0);
+    const double width =
+        std::max(across.tipX + kNameGap + kCharWidth * static_cast<double>(longestName) + kMargin,
+                 2 * kMargin + kCharWidth * static_cast<double>(legend.size()));
+    const double height = 2 * kMargin + kRow * (tips + lines);
 
     std::string svg =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -109,29 +168,36 @@ std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& 
         number(width) + "\" height=\"" + number(height) + "\" viewBox=\"0 0 " + number(width) +
         " " + number(height) + "\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n" +
         "<g stroke=\"black\" stroke-width=\"1.5\" stroke-linecap=\"square\">\n";
-    const size_t root = static_cast<size_t>(tree.root);
-    svg += line(x(root) - kStub, y[root], x(root), y[root]);
     for (size_t i = 0; i < count; ++i) {
         const ResultNode& n = tree.nodes[i];
         if (n.children.empty()) continue;
         for (const int32_t child : n.children)
-            svg += line(x(i), y[static_cast<size_t>(child)], x(static_cast<size_t>(child)),
+            svg += line(x[i], y[static_cast<size_t>(child)], x[static_cast<size_t>(child)],
                         y[static_cast<size_t>(child)]);
-        svg += line(x(i), y[static_cast<size_t>(n.children.front())], x(i),
+        svg += line(x[i], y[static_cast<size_t>(n.children.front())], x[i],
                     y[static_cast<size_t>(n.children.back())]);
     }
     svg += "</g>\n<g font-family=\"sans-serif\" font-size=\"12\">\n";
     for (const int32_t tip : tipOrder) {
         const size_t t = static_cast<size_t>(tip);
-        svg += "<text x=\"" + number(tipX + kNameGap) + "\" y=\"" + number(y[t] + 4) + "\">" +
-               escapeXml(names[static_cast<size_t>(tree.nodes[t].taxon)]) + "</text>\n";
+        svg += "<text x=\"" + number(across.tipX + kNameGap) + "\" y=\"" + number(y[t] + 4) +
+               "\">" + escapeXml(names[static_cast<size_t>(tree.nodes[t].taxon)]) + "</text>\n";
     }
     svg +=
         "</g>\n<g font-family=\"sans-serif\" font-size=\"10\" fill=\"#555555\" "
         "text-anchor=\"end\">\n";
     for (size_t i = 0; i < count; ++i)
         if (!tree.nodes[i].label.empty())
-            svg += "<text x=\"" + number(x(i) - 2) + "\" y=\"" + number(y[i] - 3) + "\">" +
+            svg += "<text x=\"" + number(x[i] - 2) + "\" y=\"" + number(y[i] - 3) + "\">" +
                    escapeXml(tree.nodes[i].label) + "</text>\n";
-    return svg + "</g>\n</svg>\n";
+    svg += "</g>\n";
+    double next = below + kRow / 2;
+    if (across.unit > 0) {
+        svg += scaleBar(across.unit, next);
+        next += kRow;
+    }
+    if (!legend.empty())
+        svg += "<text x=\"" + number(kMargin) + "\" y=\"" + number(next + 4) +
+               "\" font-family=\"sans-serif\" font-size=\"11\">" + escapeXml(legend) + "</text>\n";
+    return svg + "</svg>\n";
 }

@@ -1,6 +1,7 @@
 // The part of tressil-newick that runs inside tressil's library: named gene
 // trees straight into the triple table, a method, and the result with names
 // and support values. Nothing here writes a file.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,10 +38,10 @@ std::string reportText(Method method, const MethodResult& result) {
 
 // The taxa of the trees rooted on the outgroup: what a species tree
 // inferred from them alone can say something about.
-std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<bool>& unplaced) {
+std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<int32_t>& placed) {
     std::vector<bool> known(genes.names.size(), false);
     for (size_t t = 0; t < genes.trees.size(); ++t)
-        if (!unplaced[t])
+        if (placed[t] != 0)
             for (const int32_t taxon : genes.trees[t].taxon)
                 if (taxon >= 0) known[static_cast<size_t>(taxon)] = true;
     return known;
@@ -51,12 +52,12 @@ std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<bo
 // changes, at most kMaxUnplacedRounds times.
 SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
                                  std::string* notes) {
-    std::vector<bool> unplaced(genes->trees.size(), false);
+    std::vector<int32_t> placed(genes->trees.size(), 1);
     for (const size_t at : genes->unplacedAt)
-        unplaced[at] = true;
-    fillTable(*genes, unplaced);
+        placed[at] = 0;
+    fillTable(*genes, placed);
     SpeciesTree species = solveSpeciesTree(options.method, genes->ingroupCount);
-    std::vector<bool> known = taxaOfPlacedTrees(*genes, unplaced);
+    std::vector<bool> known = taxaOfPlacedTrees(*genes, placed);
     bool changed = true;
     int round = 0;
     while (changed && round < kMaxUnplacedRounds) {
@@ -76,6 +77,8 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
     return species;
 }
 
+}  // namespace
+
 std::string treeNotes(const GeneTrees& genes, bool rooting) {
     std::string notes;
     if (genes.skipped > 0)
@@ -85,7 +88,60 @@ std::string treeNotes(const GeneTrees& genes, bool rooting) {
     return notes;
 }
 
-}  // namespace
+// One line under the picture: what the numbers at the nodes are and how
+// many gene trees they rest on.
+std::string pictureLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
+                          size_t trees) {
+    const std::string all = std::to_string(trees) + (trees == 1 ? " gene tree" : " gene trees");
+    switch (options.support) {
+        case SupportKind::kShare:
+            return "Numbers at the nodes: the share of the triple weight of " + all +
+                   " that agrees with the node (1/3: no support)";
+        case SupportKind::kBootstrap:
+            return "Numbers at the nodes: the percentage of " + std::to_string(options.bootstrap) +
+                   " bootstrap replicates of the " + all + " that hold the clade";
+        case SupportKind::kPosterior:
+        case SupportKind::kFull: {
+            double least = -1;
+            double most = 0;
+            for (const BranchEvidence& e : evidence) {
+                if (!e.bears) continue;
+                const double n = e.f[0] + e.f[1] + e.f[2];
+                least = least < 0 ? n : std::min(least, n);
+                most = std::max(most, n);
+            }
+            char range[64];
+            std::snprintf(range, sizeof range, "%.0f to %.0f", std::max(least, 0.0), most);
+            return "Numbers at the nodes: local posterior probability of the branch, resting on " +
+                   std::string(range) + " of the " + all + " (effective count per branch)";
+        }
+        case SupportKind::kNone:
+            break;
+    }
+    return "Species tree from " + all;
+}
+
+std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTrees& genes,
+                                                const InferOptions& options, bool rootGiven,
+                                                std::string* replicates) {
+    // Share labels read the main table, which the bootstrap replaces.
+    if (options.support == SupportKind::kShare) labelSupport(tree);
+    std::vector<BranchEvidence> evidence;
+    const bool coalescent = options.support == SupportKind::kPosterior ||
+                            options.support == SupportKind::kFull || options.lengths;
+    if (coalescent)
+        evidence = branchEvidence(*tree, genes.trees, static_cast<int32_t>(genes.names.size()));
+    BootstrapSupport boot{};
+    if (options.bootstrap > 0)
+        boot =
+            bootstrapSupport(genes, *tree, options,
+                             drawReplicates(genes.trees.size(), options.bootstrap, options.seed));
+    annotateTree(tree, evidence,
+                 {options.support, options.lengths, rootGiven,
+                  options.bootstrap > 0 ? &boot.percent : nullptr});
+    *replicates = std::move(boot.replicates);
+    return evidence;
+}
 
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
     CoreErrorsThrow guard;
@@ -101,16 +157,12 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
         species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
     out.report = reportText(species.method, species.figures);
-    if (options.support) {
-        labelSupport(&species.tree);
-        // The root split was given by the outgroup, not inferred.
-        const ResultNode& root = species.tree.nodes[static_cast<size_t>(species.tree.root)];
-        if (species.rootGiven)
-            for (const int32_t side : root.children)
-                species.tree.nodes[static_cast<size_t>(side)].label.clear();
-    }
+    const std::vector<BranchEvidence> evidence =
+        annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
     out.newick = resultNewick(species.tree, genes.names);
-    if (options.picture) out.svg = drawTreeSvg(species.tree, genes.names);
+    if (options.picture)
+        out.svg = drawTreeSvg(species.tree, genes.names,
+                              pictureLegend(options, evidence, genes.trees.size()));
     if (options.log) out.log = logText(genes.records);
     out.taxa = std::move(genes.names);
     return out;

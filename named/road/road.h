@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "named/annotate/annotate.h"
 #include "named/common/named.h"
 #include "named/root/root.h"
 
@@ -60,13 +61,17 @@ enum class InferMethod { kBest, kExact, kHeuristic, kSearch };
 
 struct InferOptions {
     std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
-    bool rooted;                        // without an outgroup: a root of many subtrees is allowed
-    bool rootUnplaced;                  // root trees without an outgroup taxon by the species tree
-    InferMethod method;
-    bool support;  // label inner nodes with their support
-    bool picture;  // draw the SVG too
-    bool log;      // record what became of every tree
-    int threads;   // 0: one per core
+    bool rooted = false;                // without an outgroup: a root of many subtrees is allowed
+    bool rootUnplaced = false;          // root trees without an outgroup taxon by the species tree
+    InferMethod method = InferMethod::kBest;
+    SupportKind support = SupportKind::kNone;  // what the inner nodes' labels say
+    bool lengths = false;                      // coalescent branch lengths on the inner branches
+    bool picture = false;                      // draw the SVG too
+    bool log = false;                          // record what became of every tree
+    int threads = 0;                           // 0: one per core
+    int32_t bootstrap = 0;    // replicates of the gene trees drawn with replacement
+    uint64_t seed = 1;        // of those draws
+    bool replicates = false;  // keep the replicates' trees
 };
 
 struct InferResult {
@@ -76,9 +81,23 @@ struct InferResult {
     std::string report;             // tressil's report lines
     std::string notes;              // skipped trees and rooting counts, for standard error
     std::vector<std::string> taxa;  // the name of every taxon number of the table
+    std::string replicates;         // the bootstrap replicates' trees, one a line
 };
 
 // Gene trees in (the bytes of a tree file, as encodeTrees reads them),
 // species tree out, through tressil's triple table and methods in this
 // process. Throws NewickError.
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options);
+
+// A failure in the species tree given to score, as opposed to the gene trees.
+struct SpeciesTreeError {
+    NewickError error;
+};
+
+// A species tree the user already has, weighed against the gene trees (the
+// satisfied and the resolved triple weight, their share and the bound) and
+// annotated as infer annotates its own. It may be unrooted when an outgroup
+// is given, and have nodes of more than two children. Throws NewickError for
+// the gene trees and SpeciesTreeError for the species tree.
+InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& speciesBytes,
+                             const InferOptions& options);

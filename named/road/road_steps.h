@@ -12,13 +12,6 @@
 #include "named/road/road.h"
 #include "named/root/root.h"
 
-// A rooted gene tree, compact: nodes children first, the root last.
-struct StoredTree {
-    int64_t weight;
-    std::vector<int32_t> parent;  // -1 at the root
-    std::vector<int32_t> taxon;   // the taxon of a leaf (a name id until numbered); -1 inside
-};
-
 // What became of one tree of the file, for the log.
 enum class TreeFate { kAsWritten, kOnOutgroup, kBySpeciesTree, kLeftOut, kSkipped };
 struct TreeRecord {
@@ -51,9 +44,10 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options);
 StoredTree storeTree(const NamedTree& tree,
                      const std::unordered_map<std::string, int32_t>& numbers);
 
-// Clears the triple table and adds the trees (those not marked skip), with
-// g_speciesCount taxa. Throws NewickError if the weight passes the limit.
-void fillTable(const GeneTrees& genes, const std::vector<bool>& skip);
+// Clears the triple table and adds every tree copies[t] times (once each
+// when copies is empty), with g_speciesCount taxa. Throws NewickError if the
+// weight passes the limit.
+void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies);
 
 // A species tree, the method that built it and its report figures.
 struct SpeciesTree {
@@ -78,3 +72,33 @@ std::string logText(const std::vector<TreeRecord>& records);
 // The tree's topology as text with every node's children in a fixed order,
 // equal for equal trees.
 std::string topologyKey(const ResultTree& tree);
+
+// Bootstrap support: the gene trees are drawn with replacement, and a species
+// tree inferred from each draw as from the trees themselves. draws[r] lists
+// the trees of replicate r (indices into genes.trees).
+struct BootstrapSupport {
+    std::vector<int32_t> percent;  // per node of the tree: replicates holding its cluster
+    std::string replicates;        // the replicates' trees, one a line
+};
+BootstrapSupport bootstrapSupport(const GeneTrees& genes, const ResultTree& tree,
+                                  const InferOptions& options,
+                                  const std::vector<std::vector<int32_t>>& draws);
+
+// The draws of --bootstrap: replicates of as many trees as there are, from
+// a fixed generator seeded with seed.
+std::vector<std::vector<int32_t>> drawReplicates(size_t trees, int32_t replicates, uint64_t seed);
+
+// The notes for standard error: skipped trees and how the trees were rooted.
+std::string treeNotes(const GeneTrees& genes, bool rooting);
+
+// Labels, comments and lengths as the options ask, on the filled table of
+// the gene trees; the bootstrap's replicate trees go to *replicates. Returns
+// the coalescent evidence of each node (empty when none was asked for).
+std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTrees& genes,
+                                                const InferOptions& options, bool rootGiven,
+                                                std::string* replicates);
+
+// One line under the picture: what the numbers at the nodes are and how many
+// gene trees they rest on.
+std::string pictureLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
+                          size_t trees);

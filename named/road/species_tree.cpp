@@ -153,14 +153,15 @@ ResultTree joinSides(const ResultTree& outgroup, const ResultTree& ingroup) {
 
 }  // namespace
 
-void fillTable(const GeneTrees& genes, const std::vector<bool>& skip) {
+void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies) {
     g_speciesCount = static_cast<int32_t>(genes.names.size());
     clearTripleWeights();
     g_treeCount = 0;
     std::vector<SpeciesSet> below;
     std::vector<SpeciesSet> clusters;
     for (size_t t = 0; t < genes.trees.size(); ++t) {
-        if (!skip.empty() && skip[t]) continue;
+        const int64_t times = copies.empty() ? 1 : copies[t];
+        if (times == 0) continue;
         const StoredTree& tree = genes.trees[t];
         below.assign(tree.parent.size(), SpeciesSet{});
         clusters.clear();
@@ -177,10 +178,15 @@ void fillTable(const GeneTrees& genes, const std::vector<bool>& skip) {
             up = uniteSets(up, below[i]);
             if (tree.taxon[i] < 0) clusters.push_back(below[i]);
         }
-        // A weight comment holds at most INT32_MAX, so the narrowing is exact.
+        // A weight comment holds at most INT32_MAX; a tree drawn several
+        // times adds its triples that many times over.
+        const int64_t weight = tree.weight * times;
+        if (weight > INT32_MAX)
+            failWhole("a gene tree drawn " + std::to_string(times) +
+                      " times weighs more than 2147483647; lower its [&W] weight");
         addClusterTriples(below[root], clusters.data(), static_cast<int>(clusters.size()),
-                          static_cast<int32_t>(tree.weight));
-        ++g_treeCount;
+                          static_cast<int32_t>(weight));
+        g_treeCount += static_cast<int32_t>(times);
     }
     if (tripleWeightTooLarge())
         failWhole(

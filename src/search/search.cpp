@@ -190,7 +190,7 @@ static int64_t bestOnFour(int a, int b, int c, int d) {
 // the sum over the sets of four of their best, divided by n - 3. This is never
 // above the triple bound, and sharper wherever the best resolutions of the
 // four triples of a set do not fit in one tree.
-static int64_t quartetWeightBound() {
+int64_t satisfiedWeightBound() {
     const int n = g_speciesCount;
     if (n < 4) return tripleWeightBound();
     std::atomic<int> next{0};
@@ -217,5 +217,5 @@ SearchResult searchTree() {
     } else {
         root = nodesFromTree(searchOverTable());
     }
-    return {root, scoreTree(root), quartetWeightBound()};
+    return {root, scoreTree(root), satisfiedWeightBound()};
 }

@@ -20,3 +20,9 @@ SearchResult searchTree();
 // Weight of the triples ij|k (i < j) the tree satisfies: k outside the
 // smallest cluster that holds both i and j.
 int64_t scoreTree(const TreeNode* root);
+
+// No tree on the species of g_tripleWeight satisfies more weight than this:
+// the sum over every set of four species of the most one tree on them can
+// satisfy, divided by n - 3 (each triple lies in n - 3 such sets), and never
+// above the sum over every set of three of its heaviest resolution.
+int64_t satisfiedWeightBound();

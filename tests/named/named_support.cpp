@@ -191,3 +191,14 @@ std::vector<std::string> listDirectory(const std::string& dir) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+InferOptions inferOptions(const std::vector<std::string>& outgroup, InferMethod method,
+                          SupportKind support) {
+    InferOptions options;
+    options.outgroup = outgroup;
+    options.rooted = outgroup.empty();
+    options.method = method;
+    options.support = support;
+    options.threads = 1;
+    return options;
+}

@@ -59,3 +59,8 @@ std::string makeScratchDirectory();
 void removeScratchDirectory(const std::string& dir);
 // Every file name in a directory, sorted.
 std::vector<std::string> listDirectory(const std::string& dir);
+
+// infer's options with one thread: the gene trees taken as rooted when no
+// outgroup is given.
+InferOptions inferOptions(const std::vector<std::string>& outgroup, InferMethod method,
+                          SupportKind support = SupportKind::kNone);

@@ -138,7 +138,9 @@ TEST(InferPicture, NamesWithXmlSpecialsReadBackAsGiven) {
     for (const Text& t : picture.texts)
         names.push_back(t.text);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"<C>", "A&B", "it's", "say \"hi\"", "x>y"}));
+    // The names, and the legend below them.
+    EXPECT_EQ(names, (std::vector<std::string>{"<C>", "A&B", "Species tree from 1 gene tree",
+                                               "it's", "say \"hi\"", "x>y"}));
 }
 
 // A single input tree is the best tree, written and drawn.
@@ -152,12 +154,13 @@ TEST(InferPicture, DrawsTheWrittenTreeWithEvenlySpacedTips) {
         ASSERT_FALSE(picture.across.empty()) << tree;
         expectNoOverlap(picture.across, false);
         expectNoOverlap(picture.down, true);
-        // The root's branch starts left of every other line.
+        // The root is the line down left of every other.
         const Line root =
-            *std::min_element(picture.across.begin(), picture.across.end(),
+            *std::min_element(picture.down.begin(), picture.down.end(),
                               [](const Line& a, const Line& b) { return a.x1 < b.x1; });
         std::vector<double> rows;
-        EXPECT_EQ(shownTree(picture, root.x2, root.y1, &rows) + ";\n", written) << tree;
+        EXPECT_EQ(shownTree(picture, root.x1, (root.y1 + root.y2) / 2, &rows) + ";\n", written)
+            << tree;
         for (size_t i = 1; i < rows.size(); ++i)
             EXPECT_TRUE(rows[i] > rows[0] && near(rows[i] - rows[i - 1], rows[1] - rows[0]))
                 << tree << ": tip " << i;

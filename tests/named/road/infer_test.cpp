@@ -56,9 +56,8 @@ TEST(InferTable, BinaryTreesFillTheTableTheReaderBuildsFromEncode) {
         }
         if (!outgroup.empty() && outgroup[0] == outgroup[1]) outgroup.pop_back();
         const EncodedTrees encoded = encodeTrees(text, outgroup);
-        const InferResult result = inferSpeciesTree(
-            text,
-            {outgroup, outgroup.empty(), false, InferMethod::kHeuristic, false, false, false, 1});
+        const InferResult result =
+            inferSpeciesTree(text, inferOptions(outgroup, InferMethod::kHeuristic));
         const int32_t inferred = g_speciesCount;
         const std::vector<int32_t> table = snapshotTable();
         ASSERT_EQ(readText(tressilInputText(encoded)), "") << text;
@@ -99,8 +98,7 @@ TEST(InferTable, WeightGuardCountsTheDisplayedTriples) {
         for (const int64_t extra : {0, 1}) {
             const std::string text =
                 "[&W " + std::to_string(INT32_MAX / triples + extra) + "]" + tree;
-            const InferOptions options{{},    true,  false, InferMethod::kHeuristic,
-                                       false, false, false, 1};
+            const InferOptions options = inferOptions({}, InferMethod::kHeuristic);
             if (extra == 0)
                 EXPECT_NO_THROW(inferSpeciesTree(text, options)) << tree;
             else
@@ -227,10 +225,10 @@ TEST(InferRooting, MatchesEveryEdgeAndTheTableAndSupportMatchCountsOnTheTrees) {
         }
         std::vector<std::string> permuted = outgroup;
         std::reverse(permuted.begin(), permuted.end());
-        const InferResult reversed = inferSpeciesTree(
-            text, {permuted, false, false, InferMethod::kBest, true, false, false, 1});
-        const InferResult result = inferSpeciesTree(
-            text, {outgroup, false, false, InferMethod::kBest, true, false, false, 1});
+        const InferResult reversed =
+            inferSpeciesTree(text, inferOptions(permuted, InferMethod::kBest, SupportKind::kShare));
+        const InferResult result =
+            inferSpeciesTree(text, inferOptions(outgroup, InferMethod::kBest, SupportKind::kShare));
         EXPECT_EQ(result.newick, reversed.newick) << text;
         ASSERT_EQ(g_speciesCount, static_cast<int32_t>(names.size()));
         // infer numbers the ingroup first, each group by first appearance.
@@ -385,8 +383,7 @@ TEST(InferOutgroupRoot, EveryMethodKeepsTheRootAndTheBestOnesReachTheOptimum) {
         }
         for (const InferMethod method :
              {InferMethod::kExact, InferMethod::kHeuristic, InferMethod::kSearch}) {
-            const InferResult result =
-                inferSpeciesTree(text, {outgroup, false, false, method, false, false, false, 1});
+            const InferResult result = inferSpeciesTree(text, inferOptions(outgroup, method));
             size_t at = 0;
             NamedTree species{};
             ASSERT_TRUE(readNextTree(result.newick, &at, &species));

@@ -136,8 +136,10 @@ TEST(RootUnplaced, UsesEveryTreeAndReportsWhatTheTreeSatisfies) {
             }
             text += writeRandomNewick(gene, rng);
         }
-        const InferResult result = inferSpeciesTree(
-            text, {outgroup, false, true, InferMethod::kExact, false, false, true, 1});
+        InferOptions options = inferOptions(outgroup, InferMethod::kExact);
+        options.rootUnplaced = true;
+        options.log = true;
+        const InferResult result = inferSpeciesTree(text, options);
         EXPECT_EQ(result.log.find("left out"), std::string::npos) << result.log;
         if (result.notes.find("settled") == std::string::npos) continue;
         ++settled;

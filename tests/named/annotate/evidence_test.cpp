@@ -1,0 +1,139 @@
+// The counts behind a branch's posterior and length against counting every
+// triple of every gene tree by hand.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "named/annotate/annotate.h"
+#include "named/named_support.h"
+
+namespace {
+
+using Cluster = std::set<int32_t>;
+
+// A random rooted tree on the taxa, children first, with inner nodes of two
+// or three children.
+StoredTree randomGene(std::vector<int32_t> taxa, std::mt19937& rng) {
+    StoredTree gene{1 + static_cast<int64_t>(rng() % 3), {}, {}};
+    std::vector<int32_t> roots;
+    for (const int32_t t : taxa) {
+        roots.push_back(static_cast<int32_t>(gene.taxon.size()));
+        gene.taxon.push_back(t);
+        gene.parent.push_back(-1);
+    }
+    while (roots.size() > 1) {
+        std::shuffle(roots.begin(), roots.end(), rng);
+        const size_t take = roots.size() > 2 && rng() % 4 == 0 ? 3 : 2;
+        const auto inner = static_cast<int32_t>(gene.taxon.size());
+        gene.taxon.push_back(-1);
+        gene.parent.push_back(-1);
+        for (size_t k = 0; k < take; ++k) {
+            gene.parent[static_cast<size_t>(roots.back())] = inner;
+            roots.pop_back();
+        }
+        roots.push_back(inner);
+    }
+    return gene;
+}
+
+std::vector<Cluster> clustersOf(const StoredTree& gene) {
+    std::vector<Cluster> below(gene.taxon.size());
+    for (size_t i = 0; i < gene.taxon.size(); ++i) {
+        if (gene.taxon[i] >= 0) below[i].insert(gene.taxon[i]);
+        if (gene.parent[i] >= 0)
+            below[static_cast<size_t>(gene.parent[i])].insert(below[i].begin(), below[i].end());
+    }
+    return below;
+}
+
+bool displays(const std::vector<Cluster>& clusters, int32_t x, int32_t y, int32_t z) {
+    for (const Cluster& c : clusters)
+        if (c.count(x) && c.count(y) && !c.count(z)) return true;
+    return false;
+}
+
+Cluster taxaBelow(const ResultTree& tree, int32_t node) {
+    const ResultNode& n = tree.nodes[static_cast<size_t>(node)];
+    if (n.children.empty()) return {n.taxon};
+    Cluster all;
+    for (const int32_t child : n.children) {
+        const Cluster part = taxaBelow(tree, child);
+        all.insert(part.begin(), part.end());
+    }
+    return all;
+}
+
+TEST(BranchEvidence, MatchesCountingEveryTripleOfEveryGene) {
+    std::mt19937 rng(61);
+    for (int trial = 0; trial < 30; ++trial) {
+        const auto taxa = static_cast<int32_t>(5 + trial % 6);
+        std::vector<int32_t> all(static_cast<size_t>(taxa));
+        std::iota(all.begin(), all.end(), 0);
+        // The species tree: a binary gene tree turned into a result tree.
+        StoredTree shape = randomGene(all, rng);
+        ResultTree species{{}, -1};
+        for (size_t i = 0; i < shape.taxon.size(); ++i)
+            species.nodes.push_back({shape.taxon[i], {}, "", "", ""});
+        for (size_t i = 0; i < shape.taxon.size(); ++i)
+            if (shape.parent[i] >= 0)
+                species.nodes[static_cast<size_t>(shape.parent[i])].children.push_back(
+                    static_cast<int32_t>(i));
+            else
+                species.root = static_cast<int32_t>(i);
+        std::vector<StoredTree> genes;
+        for (int g = 0; g < 6; ++g) {
+            std::vector<int32_t> some = all;
+            std::shuffle(some.begin(), some.end(), rng);
+            some.resize(3 + rng() % (all.size() - 2));  // missing taxa
+            genes.push_back(randomGene(some, rng));
+        }
+        const std::vector<BranchEvidence> evidence = branchEvidence(species, genes, taxa);
+        for (size_t v = 0; v < species.nodes.size(); ++v) {
+            const ResultNode& node = species.nodes[v];
+            int32_t parent = -1;
+            for (size_t p = 0; p < species.nodes.size(); ++p)
+                for (const int32_t c : species.nodes[p].children)
+                    if (c == static_cast<int32_t>(v)) parent = static_cast<int32_t>(p);
+            if (node.children.size() != 2 || parent < 0) {
+                EXPECT_FALSE(evidence[v].bears);
+                continue;
+            }
+            const Cluster a = taxaBelow(species, node.children[0]);
+            const Cluster b = taxaBelow(species, node.children[1]);
+            Cluster s = taxaBelow(species, parent);
+            for (const Cluster* inside : {&a, &b})
+                for (const int32_t t : *inside)
+                    s.erase(t);
+            double f[3] = {0, 0, 0};
+            bool bears = false;
+            for (const StoredTree& gene : genes) {
+                const std::vector<Cluster> clusters = clustersOf(gene);
+                const Cluster& present = clusters.back();
+                double held = 0, counts[3] = {0, 0, 0};
+                for (const int32_t x : a)
+                    for (const int32_t y : b)
+                        for (const int32_t z : s) {
+                            if (!present.count(x) || !present.count(y) || !present.count(z))
+                                continue;
+                            ++held;
+                            counts[0] += displays(clusters, x, y, z);
+                            counts[1] += displays(clusters, x, z, y);
+                            counts[2] += displays(clusters, y, z, x);
+                        }
+                if (held == 0) continue;
+                bears = true;
+                for (int i = 0; i < 3; ++i)
+                    f[i] += static_cast<double>(gene.weight) * counts[i] / held;
+            }
+            EXPECT_EQ(evidence[v].bears, bears);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(evidence[v].f[i], f[i], 1e-9) << trial << " node " << v;
+        }
+    }
+}
+
+}  // namespace
