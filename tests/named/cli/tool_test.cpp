@@ -328,6 +328,14 @@ INSTANTIATE_TEST_SUITE_P(
                 {"infer", "--outgroup", "gorila", "t.nwk", "new.nwk"},
                 "tressil-newick: t.nwk: outgroup taxon 'gorila' is in no tree; did you mean "
                 "'Gorilla'?"},
+        Failing{"ScoreOnANameTable",
+                "((A,B),C);",
+                {"score", "t.nwk", "names.tsv", "new.nwk"},
+                "tressil-newick: names.tsv:1:1: this is neither a Newick"},
+        Failing{"SupportKindUnknown",
+                "((A,B),C);",
+                {"infer", "--support=posterior", "t.nwk", "new.nwk"},
+                "tressil-newick: --support takes share, pp, full or bootstrap, not 'posterior'"},
         Failing{
             "NoArguments", "", {}, "tressil-newick: give a command\nuse: tressil-newick COMMAND"},
         Failing{"UnknownCommand",
