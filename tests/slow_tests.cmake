@@ -12,6 +12,10 @@ set(slow_tests
     SolveExact.
     MinCutSplitTest.MatchesLiteralOnRandom
     Limits.DeepTrees
+    NearLimit.
+    InferOutgroupRoot.
+    RootUnplaced.
+    Score.
     Runs/EndToEnd.MatchesByteForByte/ExactAt20)
 foreach(test IN LISTS tressil_tests_TESTS)
     foreach(slow IN LISTS slow_tests)

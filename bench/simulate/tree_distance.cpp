@@ -8,8 +8,13 @@
 //   tressil_tree_distance TRUE.nwk ESTIMATED.nwk
 //
 // prints one distance per tree of ESTIMATED.nwk, compared with the first
-// tree of TRUE.nwk.
+// tree of TRUE.nwk. With --lengths first, it prints instead the mean
+// absolute difference between the branch lengths of the two trees over the
+// inner branches (rooted clusters) that both have and the estimate gives a
+// length, and how many those were.
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <cstdio>
 #include <exception>
 #include <set>
@@ -78,11 +83,55 @@ double distance(const SimTree& truth, const SimTree& estimate) {
     return static_cast<double>(missing) / (2.0 * static_cast<double>(shared.size() - 3));
 }
 
+// The length of the branch above every inner node below the root's
+// children, by its cluster: with an outgroup at the root, the branch between
+// the root's two sides is given, not estimated.
+std::map<std::vector<std::string>, double> innerLengths(const SimTree& tree) {
+    std::map<std::vector<std::string>, double> lengths;
+    std::vector<std::vector<std::string>> below(tree.nodes.size());
+    for (const int node : postorder(tree)) {
+        const SimNode& record = tree.nodes[static_cast<size_t>(node)];
+        auto& mine = below[static_cast<size_t>(node)];
+        if (record.children.empty()) mine.push_back(record.name);
+        for (const int child : record.children)
+            mine.insert(mine.end(), below[static_cast<size_t>(child)].begin(),
+                        below[static_cast<size_t>(child)].end());
+        std::sort(mine.begin(), mine.end());
+        if (!record.children.empty() && record.parent >= 0 &&
+            tree.nodes[static_cast<size_t>(record.parent)].parent >= 0)
+            lengths[mine] = record.length;
+    }
+    return lengths;
+}
+
+void printLengthError(const SimTree& truth, const SimTree& estimate) {
+    const auto trueLengths = innerLengths(truth);
+    double sum = 0;
+    int count = 0;
+    for (const auto& [cluster, length] : innerLengths(estimate)) {
+        const auto found = trueLengths.find(cluster);
+        if (found == trueLengths.end()) continue;
+        sum += std::fabs(length - found->second);
+        ++count;
+    }
+    std::printf("%.4f %d\n", count == 0 ? 0.0 : sum / count, count);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        if (argc != 3) failSimulation("use tressil_tree_distance TRUE.nwk ESTIMATED.nwk");
+        const bool lengths = argc == 4 && std::string(argv[1]) == "--lengths";
+        if (lengths) {
+            const std::vector<SimTree> truth = parseTrees(readTextFile(argv[2]));
+            const std::vector<SimTree> estimates = parseTrees(readTextFile(argv[3]));
+            if (truth.empty()) failSimulation(std::string(argv[2]) + " holds no tree");
+            for (const SimTree& estimate : estimates)
+                printLengthError(truth[0], estimate);
+            return 0;
+        }
+        if (argc != 3)
+            failSimulation("use tressil_tree_distance [--lengths] TRUE.nwk ESTIMATED.nwk");
         const std::vector<SimTree> truth = parseTrees(readTextFile(argv[1]));
         const std::vector<SimTree> estimates = parseTrees(readTextFile(argv[2]));
         if (truth.empty()) failSimulation(std::string(argv[1]) + " holds no tree");

@@ -10,13 +10,14 @@
 
 namespace {
 
-constexpr double kRow = 18;            // pixels between two tips
-constexpr double kMargin = 20;         // around the drawing
-constexpr double kMaxTreeWidth = 720;  // of the branches, at most
-constexpr double kLevelWidth = 48;     // per level of a shallow tree
-constexpr double kCharWidth = 7.5;     // an estimate for the 12 px font
-constexpr double kNameGap = 5;         // between a tip and its name
-constexpr double kTipRoom = 0.1;       // beyond the deepest inner node, drawn to scale
+constexpr double kRow = 18;             // pixels between two tips
+constexpr double kMargin = 20;          // around the drawing
+constexpr double kMaxTreeWidth = 720;   // of the branches, at most
+constexpr double kLevelWidth = 48;      // per level of a shallow tree
+constexpr double kCharWidth = 7.5;      // an estimate for the 12 px font
+constexpr double kNameGap = 5;          // between a tip and its name
+constexpr double kTipRoom = 0.1;        // beyond the deepest inner node, drawn to scale
+constexpr double kUnscaledBranch = 12;  // an inner branch without a length, drawn to scale
 
 std::string number(double value) {
     char text[32];
@@ -77,21 +78,30 @@ Across placeAcross(const ResultTree& tree) {
     const size_t count = tree.nodes.size();
     Across across{std::vector<double>(count, 0), 0, 0};
     if (hasLengths(tree)) {
+        // Depths in units and, apart, the pixels of the inner branches
+        // without a length (the root's sides when the outgroup gave them),
+        // drawn short and not to scale.
         std::vector<double> depth(count, 0);
+        std::vector<double> offset(count, 0);
         double deepest = 0;
         for (size_t i = count; i-- > 0;)  // parents come after their children
             for (const int32_t child : tree.nodes[i].children) {
-                const ResultNode& c = tree.nodes[static_cast<size_t>(child)];
-                depth[static_cast<size_t>(child)] =
-                    depth[i] + (c.length.empty() ? 0.0 : std::stod(c.length));
-                if (!c.children.empty())
-                    deepest = std::max(deepest, depth[static_cast<size_t>(child)]);
+                const auto c = static_cast<size_t>(child);
+                const ResultNode& node = tree.nodes[c];
+                const bool inner = !node.children.empty();
+                depth[c] = depth[i] + (node.length.empty() ? 0.0 : std::stod(node.length));
+                offset[c] = offset[i] + (inner && node.length.empty() ? kUnscaledBranch : 0.0);
+                if (inner) deepest = std::max(deepest, depth[c]);
             }
-        across.unit = kMaxTreeWidth / std::max(deepest * (1 + kTipRoom), 1e-9);
-        across.tipX = kMargin + across.unit * deepest * (1 + kTipRoom);
+        double widest = 0;
         for (size_t i = 0; i < count; ++i)
-            across.x[i] =
-                tree.nodes[i].children.empty() ? across.tipX : kMargin + across.unit * depth[i];
+            widest = std::max(widest, offset[i]);
+        across.unit = (kMaxTreeWidth - widest) / std::max(deepest * (1 + kTipRoom), 1e-9);
+        across.tipX = kMargin + widest + across.unit * deepest * (1 + kTipRoom);
+        for (size_t i = 0; i < count; ++i)
+            across.x[i] = tree.nodes[i].children.empty()
+                              ? across.tipX
+                              : kMargin + offset[i] + across.unit * depth[i];
         return across;
     }
     std::vector<int> level(count, 0);

@@ -2,6 +2,7 @@
 // trees straight into the triple table, a method, and the result with names
 // and support values. Nothing here writes a file.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -111,7 +112,10 @@ std::string pictureLegend(const InferOptions& options, const std::vector<BranchE
                 most = std::max(most, n);
             }
             char range[64];
-            std::snprintf(range, sizeof range, "%.0f to %.0f", std::max(least, 0.0), most);
+            if (std::lround(least) == std::lround(most))
+                std::snprintf(range, sizeof range, "%.0f", most);
+            else
+                std::snprintf(range, sizeof range, "%.0f to %.0f", std::max(least, 0.0), most);
             return "Numbers at the nodes: local posterior probability of the branch, resting on " +
                    std::string(range) + " of the " + all + " (effective count per branch)";
         }
