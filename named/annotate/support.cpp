@@ -17,7 +17,7 @@ namespace {
 // The nodes of a tree listed parents first, children first instead.
 StoredTree reversedOrder(const StoredTree& tree) {
     const auto size = static_cast<int32_t>(tree.parent.size());
-    StoredTree reversed{tree.weight, {}, {}};
+    StoredTree reversed{tree.weight, {}, {}, {}};
     for (int32_t i = size - 1; i >= 0; --i) {
         const int32_t up = tree.parent[static_cast<size_t>(i)];
         reversed.parent.push_back(up < 0 ? -1 : size - 1 - up);
@@ -48,7 +48,7 @@ std::vector<SpeciesSet> speciesBelow(const ResultTree& tree) {
 std::vector<StoredTree> numberedTrees(const std::string& text) {
     std::vector<StoredTree> trees;
     size_t pos = text.find('(');
-    StoredTree tree{1, {}, {}};
+    StoredTree tree{1, {}, {}, {}};
     std::vector<int32_t> open;  // inner nodes whose ')' is still to come
     int64_t weight = 1;
     const auto number = [&text, &pos] {
@@ -77,7 +77,7 @@ std::vector<StoredTree> numberedTrees(const std::string& text) {
         } else if (c == ';') {
             tree.weight = std::max<int64_t>(weight, 1);
             trees.push_back(reversedOrder(tree));
-            tree = StoredTree{1, {}, {}};
+            tree = StoredTree{1, {}, {}, {}};
             weight = 1;
             ++pos;
         } else {

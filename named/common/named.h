@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,18 @@ struct NewickError {
     std::string message;
 };
 
+constexpr size_t kNoLabel = static_cast<size_t>(-1);
+
 // One node of a parsed tree. A leaf has no children and a non-empty name.
 struct NamedNode {
     std::string name;               // taxon name at a leaf; empty at an inner node
     std::vector<int32_t> children;  // indices into NamedTree::nodes; empty at a leaf
     size_t offset;                  // byte offset of the leaf's label or of the inner node's '('
+    // The label after an inner node's ')', which tree builders use for the
+    // support of the branch above it: its value when it is a number, and
+    // where it stands (kNoLabel when there is none).
+    double support = std::numeric_limits<double>::quiet_NaN();
+    size_t labelOffset = kNoLabel;
 };
 
 // One tree as read. Single-child nodes are already collapsed, so every inner
@@ -60,6 +68,7 @@ struct StoredTree {
     int64_t weight;
     std::vector<int32_t> parent;  // -1 at the root
     std::vector<int32_t> taxon;   // the taxon of a leaf; -1 at an inner node
+    std::vector<float> support;   // of the branch above each node, 0 to 1; empty when not kept
 };
 
 // Converts a byte offset of text into a 1-based line and character column.

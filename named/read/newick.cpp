@@ -1,6 +1,7 @@
 // Newick reader: characters -> labels, lengths and comments -> trees built
 // with an explicit stack of open groups, so nesting depth costs no recursion.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -186,6 +187,16 @@ bool isNumber(const std::string& s) {
     return i == s.size();
 }
 
+// The label after a ')': kept as the support of the branch above the node
+// when it is a number (a leaf left alone in its group takes it too).
+void readInnerLabel(Cursor& cur, NamedNode* node) {
+    const size_t start = cur.pos;
+    const bool quoted = peek(cur) == '\'';
+    const std::string label = readLabel(cur);
+    node->labelOffset = start;
+    if (!quoted && isNumber(label)) node->support = std::strtod(label.c_str(), nullptr);
+}
+
 // An optional ":length" after a node; its value is not needed.
 void skipBranchLength(Cursor& cur) {
     skipInTree(cur);
@@ -326,7 +337,7 @@ NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translatio
             open.pop_back();
             ++cur.pos;
             skipInTree(cur);
-            if (startsLabel(peek(cur))) readLabel(cur);  // internal label or support value
+            if (startsLabel(peek(cur))) readInnerLabel(cur, &tree.nodes[static_cast<size_t>(node)]);
             skipBranchLength(cur);
             nodeEnd = cur.pos;
         } else if (c == ';') {

@@ -61,3 +61,17 @@ bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree, bool an
 
 // Every tree of a Newick text; an empty result means the text holds no tree.
 std::vector<NamedTree> parseNewick(const std::string& text);
+
+// Branch supports as tree builders write them: 0 to 1 (SH-like, posterior)
+// or 0 to 100 (bootstrap). The scale of a whole file: 100 when some label
+// is above 1, else 1. Throws NewickError at a label that is not a number
+// from 0 to 100.
+double supportScaleOf(const std::string& bytes);
+
+// Divides every support by the scale, so that all are from 0 to 1.
+void normaliseSupports(NamedTree* tree, double scale);
+
+// Merges every inner node (the root aside) whose branch has a support below
+// threshold into its parent, as users collapse weak branches by hand. A
+// branch without a support is kept.
+void collapseWeakBranches(NamedTree* tree, double threshold);

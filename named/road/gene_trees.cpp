@@ -1,6 +1,7 @@
 // The gene trees of infer: read, checked, rooted, numbered and kept in a
 // compact form, with a record of what became of every tree of the file.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -68,10 +69,13 @@ void checkTaxa(const GeneTrees& genes, const std::vector<std::string>& outgroup,
 StoredTree storeTree(const NamedTree& tree,
                      const std::unordered_map<std::string, int32_t>& numbers) {
     const size_t count = tree.nodes.size();
-    StoredTree stored{tree.weight, std::vector<int32_t>(count, -1),
-                      std::vector<int32_t>(count, -1)};
+    StoredTree stored{tree.weight, std::vector<int32_t>(count, -1), std::vector<int32_t>(count, -1),
+                      std::vector<float>(count, 1.0f)};
     for (size_t i = 0; i < count; ++i) {
         const NamedNode& node = tree.nodes[i];
+        // A branch without a support counts as fully supported, so trees
+        // without labels weigh as they always have.
+        if (!std::isnan(node.support)) stored.support[i] = static_cast<float>(node.support);
         if (node.children.empty()) stored.taxon[i] = numbers.at(node.name);
         for (const int32_t child : node.children)
             stored.parent[static_cast<size_t>(child)] = static_cast<int32_t>(i);
@@ -87,12 +91,15 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     std::unordered_map<std::string, int32_t> ids;  // by first appearance
     std::vector<std::string> idNames;
     std::unordered_set<std::string> allNames;
+    const bool supports = options.weight != WeightRule::kNone || options.minSupport >= 0;
+    const double scale = supports ? supportScaleOf(bytes) : 1;
     TreeSource source = openTreeSource(bytes);
     const std::string& text = sourceText(source);
     LineCounter lines{text, 0, 1};
     NamedTree tree{};
     while (readNextTree(&source, &tree, true)) {
         ++genes.read;
+        if (supports) normaliseSupports(&tree, scale);
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);
         TreeRecord record{lineAt(&lines, tree.offset), tree.leafCount, TreeFate::kAsWritten, 0};
@@ -101,7 +108,9 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
             record.fate = TreeFate::kSkipped;
         } else if (!rooting) {
             if (!options.rooted) checkRootedAsWritten(text, tree, genes.read);
+            if (options.minSupport >= 0) collapseWeakBranches(&tree, options.minSupport);
         } else {
+            if (options.minSupport >= 0) collapseWeakBranches(&tree, options.minSupport);
             const RootingResult rooted = rootOnOutgroup(&tree, outgroup);
             record.misplaced = rooted.misplaced;
             record.fate = rooted.how != Rooting::kNoOutgroup ? TreeFate::kOnOutgroup

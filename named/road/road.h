@@ -59,6 +59,13 @@ std::string decodeResult(const std::string& resultText, const std::vector<std::s
 // the search above it.
 enum class InferMethod { kBest, kExact, kHeuristic, kSearch };
 
+// How a triple ab|c of a gene tree counts, from the supports s of the
+// branches that resolve it (from the node joining a and b up to the one
+// joining all three): the chance that one of them is right, 1 - prod(1 - s);
+// the largest s; or the first on supports rescaled so that a third (a
+// guess among three) counts nothing, max(0, (3s - 1) / 2).
+enum class WeightRule { kNone, kAnyRight, kLargest, kAboveChance };
+
 struct InferOptions {
     std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
     bool rooted = false;                // without an outgroup: a root of many subtrees is allowed
@@ -72,6 +79,8 @@ struct InferOptions {
     int32_t bootstrap = 0;    // replicates of the gene trees drawn with replacement
     uint64_t seed = 1;        // of those draws
     bool replicates = false;  // keep the replicates' trees
+    WeightRule weight = WeightRule::kNone;
+    double minSupport = -1;  // collapse branches of lower support (0 to 1); negative: none
 };
 
 struct InferResult {

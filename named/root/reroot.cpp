@@ -1,5 +1,6 @@
 // Turning a tree around so that a chosen edge holds its root.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,14 +34,24 @@ void storeChildrenFirst(NamedTree* tree) {
     tree->root = static_cast<int32_t>(tree->nodes.size() - 1);
 }
 
-// Puts the root on the edge between node and its parent: every node on the
-// way up takes its old parent as a child in place of the child it came
-// from. The old root, left with one child, gives way to that child.
+// A support belongs to the branch above its node. Turning the tree around
+// reverses the branches on the way from node to the old root, so each of
+// those nodes takes the support of the node it came from; the two halves of
+// the new root's branch keep that branch's support.
+void moveSupportsUp(std::vector<NamedNode>& nodes, int32_t node,
+                    const std::vector<int32_t>& parent) {
+    double carried = nodes[static_cast<size_t>(node)].support;
+    for (int32_t up = parent[static_cast<size_t>(node)]; up >= 0;
+         up = parent[static_cast<size_t>(up)])
+        std::swap(carried, nodes[static_cast<size_t>(up)].support);
+}
+
 }  // namespace
 
 void rootAbove(NamedTree* tree, int32_t node, const std::vector<int32_t>& parent) {
     std::vector<NamedNode>& nodes = tree->nodes;
     const int32_t oldRoot = tree->root;
+    moveSupportsUp(nodes, node, parent);
     int32_t holder = -1;  // the node that gets the old root as a child
     for (int32_t from = node, up = parent[static_cast<size_t>(node)]; up >= 0;
          from = up, up = parent[static_cast<size_t>(up)]) {
@@ -58,6 +69,10 @@ void rootAbove(NamedTree* tree, int32_t node, const std::vector<int32_t>& parent
     if (left.size() == 1) {
         std::vector<int32_t>& children = nodes[static_cast<size_t>(holder)].children;
         *std::find(children.begin(), children.end(), oldRoot) = left[0];
+        // The old root's two branches were one: its remaining child keeps
+        // its own support, or takes the one the old root was given.
+        NamedNode& kept = nodes[static_cast<size_t>(left[0])];
+        if (std::isnan(kept.support)) kept.support = nodes[static_cast<size_t>(oldRoot)].support;
     }
     storeChildrenFirst(tree);
 }

@@ -18,7 +18,7 @@ using Cluster = std::set<int32_t>;
 // A random rooted tree on the taxa, children first, with inner nodes of two
 // or three children.
 StoredTree randomGene(std::vector<int32_t> taxa, std::mt19937& rng) {
-    StoredTree gene{1 + static_cast<int64_t>(rng() % 3), {}, {}};
+    StoredTree gene{1 + static_cast<int64_t>(rng() % 3), {}, {}, {}};
     std::vector<int32_t> roots;
     for (const int32_t t : taxa) {
         roots.push_back(static_cast<int32_t>(gene.taxon.size()));

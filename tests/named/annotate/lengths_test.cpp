@@ -16,7 +16,7 @@ namespace {
 
 // A simulated tree with its leaves numbered by name in names.
 StoredTree storedFrom(const SimTree& tree, const std::vector<std::string>& names) {
-    StoredTree stored{1, {}, {}};
+    StoredTree stored{1, {}, {}, {}};
     std::vector<int32_t> index(tree.nodes.size(), -1);
     for (const int node : postorder(tree)) {
         index[static_cast<size_t>(node)] = static_cast<int32_t>(stored.parent.size());
