@@ -65,6 +65,8 @@ const Option kOptions[] = {
      false},
     {"seed", "S", "infer score", "the seed of those draws (default 1)", false},
     {"replicates", "FILE", "infer score", "write the replicates' species trees", false},
+    {"map", "FILE", "infer score",
+     "the species of every individual: SPECIES:IND1,IND2 or INDIVIDUAL SPECIES lines", false},
     {"weight", "RULE", "infer score",
      "weigh each triple by the supports of its gene tree's branches: support", false},
     {"min-support", "X", "infer score",

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "named/annotate/annotate.h"
+#include "named/read/read.h"
 #include "named/cli/cli_steps.h"
 #include "named/road/road.h"
 #include "named/root/root.h"
@@ -113,6 +114,21 @@ InferOptions optionsOfRoad(const Arguments& args) {
     return options;
 }
 
+// The input files, the map's included.
+std::vector<std::string> roadInputs(const Arguments& args, std::vector<std::string> files) {
+    if (hasOption(args, "map")) files.push_back(optionValue(args, "map"));
+    return files;
+}
+
+// --map FILE: the species of every individual.
+void readSpeciesMap(const Arguments& args, InferOptions* options) {
+    if (!hasOption(args, "map")) return;
+    const std::string path = optionValue(args, "map");
+    const std::string text = readWholeFile(path);
+    options->speciesOf =
+        convertFile<SpeciesMap>(path, [&] { return parseSpeciesMap(text); }).speciesOf;
+}
+
 // The species tree, then the picture, the log and the replicates, as asked.
 std::vector<std::string> roadOutputs(const Arguments& args, const std::string& tree) {
     std::vector<std::string> paths = {tree};
@@ -189,7 +205,8 @@ void inferFiles(const Arguments& args) {
     const std::string& genesPath = args.files[0];
     InferOptions options = optionsOfRoad(args);
     const std::vector<OutputFile> outputs = checkOutputPaths(roadOutputs(args, args.files[1]));
-    checkDistinct({genesPath}, outputs);
+    checkDistinct(roadInputs(args, {genesPath}), outputs);
+    readSpeciesMap(args, &options);
     const std::string text = readWholeFile(genesPath);
     const InferResult result = convertFile<InferResult>(genesPath, [&] {
         if (hasOption(args, "outgroup"))
@@ -206,7 +223,8 @@ void scoreFiles(const Arguments& args) {
     const std::string& speciesPath = args.files[1];
     InferOptions options = optionsOfRoad(args);
     const std::vector<OutputFile> outputs = checkOutputPaths(roadOutputs(args, args.files[2]));
-    checkDistinct({genesPath, speciesPath}, outputs);
+    checkDistinct(roadInputs(args, {genesPath, speciesPath}), outputs);
+    readSpeciesMap(args, &options);
     const std::string genes = readWholeFile(genesPath);
     const std::string species = readWholeFile(speciesPath);
     const InferResult result = convertFile<InferResult>(genesPath, [&] {

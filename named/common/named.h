@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 // A failure and the place where it was found.
@@ -90,6 +91,11 @@ std::string matchName(const std::string& unquotedText);
 // in single quotes with every quote doubled, so a real underscore is quoted
 // ('a_b').
 std::string quoteName(const std::string& name);
+
+// "did you mean 'A' or 'B'? " for the names closest to name (letter case
+// aside, within a third of its length and at least 2 edits), or "" when
+// none is close.
+std::string suggestNames(const std::string& name, const std::unordered_set<std::string>& allNames);
 
 // While one is alive, a fatal condition of tressil's core (a bad input file,
 // no memory) throws NewickError (line 0) instead of ending the process.

@@ -75,3 +75,13 @@ void normaliseSupports(NamedTree* tree, double scale);
 // threshold into its parent, as users collapse weak branches by hand. A
 // branch without a support is kept.
 void collapseWeakBranches(NamedTree* tree, double threshold);
+
+// Which species every individual belongs to, from a map file: lines
+// "SPECIES:IND1,IND2,..." or two columns "INDIVIDUAL SPECIES", told apart by
+// their content. Throws NewickError at a bad line, an individual mapped to
+// two species, or a species without individuals.
+struct SpeciesMap {
+    std::unordered_map<std::string, std::string> speciesOf;  // individual -> species
+    std::vector<std::string> species;                         // in the order of the file
+};
+SpeciesMap parseSpeciesMap(const std::string& text);

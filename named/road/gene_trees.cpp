@@ -29,6 +29,22 @@ int32_t lineAt(LineCounter* counter, size_t offset) {
     return counter->line;
 }
 
+// Every leaf, an individual, takes the name of its species.
+void nameSpecies(const std::string& text, NamedTree* tree,
+                 const std::unordered_map<std::string, std::string>& speciesOf,
+                 const std::unordered_set<std::string>& individuals) {
+    for (NamedNode& node : tree->nodes) {
+        if (!node.children.empty()) continue;
+        const auto found = speciesOf.find(node.name);
+        if (found == speciesOf.end())
+            throwAt(text, node.offset,
+                    "individual '" + node.name + "' is not in the map; " +
+                        suggestNames(node.name, individuals) +
+                        "add it to the map with its species");
+        node.name = found->second;
+    }
+}
+
 void checkRootedAsWritten(const std::string& text, const NamedTree& tree, int32_t index) {
     const NamedNode& root = tree.nodes[static_cast<size_t>(tree.root)];
     if (root.children.size() < 3) return;
@@ -97,9 +113,13 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     const std::string& text = sourceText(source);
     LineCounter lines{text, 0, 1};
     NamedTree tree{};
+    std::unordered_set<std::string> individuals;
+    for (const auto& entry : options.speciesOf)
+        individuals.insert(entry.first);
     while (readNextTree(&source, &tree, true)) {
         ++genes.read;
         if (supports) normaliseSupports(&tree, scale);
+        if (!options.speciesOf.empty()) nameSpecies(text, &tree, options.speciesOf, individuals);
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);
         TreeRecord record{lineAt(&lines, tree.offset), tree.leafCount, TreeFate::kAsWritten, 0};

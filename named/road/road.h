@@ -81,6 +81,9 @@ struct InferOptions {
     bool replicates = false;  // keep the replicates' trees
     WeightRule weight = WeightRule::kNone;
     double minSupport = -1;  // collapse branches of lower support (0 to 1); negative: none
+    // With several individuals per species: the species of every individual
+    // (leaf name); empty when every leaf is a species.
+    std::unordered_map<std::string, std::string> speciesOf;
 };
 
 struct InferResult {

@@ -66,47 +66,6 @@ size_t readQuotedName(const std::string& list, size_t pos, std::string* name) {
     }
 }
 
-char lowered(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Edits (insertions, deletions, replacements) from one name to the other,
-// letter case aside.
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t replaced = diagonal + (lowered(a[i - 1]) == lowered(b[j - 1]) ? 0 : 1);
-            diagonal = row[j];
-            row[j] = std::min({replaced, row[j] + 1, row[j - 1] + 1});
-        }
-    }
-    return row[b.size()];
-}
-
-constexpr size_t kMaxSuggestions = 3;
-
-// "did you mean 'A' or 'B'? " for the closest names, or "" when none is
-// close: within a third of the name's length, and at least 2 edits.
-std::string suggestNames(const std::string& name, const std::unordered_set<std::string>& allNames) {
-    const size_t limit = std::max<size_t>(2, name.size() / 3);
-    std::vector<std::pair<size_t, std::string>> close;
-    for (const std::string& candidate : allNames) {
-        const size_t distance = editDistance(name, candidate);
-        if (distance <= limit) close.push_back({distance, candidate});
-    }
-    std::sort(close.begin(), close.end());
-    if (close.size() > kMaxSuggestions) close.resize(kMaxSuggestions);
-    if (close.empty()) return "";
-    std::string text = "did you mean ";
-    for (size_t i = 0; i < close.size(); ++i)
-        text += (i == 0 ? "'" : i + 1 == close.size() ? " or '" : ", '") + close[i].second + "'";
-    return text + "? ";
-}
 
 }  // namespace
 
