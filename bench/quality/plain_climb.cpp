@@ -27,10 +27,12 @@ int main(int argc, char** argv) {
     SearchTree tree;
     treeFromNodes(runMethod(Method::kHeuristic).tree, g_speciesCount, &tree);
     if (g_speciesCount >= 3) {
-        LeanTable table;
-        fillLeanTable(&table);
+        SearchTable table;
+        prepareSearchTable(&table);
         MoveWork work;
-        climbBySubtreeMoves(table, &tree, &work);
+        TreeGains gains;
+        buildTreeGains(table, tree, &gains, &work);
+        climbBySubtreeMoves(table, &tree, &gains, &work);
     }
     std::printf("%lld\n", static_cast<long long>(scoreSearchTree(tree)));
     return 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/progress.h"
 #include "driver/driver.h"
 #include "io/io.h"
 #include "named/annotate/annotate.h"
@@ -22,28 +23,63 @@ namespace {
 
 constexpr int32_t kMinTaxa = 3;  // a tree on fewer displays no triple
 
-// Adds one rooted tree of any degree to the table; its taxa are numbered.
-void addNamedTree(const NamedTree& tree, const std::unordered_map<std::string, int32_t>& numbers) {
-    std::vector<SpeciesSet> below(tree.nodes.size());
-    std::vector<SpeciesSet> clusters;
-    for (size_t i = 0; i < tree.nodes.size(); ++i) {
-        const NamedNode& node = tree.nodes[i];
-        below[i] = node.children.empty() ? singleSpecies(numbers.at(node.name)) : SpeciesSet{};
-        for (const int32_t child : node.children)
-            below[i] = uniteSets(below[i], below[static_cast<size_t>(child)]);
-        if (!node.children.empty() && i != static_cast<size_t>(tree.root))
-            clusters.push_back(below[i]);
+// One rooted tree of any degree, its taxa numbered, as the table takes it:
+// the nodes reachable from the root, children first.
+GeneTree geneTreeOf(const NamedTree& tree,
+                    const std::unordered_map<std::string, int32_t>& numbers) {
+    GeneTree gene{{}, {}, 0};
+    std::vector<int32_t> index(tree.nodes.size(), -1);
+    std::vector<std::pair<int32_t, size_t>> stack{{tree.root, 0}};  // node, children done
+    std::vector<int32_t> order;
+    while (!stack.empty()) {
+        auto& [node, done] = stack.back();
+        const NamedNode& named = tree.nodes[static_cast<size_t>(node)];
+        if (done < named.children.size()) {
+            stack.push_back({named.children[done++], 0});
+            continue;
+        }
+        index[static_cast<size_t>(node)] = static_cast<int32_t>(order.size());
+        order.push_back(node);
+        stack.pop_back();
+    }
+    gene.parent.assign(order.size(), -1);
+    gene.species.assign(order.size(), -1);
+    for (size_t i = 0; i < order.size(); ++i) {
+        const NamedNode& named = tree.nodes[static_cast<size_t>(order[i])];
+        if (named.children.empty()) gene.species[i] = numbers.at(named.name);
+        for (const int32_t child : named.children)
+            gene.parent[static_cast<size_t>(index[static_cast<size_t>(child)])] =
+                static_cast<int32_t>(i);
     }
     // A weight comment holds at most INT32_MAX, so the narrowing is exact.
-    addClusterTriples(below[static_cast<size_t>(tree.root)], clusters.data(),
-                      static_cast<int>(clusters.size()), static_cast<int32_t>(tree.weight));
+    gene.weight = static_cast<int32_t>(tree.weight);
+    return gene;
 }
+
+std::string gigabytes(int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    return text;
+}
+
+// Refuses a run that needs more memory than there is, before the table is
+// allocated.
+void checkMemory(int32_t species, Method method, int64_t treeBytes) {
+    const int threads = threadCountToUse();
+    const int64_t needed = runMemoryBytes(method, species, threads, treeBytes);
+    const int64_t available = availableMemoryBytes();
+    if (needed <= available) return;
+    failWhole(std::to_string(species) + " taxa need about " + gigabytes(needed) +
+              " of memory, but " + gigabytes(available) + " is available; at most " +
+              std::to_string(largestFittingSpecies(method, threads, treeBytes, available)) +
+              " taxa would fit");
+}
+
+Method chooseMethod(InferMethod asked, int32_t species);
 
 // Reads, roots and adds every tree; returns the taxon names.
 std::vector<std::string> fillTable(const std::string& text, const InferOptions& options,
                                    std::string* notes) {
-    g_speciesCount = kMaxSpecies;  // taxa are numbered as they come
-    clearTripleWeights();
     std::vector<std::string> names;
     std::unordered_map<std::string, int32_t> numbers;
     std::unordered_set<std::string> allNames;
@@ -54,8 +90,12 @@ std::vector<std::string> fillTable(const std::string& text, const InferOptions& 
     const bool rooting = !options.outgroup.empty();
     size_t pos = 0;
     NamedTree tree{};
+    std::vector<GeneTree> trees;
+    int64_t treeBytes = 0;
     while (readNextTree(text, &pos, &tree, true)) {
+        if (read == INT32_MAX) failWhole("more than 2147483647 trees; split the file");
         ++read;
+        reportProgress(ProgressStage::kReadTrees, read, 0);
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);
         if (tree.leafCount < kMinTaxa) {
@@ -70,8 +110,8 @@ std::vector<std::string> fillTable(const std::string& text, const InferOptions& 
             if (how == Rooting::kNoOutgroup) continue;
         }
         numberTaxa(tree, numbers, names);
-        if (names.size() > kMaxSpecies) continue;  // read on only to count the taxa
-        addNamedTree(tree, numbers);
+        trees.push_back(geneTreeOf(tree, numbers));
+        treeBytes += static_cast<int64_t>(sizeof(GeneTree) + 8 * trees.back().parent.size());
         ++g_treeCount;
     }
     if (read == 0) failWhole("no tree found; write each tree in Newick and end it with ';'");
@@ -82,25 +122,26 @@ std::vector<std::string> fillTable(const std::string& text, const InferOptions& 
     if (rooting) *notes += rootingNote(counts);
     if (names.empty())
         failWhole("no tree with three or more taxa is left, so there is no triple to use");
-    if (names.size() > kMaxSpecies)
-        failWhole("too many taxa: " + std::to_string(names.size()) +
-                  " found, but tressil takes at most " + std::to_string(kMaxSpecies) +
-                  "; split the taxa into smaller sets");
-    if (tripleWeightTooLarge())
+    // Taxa are numbered by int32_t, and no table of that many fits in memory.
+    const auto species = static_cast<int32_t>(names.size());
+    checkMemory(species, chooseMethod(options.method, species), treeBytes);
+    const GeneTreeLoad load = measureGeneTrees(trees, species);
+    if (!load.fits)
         failWhole(
-            "the trees display more triple weight than 2147483647 in all; lower their "
-            "[&W] weights or use fewer trees");
-    g_speciesCount = static_cast<int32_t>(names.size());
-    completeTripleWeights();
+            "the trees' weights are too large: one species triple could gather more than "
+            "2147483647 of them; lower their [&W] weights");
+    fillTripleTable(trees, species);
+    g_speciesCount = species;
     return names;
 }
 
-Method chooseMethod(InferMethod asked) {
+// The method for a number of taxa; the exact method's other condition, sums
+// within 32 bits, is checked once the table is filled (exactOrSearch).
+Method chooseMethod(InferMethod asked, int32_t species) {
     switch (asked) {
         case InferMethod::kExact:
-            if (g_speciesCount > kMaxExactSpecies)
-                failWhole(std::to_string(g_speciesCount) +
-                          " taxa found, but --exact takes at most " +
+            if (species > kMaxExactSpecies)
+                failWhole(std::to_string(species) + " taxa found, but --exact takes at most " +
                           std::to_string(kMaxExactSpecies) + "; use --search or --heuristic");
             return Method::kExact;
         case InferMethod::kHeuristic:
@@ -110,7 +151,19 @@ Method chooseMethod(InferMethod asked) {
         case InferMethod::kBest:
             break;
     }
-    return g_speciesCount <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
+    return species <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
+}
+
+// The exact method sums the table in 32 bits; a table whose total passes
+// that (some two million trees of 20 taxa, or heavy weights) goes to the
+// search by default and is refused with --exact.
+Method exactOrSearch(Method method, InferMethod asked) {
+    if (method != Method::kExact || exactMethodFits()) return method;
+    if (asked == InferMethod::kExact)
+        failWhole(
+            "the trees display more triple weight than 2147483647 in all, more than --exact "
+            "sums; use --search");
+    return Method::kSearch;
 }
 
 // The method's tree as a ResultTree, children first, without recursion.
@@ -158,10 +211,12 @@ std::string reportText(Method method, const MethodResult& result) {
 
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
     CoreErrorsThrow guard;
+    ProgressLine progress;
     g_threadCount = options.threads;
     InferResult out;
     const std::vector<std::string> names = fillTable(text, options, &out.notes);
-    const Method method = chooseMethod(options.method);
+    const Method method =
+        exactOrSearch(chooseMethod(options.method, g_speciesCount), options.method);
     const MethodResult found = runMethod(method);
     ResultTree tree = resultFromNodes(found.tree);
     out.report = reportText(method, found);

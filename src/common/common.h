@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "common/limits.h"
 
@@ -16,104 +17,193 @@
 // input's weights there.
 constexpr int kDumpSpecies = 6;
 
-// A set of species 0..kMaxSpecies-1, bit s % 64 of word s / 64 for species s.
-// Plain data: the functions below are the whole interface.
+// A set of species 0..n-1, bit s % 64 of word s / 64 for species s, sized at
+// run time: every set of a run holds g_speciesSetWords words, which
+// sizeTripleTable sets for the run's species. Sets of different runs must not
+// meet in one operation. Up to kLocalSpeciesWords words (the 128 species of
+// the numbered format) live in the set itself, so such sets never touch the
+// heap; larger ones keep their words there. The functions below are the
+// whole interface; the special members only copy and free the words.
 constexpr int kSpeciesWordBits = 64;
-constexpr int kSpeciesWords = kMaxSpecies / kSpeciesWordBits;
-static_assert(kMaxSpecies % kSpeciesWordBits == 0, "species sets are whole words");
+constexpr int kLocalSpeciesWords = 2;
+static_assert(kMaxSpecies <= kLocalSpeciesWords * kSpeciesWordBits,
+              "sets of the numbered format stay in place");
+
+extern int32_t g_speciesSetWords;
+
+// Words for a set of more than kLocalSpeciesWords words, zeroed; running out
+// of memory is fatal.
+uint64_t* allocateSetWords(int32_t words);
+
 struct SpeciesSet {
-    uint64_t word[kSpeciesWords];
+    SpeciesSet() : words(g_speciesSetWords), local{0, 0} {
+        if (words > kLocalSpeciesWords) spilled = allocateSetWords(words);
+    }
+    SpeciesSet(const SpeciesSet& other)
+        : words(other.words), local{other.local[0], other.local[1]} {
+        if (words > kLocalSpeciesWords) copySpilled(other);
+    }
+    SpeciesSet(SpeciesSet&& other) noexcept
+        : words(other.words), local{other.local[0], other.local[1]} {
+        other.words = 0;  // the words, if on the heap, are this set's now
+    }
+    SpeciesSet& operator=(const SpeciesSet& other) {
+        if (this == &other) return *this;
+        if (words > kLocalSpeciesWords && words == other.words) {
+            for (int32_t w = 0; w < words; ++w)
+                spilled[w] = other.spilled[w];
+            return *this;
+        }
+        release();
+        words = other.words;
+        local[0] = other.local[0];
+        local[1] = other.local[1];
+        if (words > kLocalSpeciesWords) copySpilled(other);
+        return *this;
+    }
+    SpeciesSet& operator=(SpeciesSet&& other) noexcept {
+        if (this == &other) return *this;
+        release();
+        words = other.words;
+        local[0] = other.local[0];
+        local[1] = other.local[1];
+        other.words = 0;
+        return *this;
+    }
+    ~SpeciesSet() { release(); }
+
+    int32_t words;
+    union {
+        uint64_t local[kLocalSpeciesWords];  // up to kLocalSpeciesWords words
+        uint64_t* spilled;                   // more words, on the heap
+    };
+
+  private:
+    void copySpilled(const SpeciesSet& other) {
+        spilled = allocateSetWords(words);
+        for (int32_t w = 0; w < words; ++w)
+            spilled[w] = other.spilled[w];
+    }
+    void release() {
+        if (words > kLocalSpeciesWords) delete[] spilled;
+        words = 0;
+    }
 };
+
+inline uint64_t* setWords(SpeciesSet* s) {
+    return s->words <= kLocalSpeciesWords ? s->local : s->spilled;
+}
+inline const uint64_t* setWords(const SpeciesSet& s) {
+    return s.words <= kLocalSpeciesWords ? s.local : s.spilled;
+}
 
 // Species numbers are never negative; as unsigned values their word and bit
 // take a shift and a mask, with no correction for a sign.
 inline bool containsSpecies(const SpeciesSet& s, int species) {
     const auto at = static_cast<unsigned>(species);
-    return (s.word[at / kSpeciesWordBits] >> (at % kSpeciesWordBits)) & 1u;
+    return (setWords(s)[at / kSpeciesWordBits] >> (at % kSpeciesWordBits)) & 1u;
 }
 inline void insertSpecies(SpeciesSet* s, int species) {
     const auto at = static_cast<unsigned>(species);
-    s->word[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
+    setWords(s)[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
 }
 inline void eraseSpecies(SpeciesSet* s, int species) {
     const auto at = static_cast<unsigned>(species);
-    s->word[at / kSpeciesWordBits] &= ~(uint64_t{1} << (at % kSpeciesWordBits));
+    setWords(s)[at / kSpeciesWordBits] &= ~(uint64_t{1} << (at % kSpeciesWordBits));
 }
 inline SpeciesSet singleSpecies(int species) {
-    SpeciesSet s{};
+    SpeciesSet s;
     insertSpecies(&s, species);
     return s;
 }
 // Species 0..count-1.
 inline SpeciesSet firstSpecies(int count) {
-    SpeciesSet s{};
-    for (int w = 0; w < kSpeciesWords; ++w) {
+    SpeciesSet s;
+    uint64_t* word = setWords(&s);
+    for (int w = 0; w < s.words; ++w) {
         const int bits = count - w * kSpeciesWordBits;
-        s.word[w] = bits >= kSpeciesWordBits ? ~uint64_t{0}
-                    : bits <= 0              ? 0
-                                             : (uint64_t{1} << bits) - 1;
+        word[w] = bits >= kSpeciesWordBits ? ~uint64_t{0}
+                  : bits <= 0              ? 0
+                                           : (uint64_t{1} << bits) - 1;
     }
     return s;
 }
 inline SpeciesSet uniteSets(const SpeciesSet& a, const SpeciesSet& b) {
     SpeciesSet s;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        s.word[w] = a.word[w] | b.word[w];
+    uint64_t* out = setWords(&s);
+    const uint64_t* x = setWords(a);
+    const uint64_t* y = setWords(b);
+    for (int w = 0; w < s.words; ++w)
+        out[w] = x[w] | y[w];
     return s;
 }
 inline SpeciesSet intersectSets(const SpeciesSet& a, const SpeciesSet& b) {
     SpeciesSet s;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        s.word[w] = a.word[w] & b.word[w];
+    uint64_t* out = setWords(&s);
+    const uint64_t* x = setWords(a);
+    const uint64_t* y = setWords(b);
+    for (int w = 0; w < s.words; ++w)
+        out[w] = x[w] & y[w];
     return s;
 }
 // The members of a that are not in b.
 inline SpeciesSet subtractSets(const SpeciesSet& a, const SpeciesSet& b) {
     SpeciesSet s;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        s.word[w] = a.word[w] & ~b.word[w];
+    uint64_t* out = setWords(&s);
+    const uint64_t* x = setWords(a);
+    const uint64_t* y = setWords(b);
+    for (int w = 0; w < s.words; ++w)
+        out[w] = x[w] & ~y[w];
     return s;
 }
 inline int countSpecies(const SpeciesSet& s) {
+    const uint64_t* word = setWords(s);
     int count = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        count += __builtin_popcountll(s.word[w]);
+    for (int w = 0; w < s.words; ++w)
+        count += __builtin_popcountll(word[w]);
     return count;
 }
 // The tests below gather all words before one comparison: no branch per word.
 inline bool isEmptySet(const SpeciesSet& s) {
+    const uint64_t* word = setWords(s);
     uint64_t any = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        any |= s.word[w];
+    for (int w = 0; w < s.words; ++w)
+        any |= word[w];
     return any == 0;
 }
 inline bool isSubset(const SpeciesSet& a, const SpeciesSet& b) {
+    const uint64_t* x = setWords(a);
+    const uint64_t* y = setWords(b);
     uint64_t outside = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        outside |= a.word[w] & ~b.word[w];
+    for (int w = 0; w < a.words; ++w)
+        outside |= x[w] & ~y[w];
     return outside == 0;
 }
 inline bool operator==(const SpeciesSet& a, const SpeciesSet& b) {
+    const uint64_t* x = setWords(a);
+    const uint64_t* y = setWords(b);
     uint64_t differ = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        differ |= a.word[w] ^ b.word[w];
+    for (int w = 0; w < a.words; ++w)
+        differ |= x[w] ^ y[w];
     return differ == 0;
 }
 inline bool operator!=(const SpeciesSet& a, const SpeciesSet& b) {
     return !(a == b);
 }
-// The lowest member; kMaxSpecies for the empty set.
+// The lowest member; a number above every species for the empty set.
 inline int lowestSpecies(const SpeciesSet& s) {
-    for (int w = 0; w < kSpeciesWords; ++w)
-        if (s.word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(s.word[w]);
-    return kMaxSpecies;
+    const uint64_t* word = setWords(s);
+    for (int w = 0; w < s.words; ++w)
+        if (word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(word[w]);
+    return s.words * kSpeciesWordBits;
 }
 // Removes the highest member and returns it; -1 for the empty set.
 inline int takeHighestSpecies(SpeciesSet* s) {
-    for (int w = kSpeciesWords - 1; w >= 0; --w)
-        if (s->word[w] != 0) {
-            const int bit = kSpeciesWordBits - 1 - __builtin_clzll(s->word[w]);
-            s->word[w] ^= uint64_t{1} << bit;
+    uint64_t* word = setWords(s);
+    for (int w = s->words - 1; w >= 0; --w)
+        if (word[w] != 0) {
+            const int bit = kSpeciesWordBits - 1 - __builtin_clzll(word[w]);
+            word[w] ^= uint64_t{1} << bit;
             return w * kSpeciesWordBits + bit;
         }
     return -1;
@@ -122,11 +212,13 @@ inline int takeHighestSpecies(SpeciesSet* s) {
 inline SpeciesSet membersAbove(const SpeciesSet& s, int species) {
     return subtractSets(s, firstSpecies(species + 1));
 }
-// Writes the members in increasing order and returns their number.
+// Writes the members in increasing order and returns their number; members
+// has room for every species of the run.
 inline int listSpecies(const SpeciesSet& s, int* members) {
+    const uint64_t* word = setWords(s);
     int count = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        for (uint64_t bits = s.word[w]; bits != 0; bits &= bits - 1)
+    for (int w = 0; w < s.words; ++w)
+        for (uint64_t bits = word[w]; bits != 0; bits &= bits - 1)
             members[count++] = w * kSpeciesWordBits + __builtin_ctzll(bits);
     return count;
 }
@@ -139,13 +231,54 @@ struct TreeNode {
     TreeNode* left;
     TreeNode* right;
     float height;    // always 0; nothing depends on it
-    int32_t weight;  // tree weight at an input root; candidate score at a heuristic root
+    int64_t weight;  // tree weight at an input root; candidate score at a heuristic root
 };
 
-// w[i][j][k]: summed weight of input trees displaying ij|k. Entries are 32-bit
-// and never wrap: the reader keeps the sum of all entries with i < j at or
-// below INT32_MAX, so every later 32-bit sum over the table is exact.
-extern int32_t g_tripleWeight[kMaxSpecies][kMaxSpecies][kMaxSpecies];
+// w[i][j][k]: summed weight of the input trees that display ij|k, for the
+// species 0..species-1 of the run, sized at run time. The weight of ij|k is
+// the weight of ji|k, so one row over k serves both orders: the pair i <= j
+// has row j * (j + 1) / 2 + i, rowLength entries long (the species rounded
+// up to whole vectors of the row kernels, the rest zero). Rows with i == j
+// stay zero: no tree pairs a species with itself.
+//
+// Entries are 32-bit and never wrap. tressil's reader keeps the sum of all
+// entries at or below INT32_MAX, so every 32-bit sum over its table is
+// exact; infer keeps the sum of its trees' weights, which bounds every
+// entry, at or below INT32_MAX, and sums over its table are 64-bit.
+struct TripleTable {
+    int32_t species;
+    size_t rowLength;
+    std::vector<int32_t> entries;
+};
+extern TripleTable g_tripleWeight;
+
+// Sizes the table for species 0..species-1, every entry zero, and sets
+// g_speciesSetWords to match. Running out of memory is fatal.
+void sizeTripleTable(int32_t species);
+
+// Bytes of the table for species 0..species-1.
+int64_t tripleTableBytes(int32_t species);
+
+// Memory the system can still give this process, in bytes: what the kernel
+// reports as available, or less when a control group limits the process.
+int64_t availableMemoryBytes();
+
+// Row index of the pair i, j in either order.
+inline size_t tripleRowIndex(int i, int j) {
+    const auto lo = static_cast<size_t>(i < j ? i : j);
+    const auto hi = static_cast<size_t>(i < j ? j : i);
+    return hi * (hi + 1) / 2 + lo;
+}
+// w[i][j][0..species-1], for i and j below species.
+inline const int32_t* tripleRow(int i, int j) {
+    return g_tripleWeight.entries.data() + tripleRowIndex(i, j) * g_tripleWeight.rowLength;
+}
+inline int32_t* changeTripleRow(int i, int j) {
+    return g_tripleWeight.entries.data() + tripleRowIndex(i, j) * g_tripleWeight.rowLength;
+}
+inline int32_t tripleWeight(int i, int j, int k) {
+    return tripleRow(i, j)[k];
+}
 
 extern int32_t g_speciesCount;  // n, from the input header
 extern int32_t g_treeCount;     // from the input header

@@ -8,14 +8,25 @@
 #include "common/common.h"
 
 struct SearchResult {
-    TreeNode* tree;     // heap tree on species 0..n-1; the caller frees it with freeTree
-    int64_t satisfied;  // triple weight the tree satisfies
-    int64_t bound;      // no tree on these species satisfies more
+    TreeNode* tree;         // heap tree on species 0..n-1; the caller frees it with freeTree
+    int64_t satisfied;      // triple weight the tree satisfies
+    int64_t bound;          // no tree on these species satisfies more
+    bool boundFromTriples;  // the bound of species triples, not of sets of four
 };
+
+// Up to this many species the bound is the sharper one of sets of four
+// species; above, where its n^4 sets would cost more than a tenth of the
+// search, the bound of species triples. Its sum of n^4 / 6 terms, each below
+// the entry bound of 2^31 (triples.h), fits 64 bits up to 400 species.
+constexpr int32_t kMaxQuartetBoundSpecies = 256;
 
 // Searches over g_tripleWeight and g_speciesCount. The result depends on the
 // table alone, never on the thread count.
 SearchResult searchTree();
+
+// Bytes of working storage a search on n species with this many threads
+// takes at most, the candidates apart.
+int64_t searchWorkingBytes(int32_t n, int threads);
 
 // Weight of the triples ij|k (i < j) the tree satisfies: k outside the
 // smallest cluster that holds both i and j.

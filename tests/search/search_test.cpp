@@ -83,10 +83,8 @@ int64_t bestMoveByRescoring(const SearchTree& tree) {
 
 // A tree with every species hung above a random node of the tree so far.
 SearchTree randomTree(int n, std::mt19937& rng) {
-    SearchTree tree{};
-    tree.speciesCount = n;
-    for (int32_t node = 0; node < kMaxSearchNodes; ++node)
-        tree.parent[node] = kNoNode;
+    SearchTree tree;
+    resetSearchTree(n, &tree);
     tree.root = 0;
     for (int32_t s = 1; s < n; ++s) {
         std::vector<int32_t> placed;
@@ -97,21 +95,28 @@ SearchTree randomTree(int n, std::mt19937& rng) {
     return tree;
 }
 
+// The gain rows kept up to date move by move must be the rows of the tree
+// the climb ends on, built afresh.
 TEST(SubtreeMoves, GainsMatchRescoringAndClimbsEndWhereNoMoveHelps) {
     std::mt19937 rng(5);
     MoveWork work;
     for (int round = 0; round < 40; ++round) {
         const int n = 4 + round % 9;
         fillRound(round, n, rng);
-        LeanTable table;
-        fillLeanTable(&table);
+        SearchTable table;
+        prepareSearchTable(&table);
         for (const bool batches : {false, true}) {
             SearchTree tree = randomTree(n, rng);
+            TreeGains gains;
+            buildTreeGains(table, tree, &gains, &work);
             const int64_t before = scoreSearchTree(tree);
-            const int64_t gained = batches ? climbInBatches(table, &tree, &work)
-                                           : climbBySubtreeMoves(table, &tree, &work);
+            const int64_t gained = batches ? climbInBatches(table, &tree, &gains, &work)
+                                           : climbBySubtreeMoves(table, &tree, &gains, &work);
             EXPECT_EQ(scoreSearchTree(tree) - before, gained) << "round " << round;
             EXPECT_EQ(bestMoveByRescoring(tree), 0) << "round " << round;
+            TreeGains fresh;
+            buildTreeGains(table, tree, &fresh, &work);
+            EXPECT_EQ(gains.rows, fresh.rows) << "round " << round;
         }
     }
 }
