@@ -32,7 +32,8 @@ static std::string progressText(ProgressStage stage, int64_t done, int64_t total
         case ProgressStage::kReadTrees:
             return "reading gene trees: " + std::to_string(done);
         case ProgressStage::kFill:
-            return "adding gene trees to the triple table: " + of;
+            return "adding gene trees to the triple table: " +
+                   std::to_string(total > 0 ? done * 100 / total : 0) + "%";
         case ProgressStage::kExact:
             return "exact method, subset sizes: " + of;
         case ProgressStage::kCandidates:
@@ -64,6 +65,7 @@ static size_t showLine(const std::string& text, size_t shown) {
 static void tick() {
     const auto start = std::chrono::steady_clock::now();
     size_t shown = 0;
+    std::string last;
     std::unique_lock<std::mutex> lock(s_mutex);
     while (!s_stopping) {
         s_wake.wait_for(lock, kUpdateEvery);
@@ -71,7 +73,9 @@ static void tick() {
         const auto stage = static_cast<ProgressStage>(s_stage.load(std::memory_order_relaxed));
         const std::string text = progressText(stage, s_done.load(std::memory_order_relaxed),
                                               s_total.load(std::memory_order_relaxed));
-        if (!text.empty()) shown = showLine(text, shown);
+        if (text.empty() || text == last) continue;
+        shown = showLine(text, shown);
+        last = text;
     }
     if (shown > 0) {
         std::fputs(("\r" + std::string(shown, ' ') + "\r").c_str(), stderr);

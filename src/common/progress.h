@@ -9,7 +9,7 @@
 enum class ProgressStage {
     kNone,
     kReadTrees,   // done: trees read (no total)
-    kFill,        // done of total gene trees added to the table
+    kFill,        // done of total units of work of adding the gene trees
     kExact,       // done of total subset sizes solved
     kCandidates,  // done of total candidate trees built
     kStarts,      // done of total trees grown by insertion

@@ -79,9 +79,18 @@ static size_t plainClimbStart(const std::vector<SearchStart>& starts, int32_t n)
     return best;
 }
 
+// Whether a start is climbed. Above kMaxSpecies species the first start is
+// the caterpillar, far below the insertion trees there, and climbing it
+// would cost more than all other starts together (its subtree moves are of
+// large parts in a deep tree); it stays as it is, a start to beat and a
+// source of clusters, unless it is the best start.
+static bool isClimbed(size_t start, size_t plain, int32_t n) {
+    return n <= kMaxSpecies || start != 0 || start == plain;
+}
+
 // Climbs every tree, sharing them out among threads; each start's gain rows
-// are built when it has none.
-static void climbAll(const SearchTable& table, std::vector<SearchStart>* trees) {
+// are built when it has none. Returns the index of the start climbed plainly.
+static size_t climbAll(const SearchTable& table, std::vector<SearchStart>* trees) {
     const size_t plain = plainClimbStart(*trees, table.n);
     std::atomic<size_t> next{0};
     std::atomic<int64_t> done{0};
@@ -90,6 +99,10 @@ static void climbAll(const SearchTable& table, std::vector<SearchStart>* trees) 
         MoveWork work;
         for (size_t i = next++; i < trees->size(); i = next++) {
             SearchStart& c = (*trees)[i];
+            if (!isClimbed(i, plain, table.n)) {
+                reportProgress(ProgressStage::kClimbs, ++done, total);
+                continue;
+            }
             if (c.gains.rows.empty()) buildTreeGains(table, c.tree, &c.gains, &work);
             // One start is climbed move by move: the search never ends below
             // that plain climb.
@@ -102,6 +115,7 @@ static void climbAll(const SearchTable& table, std::vector<SearchStart>* trees) 
             reportProgress(ProgressStage::kClimbs, ++done, total);
         }
     });
+    return plain;
 }
 
 // The heuristic method's tree (the first candidate of the highest weight
@@ -146,14 +160,12 @@ static std::vector<SearchStart> buildStarts(const SearchTable& table,
     return starts;
 }
 
-static SearchTree searchOverTable() {
-    SearchTable table;
-    prepareSearchTable(&table);
+static SearchTree searchOverTable(const SearchTable& table, int64_t* plainClimb) {
     std::vector<SpeciesSet> clusters;
     std::vector<SearchStart> trees = buildStarts(table, &clusters);
     for (size_t i = 1; i < trees.size(); ++i)
         appendClusters(trees[i].tree, &clusters);
-    climbAll(table, &trees);
+    *plainClimb = trees[climbAll(table, &trees)].score;
     SearchStart best = trees[0];
     for (const SearchStart& c : trees) {
         appendClusters(c.tree, &clusters);
@@ -181,74 +193,6 @@ int64_t scoreTree(const TreeNode* root) {
     return scoreSearchTree(tree);
 }
 
-// Sum over every set of three distinct species of the heaviest of its three
-// resolutions: a binary tree satisfies exactly one of them.
-// With c the largest species, the three weights of a < b < c run along
-// rows as a grows: w[b][c][a] in the pair row of b and c, w[a][c][b] and
-// w[a][b][c] in the triple table ordered by the third species.
-static int64_t tripleWeightBound() {
-    const int n = g_speciesCount;
-    int64_t bound = 0;
-    for (int c = 2; c < n; ++c)
-        for (int b = 1; b < c; ++b) {
-            const int32_t* bc = tripleRow(b, c);
-            for (int a = 0; a < b; ++a)
-                bound += std::max({tripleWeight(a, b, c), tripleWeight(a, c, b), bc[a]});
-        }
-    return bound;
-}
-
-// The most weight a rooted tree on the four species a < b < c < d can
-// satisfy: the best of its fifteen shapes, each satisfying one resolution of
-// each of the four triples.
-static int64_t bestOnFour(int a, int b, int c, int d) {
-    const auto w = [](int p, int q, int r) { return int64_t{tripleWeight(p, q, r)}; };
-    // Three balanced shapes ((p,q),(r,s)), then twelve ladders (((p,q),r),s).
-    int64_t best = std::max({w(a, b, c) + w(a, b, d) + w(c, d, a) + w(c, d, b),
-                             w(a, c, b) + w(a, c, d) + w(b, d, a) + w(b, d, c),
-                             w(a, d, b) + w(a, d, c) + w(b, c, a) + w(b, c, d)});
-    const int four[4] = {a, b, c, d};
-    for (int last = 0; last < 4; ++last) {
-        int rest[3];
-        int count = 0;
-        for (int i = 0; i < 4; ++i)
-            if (i != last) rest[count++] = four[i];
-        const int s = four[last];
-        // The last species leaves first; the other three form one of three
-        // triples' resolutions below it.
-        const int64_t outside =
-            w(rest[0], rest[1], s) + w(rest[0], rest[2], s) + w(rest[1], rest[2], s);
-        best = std::max({best, outside + w(rest[0], rest[1], rest[2]),
-                         outside + w(rest[0], rest[2], rest[1]),
-                         outside + w(rest[1], rest[2], rest[0])});
-    }
-    return best;
-}
-
-// Every tree restricted to four species is one of their fifteen trees, and
-// each triple lies in n - 3 sets of four, so the satisfied weight is at most
-// the sum over the sets of four of their best, divided by n - 3. This is never
-// above the triple bound, and sharper wherever the best resolutions of the
-// four triples of a set do not fit in one tree.
-static int64_t quartetWeightBound() {
-    const int n = g_speciesCount;
-    if (n < 4) return tripleWeightBound();
-    std::atomic<int> next{0};
-    std::atomic<int64_t> total{0};
-    runOnThreads(threadCountToUse(), [&] {
-        int64_t sum = 0;
-        for (int a = next++; a < n; a = next++) {
-            reportProgress(ProgressStage::kBound, a, n);
-            for (int b = a + 1; b < n; ++b)
-                for (int c = b + 1; c < n; ++c)
-                    for (int d = c + 1; d < n; ++d)
-                        sum += bestOnFour(a, b, c, d);
-        }
-        total += sum;
-    });
-    return std::min(tripleWeightBound(), total.load() / (n - 3));
-}
-
 int64_t searchWorkingBytes(int32_t n, int threads) {
     const int64_t starts = 1 + insertionStarts(n);
     const int64_t nodes = 2 * int64_t{n};
@@ -265,16 +209,21 @@ int64_t searchWorkingBytes(int32_t n, int threads) {
 }
 
 SearchResult searchTree() {
+    SearchTable table;
+    prepareSearchTable(&table);
     TreeNode* root = nullptr;
+    int64_t plainClimb = 0;
     if (g_speciesCount < 3) {
         // One tree shape only: the candidates give it.
         SearchTree tree;
         treeFromNodes(buildCandidate(0, candidatePool(g_speciesCount)), g_speciesCount, &tree);
         root = nodesFromTree(tree);
     } else {
-        root = nodesFromTree(searchOverTable());
+        root = nodesFromTree(searchOverTable(table, &plainClimb));
     }
+    const int64_t satisfied = scoreTree(root);
+    if (g_speciesCount < 3) plainClimb = satisfied;
     const bool fromTriples = g_speciesCount > kMaxQuartetBoundSpecies;
-    return {root, scoreTree(root), fromTriples ? tripleWeightBound() : quartetWeightBound(),
-            fromTriples};
+    return {root, satisfied, fromTriples ? tripleWeightBound(table) : quartetWeightBound(table),
+            fromTriples, plainClimb};
 }

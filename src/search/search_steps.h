@@ -74,9 +74,11 @@ struct MoveWork {
     std::vector<int32_t> members;
     std::vector<int32_t> bucket;  // per species: its ancestor of a changing part, or -1
     std::vector<int32_t> outside;
+    std::vector<int32_t> groupStart;
+    std::vector<int32_t> groupFill;
+    std::vector<int64_t> groupSums;  // per species and ancestor
     std::vector<int32_t> towardsRow;
     std::vector<int32_t> awayRow;
-    std::vector<int64_t> sums;
 };
 
 // Hangs `part` (a species not in the tree, or a subtree cut out with
@@ -127,6 +129,14 @@ int64_t climbBySubtreeMoves(const SearchTable& table, SearchTree* tree, TreeGain
 // to a tree that no single move improves. Returns the weight gained.
 int64_t climbInBatches(const SearchTable& table, SearchTree* tree, TreeGains* gains,
                        MoveWork* work);
+
+// Sum over every set of three distinct species of the heaviest of its three
+// resolutions: a binary tree satisfies exactly one of them.
+int64_t tripleWeightBound(const SearchTable& table);
+
+// The sharper bound of sets of four species (bounds.cpp); the triple bound
+// below four species.
+int64_t quartetWeightBound(const SearchTable& table);
 
 // The best tree whose clusters all lie in the given set (the full set and
 // single species are always allowed). Returns false when the set holds no

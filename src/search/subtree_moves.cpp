@@ -94,7 +94,8 @@ static void sizeWork(int32_t n, MoveWork* work) {
     work->outside.assign(static_cast<size_t>(n), 0);
     work->towardsRow.assign(nodes, 0);
     work->awayRow.assign(nodes, 0);
-    work->sums.assign(nodes, 0);
+    work->groupStart.assign(nodes + 1, 0);
+    work->groupFill.assign(nodes + 1, 0);
 }
 
 static int32_t siblingOf(const SearchTree& tree, int32_t node) {
@@ -319,12 +320,10 @@ static SubtreeMove bestMoveNow(const SearchTable& table, const SearchTree& tree,
 // The ancestors of a changing part from `first` up, `below` being first's
 // child towards the part: their gain rows towards and away from the part,
 // and, for each species below their other children, how far up it meets
-// the part (-1 for the others), those species in increasing order.
-struct PathSize {
-    int32_t depth;    // ancestors
-    int32_t outside;  // species below their other children
-};
-static PathSize findPath(const SearchTree& tree, int32_t below, int32_t first, MoveWork* work) {
+// the part (-1 for the others). work->outside lists those species by
+// ancestor, in increasing order within each, ancestor d's from
+// work->groupStart[d] to work->groupStart[d + 1].
+static int32_t findPath(const SearchTree& tree, int32_t below, int32_t first, MoveWork* work) {
     const int32_t n = tree.speciesCount;
     std::fill(work->bucket.begin(), work->bucket.end(), -1);
     int32_t depth = 0;
@@ -334,6 +333,7 @@ static PathSize findPath(const SearchTree& tree, int32_t below, int32_t first, M
             static_cast<int32_t>(gainRowOf(tree, v, side));
         work->awayRow[static_cast<size_t>(depth)] =
             static_cast<int32_t>(gainRowOf(tree, v, 1 - side));
+        work->groupStart[static_cast<size_t>(depth) + 1] = 0;
         int32_t* stack = work->order.data();
         int32_t top = 0;
         stack[top++] = tree.child[v][1 - side];
@@ -341,63 +341,115 @@ static PathSize findPath(const SearchTree& tree, int32_t below, int32_t first, M
             const int32_t x = stack[--top];
             if (isLeafNode(tree, x)) {
                 work->bucket[static_cast<size_t>(x)] = depth;
+                ++work->groupStart[static_cast<size_t>(depth) + 1];
                 continue;
             }
             stack[top++] = tree.child[x][1];
             stack[top++] = tree.child[x][0];
         }
     }
-    int32_t count = 0;
-    for (int32_t s = 0; s < n; ++s)
-        if (work->bucket[static_cast<size_t>(s)] >= 0)
-            work->outside[static_cast<size_t>(count++)] = s;
-    return {depth, count};
+    work->groupStart[0] = 0;
+    for (int32_t d = 0; d < depth; ++d)
+        work->groupStart[static_cast<size_t>(d) + 1] += work->groupStart[static_cast<size_t>(d)];
+    std::copy(work->groupStart.begin(), work->groupStart.begin() + depth, work->groupFill.begin());
+    for (int32_t s = 0; s < n; ++s) {
+        const int32_t d = work->bucket[static_cast<size_t>(s)];
+        if (d >= 0)
+            work->outside[static_cast<size_t>(work->groupFill[static_cast<size_t>(d)]++)] = s;
+    }
+    return depth;
 }
 
-// Adds sign times the lean terms of the members (work->members, count of
-// them) against the species outside, each at the ancestor where they meet
-// (findPath): on the row towards the members,
+// Asks for the cache lines of row[0..count-1] ahead of their use: the rows
+// read one after another here lie far apart in the table, and are read in
+// no order the processor would guess.
+static void prefetchRow(const int32_t* row, int32_t count) {
+    constexpr int32_t kLineEntries = 16;
+    for (int32_t i = 0; i < count; i += kLineEntries)
+        __builtin_prefetch(row + i);
+}
+
+// row[0..count-1] added to or taken from the 64-bit sums.
+static void addWidened(int64_t* sums, const int32_t* row, int32_t count, bool add) {
+    if (add) {
+        for (int32_t i = 0; i < count; ++i)
+            sums[i] += row[i];
+    } else {
+        for (int32_t i = 0; i < count; ++i)
+            sums[i] -= row[i];
+    }
+}
+
+// Sum of values[species] over the species of one ancestor's group, those
+// up to `last` only.
+static int64_t groupSum(const int32_t* values, const int32_t* species, int32_t from, int32_t to,
+                        int32_t last) {
+    int64_t sum = 0;
+    for (int32_t i = from; i < to && species[i] <= last; ++i)
+        sum += values[species[i]];
+    return sum;
+}
+
+// g row rows[d], entry a, += sign * sums[a * depth + d], for all d < depth and
+// a < n: the sums are gathered species by species, the rows are the gain
+// rows of the ancestors, so they are added in tiles that both stay cached.
+static void addByAncestor(int64_t* g, const int32_t* rows, const int64_t* sums, int32_t n,
+                          int32_t depth, int64_t sign) {
+    constexpr int32_t kTile = 32;
+    const auto width = static_cast<size_t>(n);
+    for (int32_t a0 = 0; a0 < n; a0 += kTile)
+        for (int32_t d0 = 0; d0 < depth; d0 += kTile)
+            for (int32_t d = d0; d < std::min(depth, d0 + kTile); ++d) {
+                int64_t* row = g + static_cast<size_t>(rows[d]) * width;
+                for (int32_t a = a0; a < std::min(n, a0 + kTile); ++a)
+                    row[a] += sign * sums[static_cast<size_t>(a) * static_cast<size_t>(depth) +
+                                          static_cast<size_t>(d)];
+            }
+}
+
+// Adds (or, for a part about to be cut out, takes away) the lean terms of
+// the members (work->members, count of them) against the species outside,
+// each at the ancestor where they meet (findPath): on the row towards the
+// members,
 //   sum over b in members, c outside of w[a][b][c] - w[b][c][a],
 // and, with bothSides, on the row away from them,
 //   sum over b outside, c in members of w[a][b][c] - w[b][c][a].
-static void changeGains(const SearchTable& table, int32_t count, PathSize path, bool bothSides,
-                        int64_t sign, TreeGains* gains, MoveWork* work) {
-    const int32_t depth = path.depth;
-    const int32_t outCount = path.outside;
+static void changeGains(const SearchTable& table, int32_t count, int32_t depth, bool bothSides,
+                        bool add, TreeGains* gains, MoveWork* work) {
     const int32_t n = table.n;
     const auto width = static_cast<size_t>(n);
     int64_t* g = gains->rows.data();
     const int32_t* outside = work->outside.data();
+    const int32_t* start = work->groupStart.data();
     const int32_t* bucket = work->bucket.data();
-    int64_t* acc = work->sums.data();
-    std::fill(acc, acc + depth, 0);
+    const int64_t sign = add ? 1 : -1;
+    const auto deep = static_cast<size_t>(depth);
+    work->groupSums.resize(width * deep);
+    int64_t* sums = work->groupSums.data();
     for (int32_t m = 0; m < count; ++m) {
         const int32_t b = work->members[static_cast<size_t>(m)];
-        // w[a][b][c] over c outside, for every a, gathered by ancestor.
+        // w[a][b][c] over c outside, for every a, by ancestor.
         for (int32_t a = 0; a < n; ++a) {
             const int32_t* row = tripleRow(a, b);
-            for (int32_t i = 0; i < outCount; ++i)
-                acc[bucket[outside[i]]] += row[outside[i]];
-            for (int32_t d = 0; d < depth; ++d) {
-                g[static_cast<size_t>(work->towardsRow[static_cast<size_t>(d)]) * width +
-                  static_cast<size_t>(a)] += sign * acc[d];
-                acc[d] = 0;
-            }
+            if (a + 1 < n) prefetchRow(tripleRow(a + 1, b), n);
+            for (int32_t d = 0; d < depth; ++d)
+                sums[static_cast<size_t>(a) * deep + static_cast<size_t>(d)] =
+                    groupSum(row, outside, start[d], start[d + 1], INT32_MAX);
         }
+        addByAncestor(g, work->towardsRow.data(), sums, n, depth, sign);
         // w[b][c][a] and w[c][b][a], one row over a for both sides.
-        for (int32_t i = 0; i < outCount; ++i) {
-            const int32_t c = outside[i];
-            const int32_t* row = tripleRow(b, c);
-            const int32_t d = bucket[c];
-            int64_t* towards =
-                g + static_cast<size_t>(work->towardsRow[static_cast<size_t>(d)]) * width;
-            for (int32_t a = 0; a < n; ++a)
-                towards[a] -= sign * row[a];
-            if (!bothSides) continue;
-            int64_t* away = g + static_cast<size_t>(work->awayRow[static_cast<size_t>(d)]) * width;
-            for (int32_t a = 0; a < n; ++a)
-                away[a] -= sign * row[a];
-        }
+        for (int32_t d = 0; d < depth; ++d)
+            for (int32_t i = start[d]; i < start[d + 1]; ++i) {
+                const int32_t* row = tripleRow(b, outside[i]);
+                if (i + 1 < start[depth]) prefetchRow(tripleRow(b, outside[i + 1]), n);
+                addWidened(
+                    g + static_cast<size_t>(work->towardsRow[static_cast<size_t>(d)]) * width, row,
+                    n, !add);
+                if (bothSides)
+                    addWidened(
+                        g + static_cast<size_t>(work->awayRow[static_cast<size_t>(d)]) * width, row,
+                        n, !add);
+            }
         if (!bothSides) continue;
         // w[a][c][b] over c outside, for every a: the block of third species
         // b holds each pair once, as (lo, hi) in the row of hi. Outside
@@ -405,19 +457,16 @@ static void changeGains(const SearchTable& table, int32_t count, PathSize path, 
         const int32_t* block = table.byThird.data() + static_cast<size_t>(b) * table.pairs;
         for (int32_t hi = 0; hi < n; ++hi) {
             const int32_t* half = block + static_cast<size_t>(hi) * static_cast<size_t>(hi + 1) / 2;
-            for (int32_t i = 0; i < outCount && outside[i] <= hi; ++i)
-                acc[bucket[outside[i]]] += half[outside[i]];
-            for (int32_t d = 0; d < depth; ++d) {
-                g[static_cast<size_t>(work->awayRow[static_cast<size_t>(d)]) * width +
-                  static_cast<size_t>(hi)] += sign * acc[d];
-                acc[d] = 0;
-            }
-            if (bucket[hi] < 0) continue;
-            int64_t* away =
-                g + static_cast<size_t>(work->awayRow[static_cast<size_t>(bucket[hi])]) * width;
-            for (int32_t lo = 0; lo < hi; ++lo)
-                away[lo] += sign * half[lo];
+            if (hi + 1 < n) prefetchRow(half + hi + 1, hi + 2);
+            for (int32_t d = 0; d < depth; ++d)
+                sums[static_cast<size_t>(hi) * deep + static_cast<size_t>(d)] =
+                    groupSum(half, outside, start[d], start[d + 1], hi);
+            if (bucket[hi] >= 0)
+                addWidened(
+                    g + static_cast<size_t>(work->awayRow[static_cast<size_t>(bucket[hi])]) * width,
+                    half, hi, add);
         }
+        addByAncestor(g, work->awayRow.data(), sums, n, depth, sign);
     }
 }
 
@@ -425,7 +474,8 @@ static void changeGains(const SearchTable& table, int32_t count, PathSize path, 
 static void addHungPart(const SearchTable& table, const SearchTree& tree, int32_t part,
                         TreeGains* gains, MoveWork* work) {
     const int32_t count = listMembers(tree, part, work);
-    changeGains(table, count, findPath(tree, part, tree.parent[part], work), true, 1, gains, work);
+    changeGains(table, count, findPath(tree, part, tree.parent[part], work), true, true, gains,
+                work);
 }
 
 // The gain rows before `part` is cut out: its parent's rows go with it.
@@ -435,8 +485,8 @@ static void removeCutPart(const SearchTable& table, const SearchTree& tree, int3
     const auto n = static_cast<size_t>(tree.speciesCount);
     if (tree.parent[joint] != kNoNode) {
         const int32_t count = listMembers(tree, part, work);
-        changeGains(table, count, findPath(tree, joint, tree.parent[joint], work), true, -1, gains,
-                    work);
+        changeGains(table, count, findPath(tree, joint, tree.parent[joint], work), true, false,
+                    gains, work);
     }
     std::fill_n(gains->rows.begin() + static_cast<std::ptrdiff_t>(gainRowOf(tree, joint, 0) * n),
                 2 * n, 0);
@@ -452,7 +502,7 @@ void buildTreeGains(const SearchTable& table, const SearchTree& tree, TreeGains*
     for (int32_t b = 0; b < n; ++b) {
         if (tree.parent[b] == kNoNode) continue;
         work->members[0] = b;
-        changeGains(table, 1, findPath(tree, b, tree.parent[b], work), false, 1, gains, work);
+        changeGains(table, 1, findPath(tree, b, tree.parent[b], work), false, true, gains, work);
     }
 }
 

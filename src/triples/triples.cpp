@@ -286,6 +286,10 @@ static void addBatchTile(int32_t p, int32_t from, int32_t to, const MeetRows& ro
     }
 }
 
+// Progress of a fill: trees already added before this batch, and all trees.
+static int64_t s_treesAdded = 0;
+static int64_t s_treesToAdd = 0;
+
 // Rows of different p are disjoint, so threads share them out with no
 // locking, and the sums do not depend on who adds what.
 static void addBatchRows(std::atomic<int32_t>* nextRow, bool useVector) {
@@ -299,6 +303,13 @@ static void addBatchRows(std::atomic<int32_t>* nextRow, bool useVector) {
             findMeetings(p, s_batch.trees[t], t, &rows);
         for (int32_t from = p + 1; from < n; from += tile)
             addBatchTile(p, from, std::min(n, from + tile), rows, useVector);
+        // Row p costs about n - p pairs: the share of the batch done so far.
+        const int64_t pairsDone = int64_t{p + 1} * (2 * int64_t{n} - p) / 2;
+        const int64_t pairs = int64_t{n} * (n + 1) / 2;
+        reportProgress(
+            ProgressStage::kFill,
+            s_treesAdded * pairs + static_cast<int64_t>(s_batch.trees.size()) * pairsDone,
+            std::max<int64_t>(s_treesToAdd, 1) * pairs);
     }
 }
 
@@ -319,6 +330,7 @@ static void flushBatch() {
     std::atomic<int32_t> nextRow{0};
     const bool useVector = vectorKernelsUsable();
     runOnThreads(threadCountToUse(), [&nextRow, useVector] { addBatchRows(&nextRow, useVector); });
+    s_treesAdded += static_cast<int64_t>(s_batch.trees.size());
     clearBatch();
 }
 
@@ -593,11 +605,11 @@ void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species) {
     sizeTripleTable(species);
     clearBatch();
     std::vector<char> seen(static_cast<size_t>(species), 0);
-    const auto count = static_cast<int64_t>(trees.size());
-    for (int64_t t = 0; t < count; ++t) {
-        const GeneTree& tree = trees[static_cast<size_t>(t)];
-        reportProgress(ProgressStage::kFill, t, count);
+    s_treesAdded = 0;
+    s_treesToAdd = static_cast<int64_t>(trees.size());
+    for (const GeneTree& tree : trees) {
         if (!hasDistinctLeaves(tree, &seen)) {
+            ++s_treesAdded;
             addIndividualsTree(tree);
             continue;
         }

@@ -283,4 +283,23 @@ TEST(InferSums, TotalsPastTwoToThe31MatchACountOnTheTreesForAnyThreads) {
     }
 }
 
+// Above 128 species, where the search leaves most constructions out and
+// every part of it shares work among threads, the result is the same for
+// every thread count.
+TEST(InferSums, AboveTheNumberedLimitThreadsDoNotChangeTheResult) {
+    std::mt19937 rng(37);
+    const std::vector<std::string> pool = poolOf(140);
+    std::string text;
+    for (int t = 0; t < 12; ++t) {
+        NamedTree tree = randomTree(randomTaxa(pool, t == 0 ? pool.size() : 100, rng), rng);
+        collapseRandomly(&tree, 10, rng);
+        text += writeRandomNewick(tree, rng);
+    }
+    const InferResult one = inferSpeciesTree(text, {{}, InferMethod::kBest, true, false, 1});
+    const InferResult three = inferSpeciesTree(text, {{}, InferMethod::kBest, true, false, 3});
+    EXPECT_EQ(one.newick, three.newick);
+    EXPECT_EQ(one.report, three.report);
+    EXPECT_NE(one.report.find("%Number of species: 140"), std::string::npos) << one.report;
+}
+
 }  // namespace
