@@ -30,7 +30,8 @@ namespace {
 // of the exact method and the heuristics that a run touches.
 constexpr int64_t kBaseBytes = int64_t{8} << 20;
 
-GeneTree geneTreeOf(const NamedTree& tree, const std::unordered_map<std::string, int32_t>& numbers) {
+GeneTree geneTreeOf(const NamedTree& tree,
+                    const std::unordered_map<std::string, int32_t>& numbers) {
     GeneTree gene{std::vector<int32_t>(tree.nodes.size(), -1),
                   std::vector<int32_t>(tree.nodes.size(), -1), static_cast<int32_t>(tree.weight)};
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> names;
     std::unordered_map<std::string, int32_t> numbers;
     std::vector<GeneTree> trees;
-    int64_t treeBytes = 0;
+    int64_t nodes = 0;
     size_t pos = 0;
     NamedTree tree{};
     while (readNextTree(text, &pos, &tree, true)) {
@@ -64,12 +65,13 @@ int main(int argc, char** argv) {
             continue;
         numberTaxa(tree, numbers, names);
         trees.push_back(geneTreeOf(tree, numbers));
-        treeBytes += static_cast<int64_t>(sizeof(GeneTree) + 8 * trees.back().parent.size());
+        nodes += static_cast<int64_t>(trees.back().parent.size());
     }
     const auto species = static_cast<int32_t>(names.size());
     const Method method = species <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
     const int64_t estimate = kBaseBytes + static_cast<int64_t>(text.size()) +
-                             runMemoryBytes(method, species, threadCountToUse(), treeBytes);
+                             runMemoryBytes(method, species, threadCountToUse(),
+                                            static_cast<int64_t>(trees.size()), nodes);
     const auto start = std::chrono::steady_clock::now();
     fillTripleTable(trees, species);
     const std::chrono::duration<double> fill = std::chrono::steady_clock::now() - start;

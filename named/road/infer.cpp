@@ -64,14 +64,14 @@ std::string gigabytes(int64_t bytes) {
 
 // Refuses a run that needs more memory than there is, before the table is
 // allocated.
-void checkMemory(int32_t species, Method method, int64_t treeBytes) {
+void checkMemory(int32_t species, Method method, int64_t trees, int64_t nodes) {
     const int threads = threadCountToUse();
-    const int64_t needed = runMemoryBytes(method, species, threads, treeBytes);
+    const int64_t needed = runMemoryBytes(method, species, threads, trees, nodes);
     const int64_t available = availableMemoryBytes();
     if (needed <= available) return;
     failWhole(std::to_string(species) + " taxa need about " + gigabytes(needed) +
               " of memory, but " + gigabytes(available) + " is available; at most " +
-              std::to_string(largestFittingSpecies(method, threads, treeBytes, available)) +
+              std::to_string(largestFittingSpecies(method, threads, trees, nodes, available)) +
               " taxa would fit");
 }
 
@@ -91,7 +91,7 @@ std::vector<std::string> fillTable(const std::string& text, const InferOptions& 
     size_t pos = 0;
     NamedTree tree{};
     std::vector<GeneTree> trees;
-    int64_t treeBytes = 0;
+    int64_t nodes = 0;
     while (readNextTree(text, &pos, &tree, true)) {
         if (read == INT32_MAX) failWhole("more than 2147483647 trees; split the file");
         ++read;
@@ -111,7 +111,7 @@ std::vector<std::string> fillTable(const std::string& text, const InferOptions& 
         }
         numberTaxa(tree, numbers, names);
         trees.push_back(geneTreeOf(tree, numbers));
-        treeBytes += static_cast<int64_t>(sizeof(GeneTree) + 8 * trees.back().parent.size());
+        nodes += static_cast<int64_t>(trees.back().parent.size());
         ++g_treeCount;
     }
     if (read == 0) failWhole("no tree found; write each tree in Newick and end it with ';'");
@@ -124,7 +124,8 @@ std::vector<std::string> fillTable(const std::string& text, const InferOptions& 
         failWhole("no tree with three or more taxa is left, so there is no triple to use");
     // Taxa are numbered by int32_t, and no table of that many fits in memory.
     const auto species = static_cast<int32_t>(names.size());
-    checkMemory(species, chooseMethod(options.method, species), treeBytes);
+    checkMemory(species, chooseMethod(options.method, species), static_cast<int64_t>(trees.size()),
+                nodes);
     const GeneTreeLoad load = measureGeneTrees(trees, species);
     if (!load.fits)
         failWhole(

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-TripleTable g_tripleWeight{0, 0, {}};
+TripleTable g_tripleWeight{0, 0, 0, nullptr, {}};
 int32_t g_speciesSetWords = kLocalSpeciesWords;
 int32_t g_speciesCount = 0;
 int32_t g_treeCount = 0;
@@ -43,8 +43,9 @@ uint64_t* allocateSetWords(int32_t words) {
     return spilled;
 }
 
-// Whole vectors of the row kernels: a set byte covers eight entries.
-constexpr size_t kRowVector = 8;
+// Rows of whole cache lines, which hold whole vectors of the row kernels.
+constexpr size_t kRowVector = 16;
+constexpr size_t kLineEntries = 16;
 
 static size_t rowLengthFor(size_t n) {
     return (n + kRowVector - 1) / kRowVector * kRowVector;
@@ -89,11 +90,17 @@ void sizeTripleTable(int32_t species) {
     const auto n = static_cast<size_t>(species);
     g_tripleWeight.species = species;
     g_tripleWeight.rowLength = rowLengthFor(n);
+    g_tripleWeight.rows = n * (n + 1) / 2;
     try {
-        g_tripleWeight.entries.assign(n * (n + 1) / 2 * g_tripleWeight.rowLength, 0);
+        g_tripleWeight.storage.assign(g_tripleWeight.rows * g_tripleWeight.rowLength + kLineEntries,
+                                      0);
     } catch (const std::bad_alloc&) {
         fatalExit(kExitUsage, "out of memory\n");
     }
+    // The first row on a cache line; the storage has a line to spare.
+    const auto address = reinterpret_cast<uintptr_t>(g_tripleWeight.storage.data());
+    const size_t skip = (kLineEntries - address / sizeof(int32_t) % kLineEntries) % kLineEntries;
+    g_tripleWeight.entries = g_tripleWeight.storage.data() + skip;
     const int32_t words = (species + kSpeciesWordBits - 1) / kSpeciesWordBits;
     g_speciesSetWords = words > 0 ? words : 1;
 }

@@ -164,9 +164,10 @@ MethodResult runMethod(Method method) {
     return {found.tree, found.satisfied, found.bound, found.boundFromTriples};
 }
 
-int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t treeBytes) {
+int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t trees, int64_t nodes) {
     const int64_t table = tripleTableBytes(species);
-    const int64_t filling = treeBytes + table + fillWorkingBytes(species, table, threads);
+    const int64_t filling = geneTreeBytes(trees, nodes) + table +
+                            fillWorkingBytes(species, table, threads, trees, nodes);
     int64_t working = 0;
     switch (method) {
         case Method::kExact:
@@ -179,23 +180,29 @@ int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t tree
             working = candidatesWorkingBytes(species) + searchWorkingBytes(species, threads);
             break;
     }
-    return std::max(filling, table + working);
+    // An eighth more for what the allocator keeps and the sums leave out.
+    const int64_t peak = std::max(filling, table + working);
+    return peak + peak / 8;
 }
 
-int32_t largestFittingSpecies(Method method, int threads, int64_t treeBytes, int64_t available) {
-    int32_t fits = 0;
+int32_t largestFittingSpecies(Method method, int threads, int64_t trees, int64_t nodes,
+                              int64_t available) {
+    const auto fits = [&](int32_t species) {
+        return runMemoryBytes(method, species, threads, trees, nodes) <= available;
+    };
+    int32_t fitting = 0;
     int32_t above = 1;
-    while (runMemoryBytes(method, above, threads, treeBytes) <= available && above < INT32_MAX / 2)
+    while (fits(above) && above < INT32_MAX / 2)
         above *= 2;
     // runMemoryBytes grows with the species: halve the gap.
-    while (above - fits > 1) {
-        const int32_t middle = fits + (above - fits) / 2;
-        if (runMemoryBytes(method, middle, threads, treeBytes) <= available)
-            fits = middle;
+    while (above - fitting > 1) {
+        const int32_t middle = fitting + (above - fitting) / 2;
+        if (fits(middle))
+            fitting = middle;
         else
             above = middle;
     }
-    return fits;
+    return fitting;
 }
 
 bool exactMethodFits() {

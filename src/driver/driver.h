@@ -55,12 +55,13 @@ MethodResult runMethod(Method method);
 bool exactMethodFits();
 
 // Most bytes a run of infer on this many species takes beyond what it holds
-// already, at its peak: filling the table (with the trees, treeBytes, still
-// held), then the method over it.
-int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t treeBytes);
+// already, at its peak: filling the table while it holds its trees (trees
+// of nodes in all, geneTreeBytes), then the method over the table.
+int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t trees, int64_t nodes);
 
 // The most species for which runMemoryBytes stays within available bytes.
-int32_t largestFittingSpecies(Method method, int threads, int64_t treeBytes, int64_t available);
+int32_t largestFittingSpecies(Method method, int threads, int64_t trees, int64_t nodes,
+                              int64_t available);
 
 // The report lines written after the result tree, with g_treeCount and
 // g_speciesCount.

@@ -80,7 +80,7 @@ static void markPositiveArcs(int32_t m, const int64_t (*capacity)[kMaxSpecies], 
 // later resumption at v (visited, the search's current set).
 static void notePop(int32_t v, int32_t u, const SpeciesSet& visited, FlowWork& work) {
     work.predecessor[v] = u;
-    work.visitedAtPop[v] = visited;
+    copyMembers(&work.visitedAtPop[v], visited);
     work.depthAtPop[v] = work.depth;
 }
 
@@ -105,30 +105,33 @@ static int32_t popVertex(const SpeciesSet& visited, FlowWork& work) {
 // a local while the search runs. Both only spare memory traffic; the order of
 // the search is the same.
 static bool searchFrom(int32_t u, int32_t t, FlowWork& work) {
-    const SpeciesSet sink = singleSpecies(t);
     SpeciesSet visited = work.visited;
+    SpeciesSet pending;
     bool found = false;
     while (u >= 0) {
-        SpeciesSet pending = subtractSets(work.room[u], visited);
+        const bool discovers = keepOnlyOutside(&pending, work.room[u], visited);
         // The sink is never pushed; whatever u's scan discovers after it
         // cannot change the path already recorded, so the search ends here.
-        if (!isEmptySet(intersectSets(pending, sink))) {
+        if (containsSpecies(pending, t)) {
             work.predecessor[t] = u;
             found = true;
             break;
         }
-        if (isEmptySet(pending)) {
+        if (!discovers) {
             u = popVertex(visited, work);
             continue;
         }
         // Marked on discovery, so a vertex enters the stack at most once.
-        visited = uniteSets(visited, pending);
+        addMembers(&visited, pending);
         const int32_t v = takeHighestSpecies(&pending);
-        if (!isEmptySet(pending)) work.frames[work.depth++] = {u, pending};
+        if (!isEmptySet(pending)) {
+            work.frames[work.depth].scanned = u;
+            copyMembers(&work.frames[work.depth++].pending, pending);
+        }
         notePop(v, u, visited, work);
         u = v;
     }
-    work.visited = visited;
+    copyMembers(&work.visited, visited);
     return found;
 }
 
@@ -194,7 +197,7 @@ static int64_t repeatAugmentations(const FoundPath& found, int64_t total, int64_
 // the start, for the source) and returns that vertex, to be scanned next.
 static int32_t resumeSearch(int32_t position, FlowWork& work) {
     const int32_t u = work.path[position];
-    work.visited = work.visitedAtPop[u];
+    copyMembers(&work.visited, work.visitedAtPop[u]);
     work.depth = work.depthAtPop[u];
     return u;
 }

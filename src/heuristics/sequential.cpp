@@ -48,18 +48,23 @@ static void sumOverAllSpecies(int32_t n) {
 // Subtracts every term with c as a close or as the distant species, then drops
 // c from U. Sums of c itself are left stale; c is never rated again.
 static void removeSpecies(int32_t c) {
+    static std::vector<const int32_t*> pairOfC;  // row of c and each species
+    pairOfC.resize(s_ingroupSum.size());
+    for (int32_t b = 0; b < s_unplacedCount; ++b)
+        pairOfC[static_cast<size_t>(s_unplaced[static_cast<size_t>(b)])] =
+            tripleRow(c, s_unplaced[static_cast<size_t>(b)]);
     for (int32_t a = 0; a < s_unplacedCount; ++a) {
         const int32_t x = s_unplaced[static_cast<size_t>(a)];
         if (x == c) continue;
-        const int32_t* pairWithC = tripleRow(c, x);
+        const int32_t* pairWithC = pairOfC[static_cast<size_t>(x)];
         int64_t lostIngroup = 0;
         int64_t lostOutgroup = 0;
         for (int32_t b = 0; b < s_unplacedCount; ++b) {
             const int32_t y = s_unplaced[static_cast<size_t>(b)];
             lostIngroup += pairWithC[y];  // pair {c, x}, any third species
             if (y == c) continue;
-            lostOutgroup += tripleWeight(c, y, x);             // pair {c, y}, x distant
-            if (y != x) lostIngroup += tripleWeight(x, y, c);  // pair {x, y}, c distant
+            lostOutgroup += pairOfC[static_cast<size_t>(y)][x];  // pair {c, y}, x distant
+            if (y != x) lostIngroup += tripleWeight(x, y, c);    // pair {x, y}, c distant
         }
         s_ingroupSum[static_cast<size_t>(x)] -= lostIngroup;
         s_outgroupSum[static_cast<size_t>(x)] -= lostOutgroup;

@@ -11,9 +11,8 @@
 struct SpeciesSetHash {
     size_t operator()(const SpeciesSet& s) const {
         uint64_t h = 0x9E3779B97F4A7C15u;
-        const uint64_t* word = setWords(s);
-        for (int32_t w = 0; w < s.words; ++w)
-            h = (h ^ word[w]) * 0xFF51AFD7ED558CCDu;
+        for (int32_t w = 0; w < wordCount(s); ++w)
+            h = (h ^ speciesWord(s, w)) * 0xFF51AFD7ED558CCDu;
         return static_cast<size_t>(h ^ (h >> 29));
     }
 };
@@ -22,10 +21,8 @@ static bool comesBefore(const SpeciesSet& a, const SpeciesSet& b) {
     const int ca = countSpecies(a);
     const int cb = countSpecies(b);
     if (ca != cb) return ca < cb;
-    const uint64_t* x = setWords(a);
-    const uint64_t* y = setWords(b);
-    for (int w = a.words - 1; w >= 0; --w)
-        if (x[w] != y[w]) return x[w] < y[w];
+    for (int w = wordCount(a) - 1; w >= 0; --w)
+        if (speciesWord(a, w) != speciesWord(b, w)) return speciesWord(a, w) < speciesWord(b, w);
     return false;
 }
 

@@ -30,9 +30,10 @@ inline bool isLeafNode(const SearchTree& tree, int32_t node) {
 }
 
 // What the moves read besides the triple table: the table again with the
-// third species first, byThird[c * pairs + tripleRowIndex(a, b)] = w[a][b][c],
-// so that the weights of every pair against one third species are one block;
-// and selfLean[a * n + c] = w[a][a][c] - w[a][c][a], zero for tables of trees.
+// third species first, byThird[c * pairs + b * (b + 1) / 2 + a] = w[a][b][c]
+// for a <= b, so that the weights of every pair against one third species
+// are one block, and those of b with every species below it one row; and
+// selfLean[a * n + c] = w[a][a][c] - w[a][c][a], zero for tables of trees.
 struct SearchTable {
     int32_t n;
     size_t pairs;  // n (n + 1) / 2

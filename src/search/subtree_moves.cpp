@@ -70,9 +70,10 @@ int64_t treeGainsBytes(int32_t n) {
 int64_t moveWorkBytes(int32_t n) {
     const auto nodes = static_cast<int64_t>(nodeCount(n));
     const auto rows = static_cast<int64_t>(gainRowCount(n));
-    // Part sums, pair gains and one part's copies of both, 64-bit; the rest
-    // is a few entries per node.
-    return 8 * (nodes * rows + int64_t{n} * n + rows + n) + 64 * nodes;
+    // Part sums, pair gains, one part's copies of both and the sums by
+    // ancestor of a changing part, 64-bit; the rest is a few entries per
+    // node.
+    return 8 * (nodes * rows + 2 * int64_t{n} * n + rows + n) + 64 * nodes;
 }
 
 static void sizeWork(int32_t n, MoveWork* work) {
@@ -586,20 +587,22 @@ void prepareSearchTable(SearchTable* table) {
     table->n = n;
     table->pairs = width * (width + 1) / 2;
     table->byThird.assign(width * table->pairs, 0);
-    // Blocks of pair rows, each read down its columns and written along the
-    // third species' blocks, so that both stay in the cache.
-    constexpr size_t kPairBlock = 64;
-    const size_t length = g_tripleWeight.rowLength;
-    const int32_t* entries = g_tripleWeight.entries.data();
-    std::atomic<size_t> next{0};
+    // For each larger species hi, the rows of every lo <= hi with it, read a
+    // block of third species at a time and written along each third
+    // species' row of hi, so that both stay in the cache.
+    constexpr int32_t kThirdBlock = 16;
+    std::atomic<int32_t> next{0};
     runOnThreads(threadCountToUse(), [&] {
-        for (size_t from = kPairBlock * next++; from < table->pairs; from = kPairBlock * next++) {
-            const size_t to = std::min(table->pairs, from + kPairBlock);
-            for (size_t c = 0; c < width; ++c) {
-                int32_t* out = table->byThird.data() + c * table->pairs;
-                for (size_t p = from; p < to; ++p)
-                    out[p] = entries[p * length + c];
-            }
+        std::vector<const int32_t*> rows(width);
+        for (int32_t hi = next++; hi < n; hi = next++) {
+            const size_t base = static_cast<size_t>(hi) * static_cast<size_t>(hi + 1) / 2;
+            for (int32_t lo = 0; lo <= hi; ++lo)
+                rows[static_cast<size_t>(lo)] = tripleRow(lo, hi);
+            for (int32_t c0 = 0; c0 < n; c0 += kThirdBlock)
+                for (int32_t lo = 0; lo <= hi; ++lo)
+                    for (int32_t c = c0; c < std::min(n, c0 + kThirdBlock); ++c)
+                        table->byThird[static_cast<size_t>(c) * table->pairs + base +
+                                       static_cast<size_t>(lo)] = rows[static_cast<size_t>(lo)][c];
         }
     });
     table->selfLean.assign(width * width, 0);

@@ -29,11 +29,11 @@ constexpr ByteMasks kByteMask = makeByteMasks();
 
 // Species past the set's words read as absent.
 void speciesSetBytes(const SpeciesSet& set, uint8_t* bytes, int count) {
-    const uint64_t* word = setWords(set);
     for (int b = 0; b < count; ++b) {
         const int w = b / (kSpeciesWordBits / kLanes);
         const int shift = (b % (kSpeciesWordBits / kLanes)) * kLanes;
-        bytes[b] = w < set.words ? static_cast<uint8_t>((word[w] >> shift) & 0xFFu) : 0;
+        bytes[b] =
+            w < wordCount(set) ? static_cast<uint8_t>((speciesWord(set, w) >> shift) & 0xFFu) : 0;
     }
 }
 
@@ -122,167 +122,187 @@ int64_t maskedRowSum(const int32_t* row, const uint8_t* mask, int bytes) {
 // and q meet: one masked row addition per pair and tree. Rows are added pair
 // by pair over every tree of the batch, so that a row stays in the cache
 // while all trees pass, and in tiles of rows that fit the cache together.
-// Each tree lists its leaves in depth-first order, so the leaves below a
-// node are one run of that list, and the leaves meeting p at a node are the
-// node's run less the run of its child towards p.
+// Each inner node keeps the set of species below it; the q meeting p at a
+// node on p's way up are those below it and not below its child towards p,
+// read from the words of the set that the tile covers.
 
 struct BatchTree {
     int32_t weight;
-    int32_t firstNode;  // its inner nodes, in s_batch.node*
-    int32_t firstLeaf;  // its leaves in depth-first order, in s_batch.leaf*
-    int32_t leafCount;
 };
 
 struct Batch {
     std::vector<BatchTree> trees;
-    // Inner nodes: parent (batch index, -1 at a root), their run of leaves
-    // (relative to the tree's first leaf), whether any leaf lies outside, and
-    // the species outside as bytes (rowBytes() each).
+    // Inner nodes: parent (batch index, -1 at a root), the species below as
+    // set words (words() each), and the nonzero bytes of the set of the
+    // tree's species outside: their number, then byte index and bits each,
+    // from outsideStart.
     std::vector<int32_t> nodeParent;
-    std::vector<int32_t> nodeFirst;
-    std::vector<int32_t> nodeCount;
-    std::vector<uint8_t> nodeOutside;
-    std::vector<uint8_t> outsideBytes;
-    // Leaves in depth-first order: species and parent (batch index).
-    std::vector<int32_t> leafSpecies;
-    std::vector<int32_t> leafParent;
-    // Per tree and species: position of its leaf in the tree's run, or -1.
-    std::vector<int32_t> speciesLeaf;
+    std::vector<uint64_t> nodeBelow;
+    std::vector<int32_t> outsideStart;
+    std::vector<uint16_t> outsideByte;
+    std::vector<uint8_t> outsideBits;
+    // Per tree and species: the parent of its leaf (batch index), or -1.
+    std::vector<int32_t> speciesParent;
 };
 static Batch s_batch;
 
-// Batches are flushed at this many bytes of outside sets and species places,
-// or at an eighth of the table when that is more: this bounds the memory a
-// fill takes beyond the table whatever the number of trees, and the number
-// of passes over a large table.
-constexpr size_t kBatchBytes = size_t{64} << 20;
+// Batches are flushed at this many bytes, or at an eighth of the table when
+// that is more: this bounds the memory a fill takes beyond the table
+// whatever the number of trees, and the number of passes over a large table.
+constexpr size_t kBatchBytes = size_t{2} << 20;
 static size_t batchLimit(size_t tableBytes) {
     return std::max(kBatchBytes, tableBytes / 8);
 }
 // Rows added together: as many as fit this much of the cache.
 constexpr size_t kTileBytes = size_t{256} << 10;
 
+static size_t batchWords() {
+    return (static_cast<size_t>(g_tripleWeight.species) + kSpeciesWordBits - 1) / kSpeciesWordBits;
+}
+
 // Appends a tree of distinct species, given as parents and leaf species of
 // nodes listed children first (parents after their children).
 static void appendToBatch(const int32_t* parent, const int32_t* species, int32_t nodes,
                           int32_t weight) {
-    const auto bytes = static_cast<size_t>(rowBytes());
+    const size_t words = batchWords();
     const auto n = static_cast<size_t>(g_tripleWeight.species);
     const auto count = static_cast<size_t>(nodes);
+    const auto firstNode = static_cast<int32_t>(s_batch.nodeParent.size());
     // Batch numbers of the inner nodes, in the tree's order.
     std::vector<int32_t> index(count, -1);
-    const auto firstNode = static_cast<int32_t>(s_batch.nodeParent.size());
     int32_t innerCount = 0;
     for (size_t v = 0; v < count; ++v)
         if (species[v] < 0) index[v] = firstNode + innerCount++;
-    // Leaves and species sets below every node, children first.
-    std::vector<int32_t> leaves(count, 0);
-    std::vector<uint8_t> below(count * bytes, 0);
-    std::vector<uint8_t> all(bytes, 0);
+    // Species below every node, children first; a leaf's set is its species.
+    std::vector<uint64_t> below(count * words, 0);
+    std::vector<uint64_t> all(words, 0);
     for (size_t v = 0; v < count; ++v) {
-        uint8_t* mine = below.data() + v * bytes;
+        uint64_t* mine = below.data() + v * words;
         if (species[v] >= 0) {
-            leaves[v] = 1;
-            mine[species[v] / kLanes] = static_cast<uint8_t>(1u << (species[v] % kLanes));
-            all[species[v] / kLanes] |= mine[species[v] / kLanes];
+            const auto at = static_cast<size_t>(species[v]);
+            mine[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
+            all[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
         }
         if (parent[v] < 0) continue;
-        const auto up = static_cast<size_t>(parent[v]);
-        leaves[up] += leaves[v];
-        uint8_t* theirs = below.data() + up * bytes;
-        for (size_t b = 0; b < bytes; ++b)
-            theirs[b] |= mine[b];
+        uint64_t* theirs = below.data() + static_cast<size_t>(parent[v]) * words;
+        for (size_t w = 0; w < words; ++w)
+            theirs[w] |= mine[w];
     }
-    // Runs of the depth-first leaf order, parents first: each child takes the
-    // next part of its parent's run.
-    std::vector<int32_t> first(count, 0);
-    std::vector<int32_t> next(count, 0);
-    BatchTree tree{weight, firstNode, static_cast<int32_t>(s_batch.leafSpecies.size()), 0};
-    for (size_t v = count; v-- > 0;) {
-        if (parent[v] >= 0) {
-            const auto up = static_cast<size_t>(parent[v]);
-            first[v] = next[up];
-            next[up] += leaves[v];
-        }
-        next[v] = first[v];
-        if (species[v] >= 0) ++tree.leafCount;
-    }
-    s_batch.leafSpecies.resize(static_cast<size_t>(tree.firstLeaf + tree.leafCount));
-    s_batch.leafParent.resize(static_cast<size_t>(tree.firstLeaf + tree.leafCount));
-    const size_t speciesBase = s_batch.speciesLeaf.size();
-    s_batch.speciesLeaf.resize(speciesBase + n, -1);
-    const size_t maskBase = s_batch.outsideBytes.size();
-    s_batch.outsideBytes.resize(maskBase + static_cast<size_t>(innerCount) * bytes, 0);
+    const size_t speciesBase = s_batch.speciesParent.size();
+    s_batch.speciesParent.resize(speciesBase + n, -1);
     for (size_t v = 0; v < count; ++v) {
         const int32_t above = parent[v] < 0 ? -1 : index[static_cast<size_t>(parent[v])];
         if (species[v] >= 0) {
-            const auto at = static_cast<size_t>(tree.firstLeaf + first[v]);
-            s_batch.leafSpecies[at] = species[v];
-            s_batch.leafParent[at] = above;
-            s_batch.speciesLeaf[speciesBase + static_cast<size_t>(species[v])] = first[v];
+            s_batch.speciesParent[speciesBase + static_cast<size_t>(species[v])] = above;
             continue;
         }
         s_batch.nodeParent.push_back(above);
-        s_batch.nodeFirst.push_back(first[v]);
-        s_batch.nodeCount.push_back(leaves[v]);
-        uint8_t* outside = s_batch.outsideBytes.data() + maskBase +
-                           static_cast<size_t>(index[v] - firstNode) * bytes;
-        const uint8_t* mine = below.data() + v * bytes;
-        uint8_t any = 0;
-        for (size_t b = 0; b < bytes; ++b) {
-            outside[b] = static_cast<uint8_t>(all[b] & ~mine[b]);
-            any |= outside[b];
+        const uint64_t* mine = below.data() + v * words;
+        s_batch.nodeBelow.insert(s_batch.nodeBelow.end(), mine, mine + words);
+        for (size_t w = 0; w < words; ++w) {
+            const uint64_t outside = all[w] & ~mine[w];
+            for (size_t b = 0; b < kSpeciesWordBits / kLanes; ++b) {
+                const auto bits = static_cast<uint8_t>((outside >> (b * kLanes)) & 0xFFu);
+                if (bits == 0) continue;
+                // Byte indexes stay below 2^16 for fewer than 2^19 species.
+                s_batch.outsideByte.push_back(
+                    static_cast<uint16_t>(w * (kSpeciesWordBits / kLanes) + b));
+                s_batch.outsideBits.push_back(bits);
+            }
         }
-        s_batch.nodeOutside.push_back(any != 0 ? 1 : 0);
+        // Node u's bytes run from outsideStart[u] to outsideStart[u + 1].
+        s_batch.outsideStart.push_back(static_cast<int32_t>(s_batch.outsideByte.size()));
     }
-    s_batch.trees.push_back(tree);
+    s_batch.trees.push_back({weight});
 }
 
-// Working rows of one thread: for each tree of the batch, the node where p
-// meets every species (-1 where it does not), for the p being added.
-struct MeetRows {
-    std::vector<int32_t> meet;
+// The rows of q that gain one node's outside set.
+struct TileRows {
+    std::vector<int32_t*> rows;
 };
 
-static void findMeetings(int32_t p, const BatchTree& tree, size_t t, MeetRows* rows) {
-    const auto n = static_cast<size_t>(g_tripleWeight.species);
-    int32_t* meet = rows->meet.data() + t * n;
-    std::fill(meet, meet + n, -1);
-    const int32_t at = s_batch.speciesLeaf[t * n + static_cast<size_t>(p)];
-    if (at < 0) return;
-    const int32_t* leafSpecies = s_batch.leafSpecies.data() + tree.firstLeaf;
-    int32_t childFirst = at;
-    int32_t childEnd = at + 1;
-    for (int32_t u = s_batch.leafParent[static_cast<size_t>(tree.firstLeaf + at)]; u >= 0;
-         u = s_batch.nodeParent[static_cast<size_t>(u)]) {
-        const int32_t first = s_batch.nodeFirst[static_cast<size_t>(u)];
-        const int32_t end = first + s_batch.nodeCount[static_cast<size_t>(u)];
-        for (int32_t i = first; i < childFirst; ++i)
-            meet[leafSpecies[i]] = u;
-        for (int32_t i = childEnd; i < end; ++i)
-            meet[leafSpecies[i]] = u;
-        childFirst = first;
-        childEnd = end;
+static void addOutsidePortable(int32_t u, int rowCount, const TileRows& tile, int32_t weight) {
+    const auto first = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u)]);
+    const auto last = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u) + 1]);
+    const uint16_t* byte = s_batch.outsideByte.data();
+    const uint8_t* bits = s_batch.outsideBits.data();
+    for (int r = 0; r < rowCount; ++r) {
+        int32_t* row = tile.rows[static_cast<size_t>(r)];
+        for (size_t b = first; b < last; ++b) {
+            int32_t values[kLanes];
+            int32_t* at = row + static_cast<size_t>(byte[b]) * kLanes;
+            std::memcpy(values, at, sizeof values);
+            const int32_t* laneMask = kByteMask.lane[bits[b]];
+            for (int j = 0; j < kLanes; ++j)
+                values[j] += weight & laneMask[j];
+            std::memcpy(at, values, sizeof values);
+        }
     }
 }
 
-// Adds rows w[p][q] for q in [from, to), q > p, over every tree of the batch.
-static void addBatchTile(int32_t p, int32_t from, int32_t to, const MeetRows& rows,
-                         bool useVector) {
-    const auto n = static_cast<size_t>(g_tripleWeight.species);
-    const int bytes = rowBytes();
-    for (size_t t = 0; t < s_batch.trees.size(); ++t) {
-        if (s_batch.speciesLeaf[t * n + static_cast<size_t>(p)] < 0) continue;
-        const int32_t* meet = rows.meet.data() + t * n;
-        const int32_t weight = s_batch.trees[t].weight;
-        for (int32_t q = std::max(from, p + 1); q < to; ++q) {
-            const int32_t u = meet[q];
-            if (u < 0 || s_batch.nodeOutside[static_cast<size_t>(u)] == 0) continue;
-            addMask(
-                changeTripleRow(p, q),
-                s_batch.outsideBytes.data() + static_cast<size_t>(u) * static_cast<size_t>(bytes),
-                bytes, weight, useVector);
+#ifdef TRESSIL_X86_VECTOR
+TRESSIL_TARGET_AVX2 static void addOutsideVector(int32_t u, int rowCount, const TileRows& tile,
+                                                 int32_t weight) {
+    const auto first = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u)]);
+    const auto last = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u) + 1]);
+    const uint16_t* byte = s_batch.outsideByte.data();
+    const uint8_t* bits = s_batch.outsideBits.data();
+    const __m256i weights = broadcast(static_cast<uint32_t>(weight));
+    for (int r = 0; r < rowCount; ++r) {
+        int32_t* row = tile.rows[static_cast<size_t>(r)];
+        for (size_t b = first; b < last; ++b) {
+            int32_t* at = row + static_cast<size_t>(byte[b]) * kLanes;
+            const __m256i laneMask = loadLanes(kByteMask.lane[bits[b]]);
+            storeLanes(at, _mm256_add_epi32(loadLanes(at), _mm256_and_si256(weights, laneMask)));
         }
+    }
+}
+#endif
+
+// Walks p's way up tree t of the batch: at each node with species outside,
+// the q of [low, to) below it and not below its child towards p gain the
+// node's outside set in row w[p][q].
+static void addTreeRows(int32_t p, int32_t low, int32_t to, size_t t, TileRows* tile,
+                        bool useVector) {
+    const auto n = static_cast<size_t>(g_tripleWeight.species);
+    int32_t u = s_batch.speciesParent[t * n + static_cast<size_t>(p)];
+    if (u < 0) return;
+    const size_t words = batchWords();
+    const auto firstWord = static_cast<size_t>(low) / kSpeciesWordBits;
+    const auto lastWord = static_cast<size_t>(to - 1) / kSpeciesWordBits;
+    const int32_t weight = s_batch.trees[t].weight;
+    int32_t* rowsOfP = changeTripleRow(p, p);
+    const uint64_t* child = nullptr;  // the set below the child towards p; p alone at first
+    for (; u >= 0; u = s_batch.nodeParent[static_cast<size_t>(u)]) {
+        const uint64_t* mine = s_batch.nodeBelow.data() + static_cast<size_t>(u) * words;
+        if (s_batch.outsideStart[static_cast<size_t>(u) + 1] >
+            s_batch.outsideStart[static_cast<size_t>(u)]) {
+            int rowCount = 0;
+            for (size_t w = firstWord; w <= lastWord; ++w) {
+                uint64_t meeting = mine[w];
+                if (child != nullptr)
+                    meeting &= ~child[w];
+                else if (static_cast<size_t>(p) / kSpeciesWordBits == w)
+                    meeting &= ~(uint64_t{1} << (static_cast<size_t>(p) % kSpeciesWordBits));
+                const auto base = static_cast<int32_t>(w * kSpeciesWordBits);
+                if (low > base) meeting &= ~uint64_t{0} << (low - base);
+                if (to - base < kSpeciesWordBits) meeting &= (uint64_t{1} << (to - base)) - 1;
+                // The rows of p with every q above it follow each other.
+                for (; meeting != 0; meeting &= meeting - 1)
+                    tile->rows[static_cast<size_t>(rowCount++)] =
+                        rowsOfP + static_cast<size_t>(base + __builtin_ctzll(meeting) - p) *
+                                      g_tripleWeight.rowLength;
+            }
+            if (rowCount > 0) {
+#ifdef TRESSIL_X86_VECTOR
+                if (useVector)
+                    addOutsideVector(u, rowCount, *tile, weight);
+                else
+#endif
+                    addOutsidePortable(u, rowCount, *tile, weight);
+            }
+        }
+        child = mine;
     }
 }
 
@@ -296,13 +316,12 @@ static void addBatchRows(std::atomic<int32_t>* nextRow, bool useVector) {
     const int32_t n = g_tripleWeight.species;
     const auto tile = static_cast<int32_t>(
         std::max<size_t>(1, kTileBytes / (g_tripleWeight.rowLength * sizeof(int32_t))));
-    MeetRows rows;
-    rows.meet.resize(s_batch.trees.size() * static_cast<size_t>(n));
+    TileRows rows;
+    rows.rows.resize(static_cast<size_t>(n));
     for (int32_t p = (*nextRow)++; p < n; p = (*nextRow)++) {
-        for (size_t t = 0; t < s_batch.trees.size(); ++t)
-            findMeetings(p, s_batch.trees[t], t, &rows);
         for (int32_t from = p + 1; from < n; from += tile)
-            addBatchTile(p, from, std::min(n, from + tile), rows, useVector);
+            for (size_t t = 0; t < s_batch.trees.size(); ++t)
+                addTreeRows(p, from, std::min(n, from + tile), t, &rows, useVector);
         // Row p costs about n - p pairs: the share of the batch done so far.
         const int64_t pairsDone = int64_t{p + 1} * (2 * int64_t{n} - p) / 2;
         const int64_t pairs = int64_t{n} * (n + 1) / 2;
@@ -316,13 +335,11 @@ static void addBatchRows(std::atomic<int32_t>* nextRow, bool useVector) {
 static void clearBatch() {
     s_batch.trees.clear();
     s_batch.nodeParent.clear();
-    s_batch.nodeFirst.clear();
-    s_batch.nodeCount.clear();
-    s_batch.nodeOutside.clear();
-    s_batch.outsideBytes.clear();
-    s_batch.leafSpecies.clear();
-    s_batch.leafParent.clear();
-    s_batch.speciesLeaf.clear();
+    s_batch.nodeBelow.clear();
+    s_batch.outsideStart.assign(1, 0);
+    s_batch.outsideByte.clear();
+    s_batch.outsideBits.clear();
+    s_batch.speciesParent.clear();
 }
 
 static void flushBatch() {
@@ -334,9 +351,18 @@ static void flushBatch() {
     clearBatch();
 }
 
+static size_t batchBytes() {
+    return s_batch.nodeParent.size() * sizeof(int32_t) +
+           s_batch.nodeBelow.size() * sizeof(uint64_t) +
+           s_batch.outsideStart.size() * sizeof(int32_t) +
+           s_batch.outsideByte.size() * (sizeof(uint16_t) + 1) +
+           s_batch.speciesParent.size() * sizeof(int32_t) +
+           s_batch.trees.size() * sizeof(BatchTree);
+}
+
 static bool batchIsFull() {
-    return s_batch.outsideBytes.size() + s_batch.speciesLeaf.size() * sizeof(int32_t) >=
-           batchLimit(g_tripleWeight.entries.size() * sizeof(int32_t));
+    return batchBytes() >=
+           batchLimit(g_tripleWeight.rows * g_tripleWeight.rowLength * sizeof(int32_t));
 }
 
 // ---------------------------------------------------------------------------
@@ -620,16 +646,23 @@ void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species) {
     flushBatch();
 }
 
-int64_t fillWorkingBytes(int32_t species, int64_t tableBytes, int threads) {
-    // A batch passes its limit by at most one tree, of at most 2n nodes of
-    // n / 8 outside bytes and about 40 bytes of other records each. Every
-    // tree takes at least 4n bytes of species places, which bounds the
-    // number of trees in a batch and so each thread's meeting rows.
+int64_t geneTreeBytes(int64_t count, int64_t nodes) {
+    return count * static_cast<int64_t>(sizeof(GeneTree)) + nodes * 2 * sizeof(int32_t);
+}
+
+int64_t fillWorkingBytes(int32_t species, int64_t tableBytes, int threads, int64_t count,
+                         int64_t nodes) {
+    // A batch holds every tree but stops at its limit, passing it by at most
+    // one tree of at most 2n nodes; a node takes its set below (n / 8 bytes),
+    // at most 3n / 8 bytes of outside bytes and 8 of other records, a tree
+    // 4n bytes of leaf parents. Its vectors may hold twice that while they
+    // grow. Each thread keeps a list of n rows.
     const int64_t n = std::max(species, 1);
     const auto limit = static_cast<int64_t>(batchLimit(static_cast<size_t>(tableBytes)));
-    const int64_t oneTree = 2 * n * (n / kLanes + 1 + 40) + 4 * n;
-    const int64_t batchTrees = limit / (4 * n) + 1;
-    return limit + oneTree + int64_t{threads} * batchTrees * n * 4;
+    const int64_t perNode = (n / kSpeciesWordBits + 1) * 8 + 3 * (n / kLanes + 1) + 8;
+    const int64_t oneTree = 2 * n * perNode + 4 * n;
+    const int64_t batch = std::min(limit, nodes * perNode + count * 4 * n) + oneTree;
+    return 2 * batch + int64_t{threads} * 8 * n;
 }
 
 int64_t tripleTableTotal() {

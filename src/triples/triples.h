@@ -59,10 +59,14 @@ GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t specie
 // the table does not depend on their number.
 void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species);
 
+// Bytes of the trees as infer holds them, count trees of nodes in all.
+int64_t geneTreeBytes(int64_t count, int64_t nodes);
+
 // Most bytes that filling a table of tableBytes for species takes beyond the
-// table itself and the trees: the batch of prepared trees and each thread's
-// working rows.
-int64_t fillWorkingBytes(int32_t species, int64_t tableBytes, int threads);
+// table itself and the trees (count trees of nodes in all): the batch of
+// prepared trees and each thread's working rows.
+int64_t fillWorkingBytes(int32_t species, int64_t tableBytes, int threads, int64_t count,
+                         int64_t nodes);
 
 // Sum of all entries w[i][j][k] with i < j: every triple once.
 int64_t tripleTableTotal();
