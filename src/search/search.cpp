@@ -130,9 +130,13 @@ static std::vector<SearchStart> buildStarts(const SearchTable& table,
     std::vector<SearchStart> starts(static_cast<size_t>(1 + insertions));
     int64_t bestWeight = 0;
     bool first = true;
+    int running = 0;
+    for (int index = 0; index < kCandidateCount; ++index)
+        running += candidateRunsAt(index, n) ? 1 : 0;
+    int built = 0;
     for (int index = 0; index < kCandidateCount; ++index) {
         if (!candidateRunsAt(index, n)) continue;
-        reportProgress(ProgressStage::kCandidates, index, kCandidateCount);
+        reportProgress(ProgressStage::kCandidates, ++built, running);
         const TreeNode* root = buildCandidate(index, pool);
         SearchTree tree;
         treeFromNodes(root, n, &tree);

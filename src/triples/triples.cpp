@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -272,6 +273,7 @@ static void addTreeRows(int32_t p, int32_t low, int32_t to, size_t t, TileRows* 
     const auto lastWord = static_cast<size_t>(to - 1) / kSpeciesWordBits;
     const int32_t weight = s_batch.trees[t].weight;
     int32_t* rowsOfP = changeTripleRow(p, p);
+    const size_t length = g_tripleWeight.rowLength;
     const uint64_t* child = nullptr;  // the set below the child towards p; p alone at first
     for (; u >= 0; u = s_batch.nodeParent[static_cast<size_t>(u)]) {
         const uint64_t* mine = s_batch.nodeBelow.data() + static_cast<size_t>(u) * words;
@@ -288,10 +290,10 @@ static void addTreeRows(int32_t p, int32_t low, int32_t to, size_t t, TileRows* 
                 if (low > base) meeting &= ~uint64_t{0} << (low - base);
                 if (to - base < kSpeciesWordBits) meeting &= (uint64_t{1} << (to - base)) - 1;
                 // The rows of p with every q above it follow each other.
+                int32_t* wordRows = rowsOfP + (base - p) * static_cast<std::ptrdiff_t>(length);
                 for (; meeting != 0; meeting &= meeting - 1)
                     tile->rows[static_cast<size_t>(rowCount++)] =
-                        rowsOfP + static_cast<size_t>(base + __builtin_ctzll(meeting) - p) *
-                                      g_tripleWeight.rowLength;
+                        wordRows + static_cast<size_t>(__builtin_ctzll(meeting)) * length;
             }
             if (rowCount > 0) {
 #ifdef TRESSIL_X86_VECTOR
