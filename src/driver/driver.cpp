@@ -56,9 +56,10 @@ static TreeNode* s_minCutPool[kPoolSize];
 // same tree since a construction depends on the table alone.
 static TreeNode* buildBestCandidate() {
     if (g_speciesCount > kMaxSpecies) {
-        // The caterpillar alone runs at this size; its 2n records are kept
-        // for the next run, like the pools.
-        static std::vector<TreeNode*> pool;
+        // The caterpillar alone runs at this size. Its 2n records are kept
+        // for the whole process, like the pools: never destroyed, so they
+        // stay reachable to the end.
+        static std::vector<TreeNode*>& pool = *new std::vector<TreeNode*>;
         while (pool.size() < 2 * static_cast<size_t>(g_speciesCount))
             pool.push_back(allocateNode());
         return buildCandidate(kSequentialCandidate, pool.data());

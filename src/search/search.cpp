@@ -61,7 +61,9 @@ struct SearchStart {
 // Records for the candidates, apart from g_nodePool: as many as the largest
 // construction that runs takes, 2n.
 static TreeNode** candidatePool(int32_t n) {
-    static std::vector<TreeNode*> pool;
+    // Kept for the whole process, like g_nodePool: never destroyed, so the
+    // records stay reachable to the end.
+    static std::vector<TreeNode*>& pool = *new std::vector<TreeNode*>;
     const size_t needed = std::max<size_t>(kPoolSize, 2 * static_cast<size_t>(n));
     while (pool.size() < needed)
         pool.push_back(allocateNode());
