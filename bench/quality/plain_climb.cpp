@@ -9,8 +9,8 @@
 //
 // reads gene trees as infer does (rooted on OUTGROUP when given) and prints
 // one line: the heuristic method's weight, its plain climb's, the search's,
-// the plain climb the search makes from its best start, the search's bound
-// and whether that bound is the triple bound.
+// the plain climb the search makes from its best start, the bound of sets
+// of four species and the triple bound.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -89,10 +89,13 @@ int main(int argc, char** argv) {
         const int64_t heuristic = runMethod(Method::kHeuristic).total;
         const int64_t plain = plainClimbOfHeuristic();
         const SearchResult found = searchTree();
-        std::printf("%lld %lld %lld %lld %lld %s\n", static_cast<long long>(heuristic),
+        SearchTable table;
+        prepareSearchTable(&table);
+        std::printf("%lld %lld %lld %lld %lld %lld\n", static_cast<long long>(heuristic),
                     static_cast<long long>(plain), static_cast<long long>(found.satisfied),
-                    static_cast<long long>(found.plainClimb), static_cast<long long>(found.bound),
-                    found.boundFromTriples ? "triples" : "quartets");
+                    static_cast<long long>(found.plainClimb),
+                    static_cast<long long>(quartetWeightBound(table)),
+                    static_cast<long long>(tripleWeightBound(table)));
         freeTree(found.tree);
         return 0;
     }

@@ -17,10 +17,11 @@ struct SearchResult {
 
 // Up to this many species the bound is the sharper one of sets of four
 // species; above, where its n^4 / 24 sets cost more than a tenth of a run
-// (on 1,000 gene trees: 9% of the run at 200 species, 45% at 500), the
-// bound of species triples. The sum of the sets' best, n^4 / 6 entries each
-// below the entry bound of 2^31 (triples.h), fits 64 bits up to 400 species.
-constexpr int32_t kMaxQuartetBoundSpecies = 200;
+// (on 1,000 gene trees: 7% of the run at 128 species, 13% at 160, 19% at
+// 200), the bound of species triples. The sum of the sets' best, n^4 / 6
+// entries each below the entry bound of 2^31 (triples.h), fits 64 bits up
+// to 400 species.
+constexpr int32_t kMaxQuartetBoundSpecies = kMaxSpecies;
 static_assert(kMaxQuartetBoundSpecies <= 400, "the sum of the sets of four fits 64 bits");
 
 // Searches over g_tripleWeight and g_speciesCount. The result depends on the
