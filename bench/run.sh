@@ -5,8 +5,8 @@
 #
 # With --scale it times infer at scale instead, against its targets: 200,
 # 500 and 1,000 species on 1,000 gene trees that each miss up to 30% of the
-# taxa, and 120 species on 20,000 complete gene trees (about 45 minutes in
-# all, most of it the three runs of 1,000 species). Beside each: the time of
+# taxa, and 120 species on 20,000 complete gene trees (about ten minutes
+# in all, most of it the three runs of 1,000 species). Beside each: the time of
 # filling the table alone and the memory infer works out before it
 # allocates, against the peak; then the search's quality at 200 species
 # against both bounds ("below%" is its distance to the bound of sets of

@@ -181,9 +181,10 @@ int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t tree
             working = candidatesWorkingBytes(species) + searchWorkingBytes(species, threads);
             break;
     }
-    // An eighth more for what the allocator keeps and the sums leave out.
+    // An eighth more for what the allocator keeps, and 8 MiB for the small
+    // records the sums leave out.
     const int64_t peak = std::max(filling, table + working);
-    return peak + peak / 8;
+    return peak + peak / 8 + (int64_t{8} << 20);
 }
 
 int32_t largestFittingSpecies(Method method, int threads, int64_t trees, int64_t nodes,
