@@ -1,13 +1,29 @@
 #!/usr/bin/env bash
 # Times tressil and tressil-newick infer on fixed workloads: median wall time
 # of 3 runs and the peak resident memory of the whole process; then prints the
-# search's quality table (bench/quality.sh). Usage: bench/run.sh [build-dir]
+# search's quality table (bench/quality.sh).
+#
+# With --scale it times infer at scale instead, against its targets: 200,
+# 500 and 1,000 species on 1,000 gene trees that each miss up to 30% of the
+# taxa, and 120 species on 20,000 complete gene trees (about ten minutes
+# in all, most of it the three runs of 1,000 species). Beside each: the time of
+# filling the table alone and the memory infer works out before it
+# allocates, against the peak; then the search's quality at 200 species
+# against both bounds ("below%" is its distance to the bound of sets of
+# four).
+#
+# Usage: bench/run.sh [build-dir] [--scale]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-bench}
+scale=no
+args=()
+for a in "$@"; do
+    if [ "$a" = --scale ]; then scale=yes; else args+=("$a"); fi
+done
+build=${args[0]:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRESSIL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target tressil tressil_generate tressil-newick tressil_generate_genes \
-    >/dev/null
+    tressil_scale_probe tressil_plain_climb >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -52,6 +68,48 @@ measure() {
     median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
     printf '%-42s %12s %12.1f\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
 }
+
+# name | generator arguments | outgroup | target seconds | target MiB
+scale_workloads=(
+    "infer, 200 species, 1000 gene trees|200 1000 0 7 --present 70|t001|20|512"
+    "infer, 500 species, 1000 gene trees|500 1000 0 7 --present 70|t001|180|2048"
+    "infer, 1000 species, 1000 gene trees|1000 1000 0 7 --present 70|t0001|1200|8192"
+    "infer, 120 species, 20000 complete trees|120 20000 0 7|t001|30|256"
+)
+
+if [ "$scale" = yes ]; then
+    printf '%-42s %9s %9s %9s %9s %9s %10s %9s\n' workload "median s" "target s" "peak MiB" \
+        "target" "fill s" "estimate" "est/peak"
+    for w in "${scale_workloads[@]}"; do
+        IFS='|' read -r name gen outgroup seconds mib <<<"$w"
+        # shellcheck disable=SC2086
+        "$build/tressil_generate_genes" $gen >"$work/genes.nwk"
+        line=$(measure "$name" "$build/tressil-newick" infer --outgroup "$outgroup" \
+            "$work/genes.nwk" "$work/species.nwk")
+        read -r _ _ fill estimate <<<"$("$build/tressil_scale_probe" "$work/genes.nwk" "$outgroup")"
+        median=$(awk '{print $(NF-1)}' <<<"$line")
+        peak=$(awk '{print $NF}' <<<"$line")
+        printf '%-42s %9s %9s %9s %9s %9s %10s %9s\n' "$name" "$median" "$seconds" "$peak" "$mib" \
+            "$fill" "$estimate" "$(awk -v e="$estimate" -v p="$peak" 'BEGIN { printf "%.2f", e / p }')"
+    done
+    echo
+    # The search at 200 species against the plain climbs and the bound: on
+    # the trees of the first target, and on half of them with half of
+    # another species tree's, whose conflict leaves the search more to do.
+    printf '%-14s %12s %12s %12s %12s %12s %12s %7s\n' "200 species" heuristic "its climb" \
+        search "search climb" "4-set bound" "3-set bound" "below%"
+    "$build/tressil_generate_genes" 200 1000 0 7 --present 70 >"$work/target.nwk"
+    { "$build/tressil_generate_genes" 200 500 0 7 --present 70
+      "$build/tressil_generate_genes" 200 500 0 8 --present 70; } >"$work/mixed.nwk"
+    for data in target mixed; do
+        read -r heuristic climb search ownClimb quartets triples <<<"$("$build/tressil_plain_climb" \
+            --genes "$work/$data.nwk" t001)"
+        printf '%-14s %12s %12s %12s %12s %12s %12s %7s\n' "$data trees" "$heuristic" "$climb" \
+            "$search" "$ownClimb" "$quartets" "$triples" \
+            "$(awk -v b="$quartets" -v s="$search" 'BEGIN { printf "%.3f", 100 * (b - s) / b }')"
+    done
+    exit 0
+fi
 
 printf '%-42s %12s %12s\n' workload "median s" "peak MiB"
 for w in "${workloads[@]}"; do

@@ -4,13 +4,17 @@
 // outgroup is copied TREES times, each copy with a few ingroup taxa swapped
 // (discordance); branches with support at or below COLLAPSE (0..100) are
 // collapsed into their parent, as careful users do before a species-tree
-// analysis.
+// analysis. With --present PERCENT, each tree keeps only a share of the
+// taxa, drawn between PERCENT and 100 (the outgroup always stays), as gene
+// trees of real studies miss taxa.
 //
-//   tressil_generate_genes TAXA TREES COLLAPSE SEED [NAME,NAME,...] > genes.nwk
+//   tressil_generate_genes TAXA TREES COLLAPSE SEED [NAME,NAME,...] [--present PERCENT] > genes.nwk
 //
-// Names default to t001, t002, ...; t001 (or the first name) is the outgroup.
+// Names default to t001, t002, ... (t0001, ... from 1000 taxa); t001 (or the
+// first name) is the outgroup.
 // Only the raw 32-bit engine output is used, so the same arguments give the
 // same file with any standard library.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -54,20 +58,61 @@ std::string length(std::mt19937& rng) {
     return ":0." + std::to_string(1000 + below(rng, 9000)).substr(1);
 }
 
+// What one gene tree is written with: the taxa it keeps (all when empty)
+// and the support at or below which inner branches are collapsed.
+struct Writing {
+    int collapse;
+    std::vector<char> present;  // by taxon
+};
+
+// Number of kept taxa below a node.
+int keptBelow(const std::vector<Node>& nodes, int index, const Writing& how) {
+    const Node& node = nodes[static_cast<size_t>(index)];
+    if (node.taxon >= 0)
+        return how.present.empty() || how.present[static_cast<size_t>(node.taxon)] ? 1 : 0;
+    int kept = 0;
+    for (const int child : node.children)
+        kept += keptBelow(nodes, child, how);
+    return kept;
+}
+
+// The node itself, or, while it keeps taxa below one child only, that child.
+int keptDescendant(const std::vector<Node>& nodes, int index, const Writing& how) {
+    for (;;) {
+        const Node& node = nodes[static_cast<size_t>(index)];
+        if (node.taxon >= 0) return index;
+        int only = -1;
+        for (const int child : node.children)
+            if (keptBelow(nodes, child, how) > 0) {
+                if (only >= 0) return index;
+                only = child;
+            }
+        index = only;
+    }
+}
+
 // Writes a node with its children in random order; inner branches whose
-// support is at or below collapse are dissolved into the parent.
-std::string writeNode(const std::vector<Node>& nodes, int index, int collapse,
+// support is at or below the collapse value are dissolved into the parent,
+// and so are inner nodes left with one kept child. Parts without a kept
+// taxon are left out.
+std::string writeNode(const std::vector<Node>& nodes, int index, const Writing& how,
                       const std::vector<std::string>& names, std::mt19937& rng);
 
 std::string writeMembers(const std::vector<Node>& nodes, const std::vector<int>& children,
-                         int collapse, const std::vector<std::string>& names, std::mt19937& rng) {
+                         const Writing& how, const std::vector<std::string>& names,
+                         std::mt19937& rng) {
     std::vector<std::string> parts;
     for (const int child : children) {
-        const Node& node = nodes[static_cast<size_t>(child)];
-        if (node.taxon < 0 && node.support <= collapse)
-            parts.push_back(writeMembers(nodes, node.children, collapse, names, rng));
+        int index = child;
+        if (!how.present.empty()) {
+            if (keptBelow(nodes, index, how) == 0) continue;
+            index = keptDescendant(nodes, index, how);
+        }
+        const Node& node = nodes[static_cast<size_t>(index)];
+        if (node.taxon < 0 && node.support <= how.collapse)
+            parts.push_back(writeMembers(nodes, node.children, how, names, rng));
         else
-            parts.push_back(writeNode(nodes, child, collapse, names, rng));
+            parts.push_back(writeNode(nodes, index, how, names, rng));
     }
     for (size_t i = parts.size(); i > 1; --i)
         std::swap(parts[i - 1], parts[below(rng, static_cast<unsigned>(i))]);
@@ -77,11 +122,11 @@ std::string writeMembers(const std::vector<Node>& nodes, const std::vector<int>&
     return text;
 }
 
-std::string writeNode(const std::vector<Node>& nodes, int index, int collapse,
+std::string writeNode(const std::vector<Node>& nodes, int index, const Writing& how,
                       const std::vector<std::string>& names, std::mt19937& rng) {
     const Node& node = nodes[static_cast<size_t>(index)];
     if (node.taxon >= 0) return names[static_cast<size_t>(node.taxon)] + length(rng);
-    return "(" + writeMembers(nodes, node.children, collapse, names, rng) + ")" +
+    return "(" + writeMembers(nodes, node.children, how, names, rng) + ")" +
            std::to_string(node.support) + length(rng);
 }
 
@@ -94,24 +139,70 @@ std::vector<std::string> splitNames(const std::string& list) {
     return names;
 }
 
+// Keeps a share of the taxa drawn between minPercent and 100, the outgroup
+// (taxon 0) and at least three others always among them.
+std::vector<char> drawPresent(int taxa, int minPercent, std::mt19937& rng) {
+    const int percent =
+        minPercent + static_cast<int>(below(rng, static_cast<unsigned>(101 - minPercent)));
+    const int keep = std::max(4, (taxa * percent + 50) / 100);
+    std::vector<int> ingroup;
+    for (int t = 1; t < taxa; ++t)
+        ingroup.push_back(t);
+    // The first keep - 1 of a partial shuffle stay.
+    std::vector<char> present(static_cast<size_t>(taxa), 0);
+    present[0] = 1;
+    for (int i = 0; i < keep - 1; ++i) {
+        const unsigned j =
+            static_cast<unsigned>(i) + below(rng, static_cast<unsigned>(taxa - 1 - i));
+        std::swap(ingroup[static_cast<size_t>(i)], ingroup[j]);
+        present[static_cast<size_t>(ingroup[static_cast<size_t>(i)])] = 1;
+    }
+    return present;
+}
+
+// Names t001, t002, ...: three digits below 1000 taxa, four from there.
+std::string defaultName(int taxon, int taxa) {
+    const int digits = taxa < 1000 ? 3 : 4;
+    std::string number = std::to_string(taxon + 1);
+    return "t" +
+           std::string(static_cast<size_t>(std::max(0, digits - static_cast<int>(number.size()))),
+                       '0') +
+           number;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 && argc != 6) {
-        std::fputs("use tressil_generate_genes TAXA TREES COLLAPSE SEED [NAME,NAME,...]\n", stderr);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    int minPercent = 100;
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--present") {
+            minPercent = std::atoi(args[i + 1].c_str());
+            args.erase(args.begin() + static_cast<long>(i),
+                       args.begin() + static_cast<long>(i) + 2);
+            break;
+        }
+    if (args.size() != 4 && args.size() != 5) {
+        std::fputs(
+            "use tressil_generate_genes TAXA TREES COLLAPSE SEED [NAME,NAME,...] "
+            "[--present PERCENT]\n",
+            stderr);
         return 1;
     }
-    const int taxa = std::atoi(argv[1]);
-    const int trees = std::atoi(argv[2]);
-    const int collapse = std::atoi(argv[3]);
-    std::mt19937 rng(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
+    const int taxa = std::atoi(args[0].c_str());
+    const int trees = std::atoi(args[1].c_str());
+    const int collapse = std::atoi(args[2].c_str());
+    std::mt19937 rng(static_cast<unsigned>(std::strtoul(args[3].c_str(), nullptr, 10)));
     std::vector<std::string> names;
-    if (argc == 6) names = splitNames(argv[5]);
+    if (args.size() == 5) names = splitNames(args[4]);
     for (int t = static_cast<int>(names.size()); t < taxa; ++t)
-        names.push_back("t" + std::to_string(1001 + t).substr(1));
+        names.push_back(defaultName(t, taxa));
     if (taxa < 4 || trees < 1 || collapse < 0 || collapse > 100 ||
-        names.size() != static_cast<size_t>(taxa)) {
-        std::fputs("need TAXA >= 4 (as many names), TREES >= 1 and COLLAPSE 0..100\n", stderr);
+        names.size() != static_cast<size_t>(taxa) || minPercent < 1 || minPercent > 100) {
+        std::fputs(
+            "need TAXA >= 4 (as many names), TREES >= 1, COLLAPSE 0..100 and PERCENT "
+            "1..100\n",
+            stderr);
         return 1;
     }
     std::vector<Node> species;
@@ -133,10 +224,12 @@ int main(int argc, char** argv) {
             const unsigned b = 1 + below(rng, static_cast<unsigned>(taxa - 1));
             std::swap(gene[a].taxon, gene[b].taxon);
         }
+        Writing how{collapse, {}};
+        if (minPercent < 100) how.present = drawPresent(taxa, minPercent, rng);
         // Unrooted: the outgroup and the ingroup's children around one node.
         std::vector<int> base = gene[static_cast<size_t>(ingroup)].children;
         base.push_back(0);
-        std::printf("(%s);\n", writeMembers(gene, base, collapse, names, rng).c_str());
+        std::printf("(%s);\n", writeMembers(gene, base, how, names, rng).c_str());
     }
     return 0;
 }

@@ -13,13 +13,13 @@ static void fillRandomTriples(int n) {
     std::mt19937 rng(20240611);
     std::uniform_int_distribution<int32_t> weight(0, 50);
     g_speciesCount = n;
+    sizeTripleTable(n);
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j)
             for (int k = 0; k < n; ++k) {
                 if (k == i || k == j) continue;
                 const int32_t w = weight(rng);
-                g_tripleWeight[i][j][k] = w;
-                g_tripleWeight[j][i][k] = w;
+                changeTripleRow(i, j)[k] = w;
             }
 }
 

@@ -17,12 +17,9 @@ void fillTable(bool dense) {
     poolReady = true;
     const int n = kMaxSpecies;
     g_speciesCount = n;
-    std::memset(g_tripleWeight, 0, sizeof g_tripleWeight);
+    sizeTripleTable(n);
     std::mt19937 rng(11);
-    auto add = [](int i, int j, int k, int32_t w) {
-        g_tripleWeight[i][j][k] += w;
-        g_tripleWeight[j][i][k] += w;
-    };
+    auto add = [](int i, int j, int k, int32_t w) { changeTripleRow(i, j)[k] += w; };
     if (!dense) {
         for (int t = 0; t < 5000; ++t) {
             const int i = static_cast<int>(rng() % n);
@@ -60,14 +57,14 @@ BENCHMARK(runCandidate<minCutTree>)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecon
 // One division of all 128 species, the largest single minimum cut.
 void BM_MinCutSplit(benchmark::State& state) {
     fillTable(state.range(0) != 0);
-    static int32_t capacity[kMaxSpecies][kMaxSpecies];
+    static int64_t capacity[kMaxSpecies][kMaxSpecies];
     int32_t side[kMaxSpecies];
     const int n = kMaxSpecies;
     for (int a = 0; a < n; ++a)
         for (int b = 0; b < n; ++b) {
-            int32_t sum = 0;
+            int64_t sum = 0;
             for (int k = 0; k < n; ++k)
-                sum += g_tripleWeight[a][b][k];
+                sum += tripleWeight(a, b, k);
             capacity[a][b] = a == b ? 0 : sum;
         }
     for (auto _ : state)

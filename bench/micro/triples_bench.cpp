@@ -43,7 +43,7 @@ void BM_AddTreeTriples(benchmark::State& state) {
         for (TreeNode* tree : trees)
             addTreeTriples(tree, 1);
         completeTripleWeights();
-        benchmark::DoNotOptimize(g_tripleWeight[0][1][2]);
+        benchmark::DoNotOptimize(tripleWeight(0, 1, 2));
     }
     for (TreeNode* tree : trees)
         freeTree(tree);

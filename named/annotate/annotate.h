@@ -37,7 +37,10 @@ double branchLength(double f1, double n);
 // v's parent. f[0] counts ab|s (the species tree's resolution), f[1] as|b and
 // f[2] bs|a, each gene tree adding its weight times the share of those
 // triples it holds that it resolves so. bears is false where no gene holds
-// such a triple, and for the root and nodes of more than two children.
+// such a triple, and for the root and nodes of more than two children. At a
+// leaf, a species of several individuals, the triples are two of its
+// individuals and one species of s: f[0] counts xx'|s, f[1] and f[2] half
+// each of the others.
 struct BranchEvidence {
     double f[3];
     bool bears;

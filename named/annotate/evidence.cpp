@@ -69,6 +69,40 @@ GeneResolutions resolveInGene(const StoredTree& gene, const std::vector<uint8_t>
     return r;
 }
 
+// For one species with several individuals (group A) and the species of its
+// parent's other children (group S): the triples of two individuals of A and
+// one of S, as x x'|s (ab) or as x s|x' either way (as, both ways summed).
+GeneResolutions resolveWithinSpecies(const StoredTree& gene, const std::vector<uint8_t>& group,
+                                     std::vector<GroupCounts>* counts) {
+    const size_t size = gene.parent.size();
+    counts->assign(size, GroupCounts{0, 0, 0});
+    std::vector<GroupCounts> childSums(size, GroupCounts{0, 0, 0});  // pairs within A, A with S
+    GroupCounts all{0, 0, 0};
+    for (size_t i = 0; i < size; ++i) {
+        if (gene.taxon[i] < 0) continue;
+        const uint8_t g = group[static_cast<size_t>(gene.taxon[i])];
+        (*counts)[i] = GroupCounts{g == kA, 0, g == kS};
+        all.a += g == kA;
+        all.s += g == kS;
+    }
+    GeneResolutions r{0, 0, 0, all.a * (all.a - 1) / 2 * all.s};
+    if (r.held == 0) return r;
+    for (size_t i = 0; i < size; ++i) {
+        const GroupCounts& c = (*counts)[i];
+        if (gene.taxon[i] < 0) {
+            r.ab += (c.a * (c.a - 1) / 2 - childSums[i].a) * (all.s - c.s);
+            r.as += (c.a * c.s - childSums[i].s) * (all.a - c.a);
+        }
+        if (gene.parent[i] < 0) continue;
+        const auto up = static_cast<size_t>(gene.parent[i]);
+        (*counts)[up].a += c.a;
+        (*counts)[up].s += c.s;
+        childSums[up].a += c.a * (c.a - 1) / 2;
+        childSums[up].s += c.a * c.s;
+    }
+    return r;
+}
+
 // Marks the taxa below node with the group.
 void markBelow(const ResultTree& tree, int32_t node, Group g, std::vector<uint8_t>* group) {
     std::vector<int32_t> stack{node};
@@ -93,21 +127,28 @@ std::vector<BranchEvidence> branchEvidence(const ResultTree& tree,
     std::vector<GroupCounts> counts;
     for (size_t v = 0; v < tree.nodes.size(); ++v) {
         const ResultNode& node = tree.nodes[v];
-        if (node.children.size() != 2 || parent[v] < 0) continue;
+        const bool leaf = node.children.empty();
+        if ((!leaf && node.children.size() != 2) || parent[v] < 0) continue;
         std::fill(group.begin(), group.end(), kNone);
         for (const int32_t sibling : tree.nodes[static_cast<size_t>(parent[v])].children)
             markBelow(tree, sibling, kS, &group);
-        markBelow(tree, node.children[0], kA, &group);
-        markBelow(tree, node.children[1], kB, &group);
+        if (leaf) {
+            group[static_cast<size_t>(node.taxon)] = kA;
+        } else {
+            markBelow(tree, node.children[0], kA, &group);
+            markBelow(tree, node.children[1], kB, &group);
+        }
         BranchEvidence& e = evidence[v];
         for (const StoredTree& gene : genes) {
-            const GeneResolutions r = resolveInGene(gene, group, &counts);
+            const GeneResolutions r = leaf ? resolveWithinSpecies(gene, group, &counts)
+                                           : resolveInGene(gene, group, &counts);
             if (r.held == 0) continue;
             e.bears = true;
             const double weight = static_cast<double>(gene.weight) / static_cast<double>(r.held);
             e.f[0] += weight * static_cast<double>(r.ab);
-            e.f[1] += weight * static_cast<double>(r.as);
-            e.f[2] += weight * static_cast<double>(r.bs);
+            // Within a species the two other resolutions are alike: half each.
+            e.f[1] += weight * static_cast<double>(leaf ? r.as / 2.0 : r.as);
+            e.f[2] += weight * static_cast<double>(leaf ? r.as / 2.0 : r.bs);
         }
     }
     return evidence;

@@ -55,7 +55,14 @@ void annotateTree(ResultTree* tree, const std::vector<BranchEvidence>& evidence,
     const std::vector<bool> bare = nodesLeftBare(*tree, request.rootGiven);
     for (size_t v = 0; v < tree->nodes.size(); ++v) {
         ResultNode& node = tree->nodes[v];
-        if (node.children.empty()) continue;
+        if (node.children.empty()) {
+            // A species of several individuals: the length of its own branch.
+            if (request.lengths && v < evidence.size() && evidence[v].bears) {
+                const BranchEvidence& e = evidence[v];
+                node.length = formatted("%.6g", branchLength(e.f[0], e.f[0] + e.f[1] + e.f[2]));
+            }
+            continue;
+        }
         if (bare[v]) {
             node.label.clear();
             continue;

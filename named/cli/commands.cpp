@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "named/annotate/annotate.h"
-#include "named/read/read.h"
 #include "named/cli/cli_steps.h"
+#include "named/read/read.h"
 #include "named/road/road.h"
 #include "named/root/root.h"
 

@@ -82,6 +82,6 @@ void collapseWeakBranches(NamedTree* tree, double threshold);
 // two species, or a species without individuals.
 struct SpeciesMap {
     std::unordered_map<std::string, std::string> speciesOf;  // individual -> species
-    std::vector<std::string> species;                         // in the order of the file
+    std::vector<std::string> species;                        // in the order of the file
 };
 SpeciesMap parseSpeciesMap(const std::string& text);

@@ -27,7 +27,8 @@ std::string trimmed(const std::string& text, size_t from, size_t to) {
 
 void addIndividual(SpeciesMap* map, const std::string& text, size_t at,
                    const std::string& individual, const std::string& species) {
-    if (individual.empty()) throwAt(text, at, "an empty individual name; separate names by one ','");
+    if (individual.empty())
+        throwAt(text, at, "an empty individual name; separate names by one ','");
     const auto [it, fresh] = map->speciesOf.emplace(matchName(individual), species);
     if (!fresh && it->second != species)
         throwAt(text, at,
@@ -44,8 +45,9 @@ void readSpeciesLine(SpeciesMap* map, const std::string& text, size_t start, siz
     if (species.empty()) throwAt(text, start, "a line without a species name before ':'");
     if (trimmed(text, colon + 1, end).empty())
         throwAt(text, start,
-                "species '" + species + "' has no individuals; list them after ':', separated "
-                "by ','");
+                "species '" + species +
+                    "' has no individuals; list them after ':', separated "
+                    "by ','");
     map->species.push_back(species);
     for (size_t from = colon + 1; from <= end;) {
         size_t comma = text.find(',', from);
@@ -94,8 +96,9 @@ SpeciesMap parseSpeciesMap(const std::string& text) {
         start = end + 1;
     }
     if (lines.empty())
-        failWhole("the map names no individual; give 'SPECIES:IND1,IND2,...' lines or "
-                  "'INDIVIDUAL SPECIES' lines");
+        failWhole(
+            "the map names no individual; give 'SPECIES:IND1,IND2,...' lines or "
+            "'INDIVIDUAL SPECIES' lines");
     for (const auto& [start, end] : lines)
         if (colonForm)
             readSpeciesLine(&map, text, start, end);

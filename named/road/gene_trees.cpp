@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "common/limits.h"
+#include "common/progress.h"
 #include "named/read/read.h"
 #include "named/road/road_steps.h"
 
@@ -75,9 +75,6 @@ void checkTaxa(const GeneTrees& genes, const std::vector<std::string>& outgroup,
     checkOutgroupNames(outgroup, allNames);
     if (taxa == 0)
         failWhole("no tree with three or more taxa is left, so there is no triple to use");
-    if (taxa > kMaxSpecies)
-        failWhole("too many taxa: " + std::to_string(taxa) + " found, but tressil takes at most " +
-                  std::to_string(kMaxSpecies) + "; split the taxa into smaller sets");
 }
 
 }  // namespace
@@ -117,7 +114,9 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     for (const auto& entry : options.speciesOf)
         individuals.insert(entry.first);
     while (readNextTree(&source, &tree, true)) {
+        if (genes.read == INT32_MAX) failWhole("more than 2147483647 trees; split the file");
         ++genes.read;
+        reportProgress(ProgressStage::kReadTrees, genes.read, 0);
         if (supports) normaliseSupports(&tree, scale);
         if (!options.speciesOf.empty()) nameSpecies(text, &tree, options.speciesOf, individuals);
         for (const NamedNode& node : tree.nodes)
@@ -144,9 +143,6 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
         genes.records.push_back(record);
         if (record.fate == TreeFate::kSkipped || record.fate == TreeFate::kLeftOut) continue;
         numberTaxa(tree, ids, idNames);
-        // Past the taxon limit the run fails; the rest is read only to count
-        // the taxa and to find errors in the text.
-        if (idNames.size() > kMaxSpecies) continue;
         if (record.fate == TreeFate::kBySpeciesTree) {
             genes.unplacedAt.push_back(genes.trees.size());
             genes.unplaced.push_back(tree);

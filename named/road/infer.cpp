@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/progress.h"
 #include "driver/driver.h"
 #include "io/io.h"
 #include "named/annotate/annotate.h"
@@ -149,9 +150,11 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
 
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
     CoreErrorsThrow guard;
+    ProgressLine progress;
     g_threadCount = options.threads;
     InferResult out;
     GeneTrees genes = readGeneTrees(text, options);
+    checkRunMemory(genes, options.method);
     out.notes = treeNotes(genes, !options.outgroup.empty());
     SpeciesTree species{};
     if (genes.unplaced.empty()) {

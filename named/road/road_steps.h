@@ -49,6 +49,10 @@ StoredTree storeTree(const NamedTree& tree,
 // weight passes the limit.
 void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies);
 
+// Refuses, before the table is allocated, a run that needs more memory than
+// there is, naming the figure and the most taxa that would fit.
+void checkRunMemory(const GeneTrees& genes, InferMethod asked);
+
 // A species tree, the method that built it and its report figures.
 struct SpeciesTree {
     ResultTree tree;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/progress.h"
 #include "named/picture/picture.h"
 #include "named/read/read.h"
 #include "named/road/road_steps.h"
@@ -96,17 +97,21 @@ TreeWeights weighTree(const ResultTree& tree, int32_t n) {
     TreeWeights weights{0, 0};
     for (int32_t a = 0; a < n; ++a) {
         const int32_t* meet = depths.meet.data() + static_cast<size_t>(a) * n;
-        for (int32_t b = a + 1; b < n; ++b)
+        for (int32_t b = a + 1; b < n; ++b) {
+            const int32_t* row = tripleRow(a, b);
             for (int32_t z = 0; z < n; ++z) {
-                const int64_t w = g_tripleWeight[a][b][z];
+                const int64_t w = row[z];
                 weights.resolved += w;
                 if (z != a && z != b && meet[z] < meet[b]) weights.satisfied += w;
             }
+        }
     }
     return weights;
 }
 
-std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights, int64_t bound) {
+std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights) {
+    bool fromTriples = false;
+    const int64_t bound = satisfiedWeightBound(&fromTriples);
     char share[32];
     std::snprintf(share, sizeof share, "%.4f",
                   weights.resolved == 0 ? 0.0
@@ -117,7 +122,9 @@ std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights, in
            "\n%Total weight of satisfied triples: " + std::to_string(weights.satisfied) +
            ".\n%Total weight of resolved triples: " + std::to_string(weights.resolved) +
            ".\n%Share of the resolved weight satisfied: " + share +
-           "\n%Upper bound on satisfied weight: " + std::to_string(bound) + ".\n";
+           (fromTriples ? "\n%Upper bound on satisfied weight, from species triples: "
+                        : "\n%Upper bound on satisfied weight: ") +
+           std::to_string(bound) + ".\n";
 }
 
 }  // namespace
@@ -125,9 +132,11 @@ std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights, in
 InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& speciesBytes,
                              const InferOptions& options) {
     CoreErrorsThrow guard;
+    ProgressLine progress;
     g_threadCount = options.threads;
     InferResult out;
     GeneTrees genes = readGeneTrees(genesBytes, options);
+    checkRunMemory(genes, options.method);
     out.notes = treeNotes(genes, !options.outgroup.empty());
     ResultTree species;
     try {
@@ -138,7 +147,7 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     if (!genes.unplaced.empty()) rootUnplacedTrees(&genes, species, {});
     fillTable(genes, {});
     const auto n = static_cast<int32_t>(genes.names.size());
-    out.report = scoreReport(g_treeCount, n, weighTree(species, n), satisfiedWeightBound());
+    out.report = scoreReport(g_treeCount, n, weighTree(species, n));
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species, genes, options, !options.outgroup.empty(), &out.replicates);
     out.newick = resultNewick(species, genes.names);

@@ -2,6 +2,7 @@
 // with an outgroup, each side of the given root is solved on its own.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,24 @@ Method chooseMethod(InferMethod asked, int32_t largestSide, bool rootGiven) {
             break;
     }
     return largestSide <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
+}
+
+// The exact method sums the table in 32 bits; a table whose total passes
+// that (some two million trees of 20 taxa, or heavy weights) goes to the
+// search by default and is refused with --exact.
+Method exactOrSearch(Method method, InferMethod asked) {
+    if (method != Method::kExact || exactMethodFits()) return method;
+    if (asked == InferMethod::kExact)
+        failWhole(
+            "the trees display more triple weight than 2147483647 in all, more than --exact "
+            "sums; use --search");
+    return Method::kSearch;
+}
+
+std::string gigabytes(int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    return text;
 }
 
 // The method's tree as a ResultTree, children first, without recursion;
@@ -71,29 +90,11 @@ SpeciesTree runOnAll(Method method) {
     return species;
 }
 
-// The entries w[i][j][k] for i, j, k in first..first+count-1, in order.
-std::vector<int32_t> copyBlock(int32_t first, int32_t count) {
-    std::vector<int32_t> block;
-    block.reserve(static_cast<size_t>(count) * count * count);
-    for (int32_t i = first; i < first + count; ++i)
-        for (int32_t j = first; j < first + count; ++j)
-            block.insert(block.end(), g_tripleWeight[i][j] + first,
-                         g_tripleWeight[i][j] + first + count);
-    return block;
-}
-
-void pasteBlock(const std::vector<int32_t>& block, int32_t count) {
-    const int32_t* from = block.data();
-    for (int32_t i = 0; i < count; ++i)
-        for (int32_t j = 0; j < count; ++j, from += count)
-            std::copy(from, from + count, g_tripleWeight[i][j]);
-}
-
 // The best tree on the taxa first..first+count-1 alone: the methods see them
-// as the taxa 0..count-1 of a table of count taxa, which for a later block
-// means moving it to the front for the run and back afterwards.
+// as the taxa 0..count-1 of a table of their own, made from the full one,
+// which comes back afterwards.
 SpeciesTree solveSide(Method method, int32_t first, int32_t count) {
-    SpeciesTree side{{{}, -1}, method, {nullptr, 0, 0}, false};
+    SpeciesTree side{{{}, -1}, method, {nullptr, 0, 0, false}, false};
     if (count <= 2) {
         side.tree.nodes.push_back({first, {}, "", "", ""});
         if (count == 2) {
@@ -104,20 +105,19 @@ SpeciesTree solveSide(Method method, int32_t first, int32_t count) {
         return side;
     }
     const int32_t all = g_speciesCount;
-    std::vector<int32_t> front;
-    if (first > 0) {
-        const std::vector<int32_t> block = copyBlock(first, count);
-        front = copyBlock(0, count);
-        pasteBlock(block, count);
-    }
+    TripleTable full = takeTripleTable();
+    sizeTripleTable(count);
+    for (int32_t i = 0; i < count; ++i)
+        for (int32_t j = i + 1; j < count; ++j) {
+            const int32_t* from = tableRow(full, first + i, first + j) + first;
+            std::copy(from, from + count, changeTripleRow(i, j));
+        }
     g_speciesCount = count;
     side = runOnAll(method);
     g_speciesCount = all;
-    if (first > 0) {
-        pasteBlock(front, count);
-        for (ResultNode& node : side.tree.nodes)
-            if (node.children.empty()) node.taxon += first;
-    }
+    restoreTripleTable(std::move(full));
+    for (ResultNode& node : side.tree.nodes)
+        if (node.children.empty()) node.taxon += first;
     return side;
 }
 
@@ -132,7 +132,7 @@ int64_t weightAcrossRoot(int32_t ingroupCount, int32_t n) {
             const int32_t from = ingroup ? ingroupCount : 0;
             const int32_t to = ingroup ? n : ingroupCount;
             for (int32_t z = from; z < to; ++z)
-                total += g_tripleWeight[x][y][z];
+                total += tripleWeight(x, y, z);
         }
     return total;
 }
@@ -154,58 +154,72 @@ ResultTree joinSides(const ResultTree& outgroup, const ResultTree& ingroup) {
 }  // namespace
 
 void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies) {
-    g_speciesCount = static_cast<int32_t>(genes.names.size());
-    clearTripleWeights();
+    const auto n = static_cast<int32_t>(genes.names.size());
+    std::vector<GeneTree> trees;
     g_treeCount = 0;
-    std::vector<SpeciesSet> below;
-    std::vector<SpeciesSet> clusters;
     for (size_t t = 0; t < genes.trees.size(); ++t) {
         const int64_t times = copies.empty() ? 1 : copies[t];
         if (times == 0) continue;
         const StoredTree& tree = genes.trees[t];
-        below.assign(tree.parent.size(), SpeciesSet{});
-        clusters.clear();
-        size_t root = 0;
-        // Nodes are stored children first, so each is complete before its
-        // parent takes it in.
-        for (size_t i = 0; i < tree.parent.size(); ++i) {
-            if (tree.taxon[i] >= 0) below[i] = singleSpecies(tree.taxon[i]);
-            if (tree.parent[i] < 0) {
-                root = i;
-                continue;
-            }
-            SpeciesSet& up = below[static_cast<size_t>(tree.parent[i])];
-            up = uniteSets(up, below[i]);
-            if (tree.taxon[i] < 0) clusters.push_back(below[i]);
-        }
         // A weight comment holds at most INT32_MAX; a tree drawn several
         // times adds its triples that many times over.
         const int64_t weight = tree.weight * times;
         if (weight > INT32_MAX)
             failWhole("a gene tree drawn " + std::to_string(times) +
                       " times weighs more than 2147483647; lower its [&W] weight");
-        addClusterTriples(below[root], clusters.data(), static_cast<int>(clusters.size()),
-                          static_cast<int32_t>(weight));
+        trees.push_back(GeneTree{tree.parent, tree.taxon, static_cast<int32_t>(weight)});
         g_treeCount += static_cast<int32_t>(times);
     }
-    if (tripleWeightTooLarge())
+    if (!measureGeneTrees(trees, n).fits)
         failWhole(
-            "the trees display more triple weight than 2147483647 in all; lower their "
-            "[&W] weights or use fewer trees");
-    completeTripleWeights();
+            "the trees' weights are too large: one species triple could gather more than "
+            "2147483647 of them; lower their [&W] weights");
+    fillTripleTable(trees, n);
+    g_speciesCount = n;
 }
 
 SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount) {
     const int32_t n = g_speciesCount;
-    if (ingroupCount <= 0 || ingroupCount >= n) return runOnAll(chooseMethod(asked, n, false));
-    const Method method = chooseMethod(asked, std::max(ingroupCount, n - ingroupCount), true);
+    if (ingroupCount <= 0 || ingroupCount >= n)
+        return runOnAll(exactOrSearch(chooseMethod(asked, n, false), asked));
+    const Method method =
+        exactOrSearch(chooseMethod(asked, std::max(ingroupCount, n - ingroupCount), true), asked);
     const SpeciesTree ingroup = solveSide(method, 0, ingroupCount);
     const SpeciesTree outgroup = solveSide(method, ingroupCount, n - ingroupCount);
     const int64_t across = weightAcrossRoot(ingroupCount, n);
-    SpeciesTree species{joinSides(outgroup.tree, ingroup.tree), method, {nullptr, 0, 0}, true};
+    SpeciesTree species{
+        joinSides(outgroup.tree, ingroup.tree), method, {nullptr, 0, 0, false}, true};
     species.figures.total = ingroup.figures.total + outgroup.figures.total + across;
     species.figures.bound = ingroup.figures.bound + outgroup.figures.bound + across;
+    species.figures.boundFromTriples =
+        ingroup.figures.boundFromTriples || outgroup.figures.boundFromTriples;
     return species;
+}
+
+void checkRunMemory(const GeneTrees& genes, InferMethod asked) {
+    const auto n = static_cast<int32_t>(genes.names.size());
+    const bool rootGiven = genes.ingroupCount > 0 && genes.ingroupCount < n;
+    const int32_t largest = rootGiven ? std::max(genes.ingroupCount, n - genes.ingroupCount) : n;
+    // --exact past its limit fails later with its own message.
+    const Method method = asked == InferMethod::kExact && largest > kMaxExactSpecies
+                              ? Method::kSearch
+                              : chooseMethod(asked, largest, rootGiven);
+    int64_t nodes = 0;
+    for (const StoredTree& tree : genes.trees)
+        nodes += static_cast<int64_t>(tree.parent.size());
+    const auto trees = static_cast<int64_t>(genes.trees.size());
+    const int threads = threadCountToUse();
+    // With an outgroup each side is solved on a table of its own, while the
+    // full one waits.
+    const int64_t sides = rootGiven ? tripleTableBytes(largest) : 0;
+    const int64_t needed = runMemoryBytes(method, n, threads, trees, nodes) + sides;
+    const int64_t available = availableMemoryBytes();
+    if (needed <= available) return;
+    failWhole(
+        std::to_string(n) + " taxa need about " + gigabytes(needed) + " of memory, but " +
+        gigabytes(available) + " is available; at most " +
+        std::to_string(largestFittingSpecies(method, threads, trees, nodes, available - sides)) +
+        " taxa would fit");
 }
 
 std::string topologyKey(const ResultTree& tree) {

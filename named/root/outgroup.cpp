@@ -66,7 +66,6 @@ size_t readQuotedName(const std::string& list, size_t pos, std::string* name) {
     }
 }
 
-
 }  // namespace
 
 RootingResult rootOnOutgroup(NamedTree* tree, const std::unordered_set<std::string>& outgroup) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "common/limits.h"
 
@@ -16,104 +17,270 @@
 // input's weights there.
 constexpr int kDumpSpecies = 6;
 
-// A set of species 0..kMaxSpecies-1, bit s % 64 of word s / 64 for species s.
-// Plain data: the functions below are the whole interface.
+// A set of species 0..n-1, bit s % 64 of word s / 64 for species s, sized at
+// run time: every set of a run holds g_speciesSetWords words, which
+// sizeTripleTable sets for the run's species. Sets of different runs must not
+// meet in one operation. Up to kLocalSpeciesWords words (the 128 species of
+// the numbered format) live in the set itself, unused ones zero, and the
+// operations take them at once with no loop; larger sets keep their words on
+// the heap. The functions below are the whole interface; the special members
+// only copy and free the words.
 constexpr int kSpeciesWordBits = 64;
-constexpr int kSpeciesWords = kMaxSpecies / kSpeciesWordBits;
-static_assert(kMaxSpecies % kSpeciesWordBits == 0, "species sets are whole words");
+constexpr int kLocalSpeciesWords = 2;
+static_assert(kMaxSpecies <= kLocalSpeciesWords * kSpeciesWordBits,
+              "sets of the numbered format stay in place");
+
+extern int32_t g_speciesSetWords;
+
+// Zeroed words on the heap for a set of more than kLocalSpeciesWords words;
+// running out of memory is fatal.
+uint64_t* allocateSetWords(int32_t words);
+
+// The words a new set of this run keeps on the heap: g_speciesSetWords when
+// that is more than kLocalSpeciesWords, else 0.
+inline int32_t spilledWordsOfRun() {
+    return g_speciesSetWords > kLocalSpeciesWords ? g_speciesSetWords : 0;
+}
+
 struct SpeciesSet {
-    uint64_t word[kSpeciesWords];
+    SpeciesSet() : spilledWords(spilledWordsOfRun()), local{0, 0} {
+        if (spilledWords != 0) spilled = allocateSetWords(spilledWords);
+    }
+    SpeciesSet(const SpeciesSet& other) : spilledWords(other.spilledWords), local{0, 0} {
+        if (spilledWords == 0) {
+            local[0] = other.local[0];
+            local[1] = other.local[1];
+        } else {
+            copySpilled(other);
+        }
+    }
+    SpeciesSet(SpeciesSet&& other) noexcept : spilledWords(other.spilledWords), local{0, 0} {
+        if (spilledWords == 0) {
+            local[0] = other.local[0];
+            local[1] = other.local[1];
+        } else {
+            spilled = other.spilled;
+            other.spilledWords = 0;  // the words are this set's now
+        }
+    }
+    SpeciesSet& operator=(const SpeciesSet& other) {
+        if (__builtin_expect((spilledWords | other.spilledWords) == 0, 1)) {
+            local[0] = other.local[0];
+            local[1] = other.local[1];
+            return *this;
+        }
+        return assignSpilled(other);
+    }
+    SpeciesSet& operator=(SpeciesSet&& other) noexcept {
+        if (this == &other) return *this;
+        release();
+        spilledWords = other.spilledWords;
+        if (spilledWords == 0) {
+            local[0] = other.local[0];
+            local[1] = other.local[1];
+        } else {
+            spilled = other.spilled;
+            other.spilledWords = 0;
+        }
+        return *this;
+    }
+    ~SpeciesSet() { release(); }
+
+    // Words on the heap; 0 when the words are the local ones.
+    int32_t spilledWords;
+    union {
+        uint64_t local[kLocalSpeciesWords];
+        uint64_t* spilled;
+    };
+
+  private:
+    void copySpilled(const SpeciesSet& other) {
+        spilled = allocateSetWords(spilledWords);
+        for (int32_t w = 0; w < spilledWords; ++w)
+            spilled[w] = other.spilled[w];
+    }
+    __attribute__((noinline)) SpeciesSet& assignSpilled(const SpeciesSet& other) {
+        if (this == &other) return *this;
+        if (spilledWords == other.spilledWords) {
+            for (int32_t w = 0; w < spilledWords; ++w)
+                spilled[w] = other.spilled[w];
+            return *this;
+        }
+        release();
+        spilledWords = other.spilledWords;
+        if (spilledWords == 0) {
+            local[0] = other.local[0];
+            local[1] = other.local[1];
+        } else {
+            copySpilled(other);
+        }
+        return *this;
+    }
+    void release() {
+        if (spilledWords != 0) delete[] spilled;
+        spilledWords = 0;
+    }
 };
+
+// Sets in place are the common case, and the numbered format's only one.
+inline bool isInPlace(const SpeciesSet& s) {
+    return __builtin_expect(s.spilledWords == 0, 1);
+}
+// The words of a set: the local ones for a set in place.
+inline int wordCount(const SpeciesSet& s) {
+    return isInPlace(s) ? kLocalSpeciesWords : s.spilledWords;
+}
+inline uint64_t* setWords(SpeciesSet* s) {
+    return isInPlace(*s) ? s->local : s->spilled;
+}
+inline const uint64_t* setWords(const SpeciesSet& s) {
+    return isInPlace(s) ? s.local : s.spilled;
+}
+// Word w of a set, w below its words.
+inline uint64_t speciesWord(const SpeciesSet& s, int w) {
+    return setWords(s)[w];
+}
 
 // Species numbers are never negative; as unsigned values their word and bit
 // take a shift and a mask, with no correction for a sign.
 inline bool containsSpecies(const SpeciesSet& s, int species) {
     const auto at = static_cast<unsigned>(species);
-    return (s.word[at / kSpeciesWordBits] >> (at % kSpeciesWordBits)) & 1u;
+    return (setWords(s)[at / kSpeciesWordBits] >> (at % kSpeciesWordBits)) & 1u;
 }
 inline void insertSpecies(SpeciesSet* s, int species) {
     const auto at = static_cast<unsigned>(species);
-    s->word[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
+    setWords(s)[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
 }
 inline void eraseSpecies(SpeciesSet* s, int species) {
     const auto at = static_cast<unsigned>(species);
-    s->word[at / kSpeciesWordBits] &= ~(uint64_t{1} << (at % kSpeciesWordBits));
+    setWords(s)[at / kSpeciesWordBits] &= ~(uint64_t{1} << (at % kSpeciesWordBits));
 }
 inline SpeciesSet singleSpecies(int species) {
-    SpeciesSet s{};
+    SpeciesSet s;
     insertSpecies(&s, species);
     return s;
 }
 // Species 0..count-1.
 inline SpeciesSet firstSpecies(int count) {
-    SpeciesSet s{};
-    for (int w = 0; w < kSpeciesWords; ++w) {
+    SpeciesSet s;
+    uint64_t* word = setWords(&s);
+    for (int w = 0; w < wordCount(s); ++w) {
         const int bits = count - w * kSpeciesWordBits;
-        s.word[w] = bits >= kSpeciesWordBits ? ~uint64_t{0}
-                    : bits <= 0              ? 0
-                                             : (uint64_t{1} << bits) - 1;
+        word[w] = bits >= kSpeciesWordBits ? ~uint64_t{0}
+                  : bits <= 0              ? 0
+                                           : (uint64_t{1} << bits) - 1;
     }
     return s;
 }
+// to becomes a copy of from, a set of the same run: no new words are made.
+inline void copyMembers(SpeciesSet* to, const SpeciesSet& from) {
+    if (isInPlace(from)) {
+        to->local[0] = from.local[0];
+        to->local[1] = from.local[1];
+        return;
+    }
+    for (int w = 0; w < from.spilledWords; ++w)
+        to->spilled[w] = from.spilled[w];
+}
+// s gains the members of other.
+inline void addMembers(SpeciesSet* s, const SpeciesSet& other) {
+    if (isInPlace(*s)) {
+        s->local[0] |= other.local[0];
+        s->local[1] |= other.local[1];
+        return;
+    }
+    for (int w = 0; w < s->spilledWords; ++w)
+        s->spilled[w] |= other.spilled[w];
+}
+// out becomes the members of a that are not in b, with no new set made;
+// returns whether any is left.
+inline bool keepOnlyOutside(SpeciesSet* out, const SpeciesSet& a, const SpeciesSet& b) {
+    if (isInPlace(*out)) {
+        out->local[0] = a.local[0] & ~b.local[0];
+        out->local[1] = a.local[1] & ~b.local[1];
+        return (out->local[0] | out->local[1]) != 0;
+    }
+    uint64_t any = 0;
+    for (int w = 0; w < out->spilledWords; ++w) {
+        out->spilled[w] = a.spilled[w] & ~b.spilled[w];
+        any |= out->spilled[w];
+    }
+    return any != 0;
+}
 inline SpeciesSet uniteSets(const SpeciesSet& a, const SpeciesSet& b) {
-    SpeciesSet s;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        s.word[w] = a.word[w] | b.word[w];
+    SpeciesSet s = a;
+    addMembers(&s, b);
     return s;
 }
 inline SpeciesSet intersectSets(const SpeciesSet& a, const SpeciesSet& b) {
     SpeciesSet s;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        s.word[w] = a.word[w] & b.word[w];
+    if (isInPlace(s)) {
+        s.local[0] = a.local[0] & b.local[0];
+        s.local[1] = a.local[1] & b.local[1];
+        return s;
+    }
+    for (int w = 0; w < s.spilledWords; ++w)
+        s.spilled[w] = a.spilled[w] & b.spilled[w];
     return s;
 }
 // The members of a that are not in b.
 inline SpeciesSet subtractSets(const SpeciesSet& a, const SpeciesSet& b) {
     SpeciesSet s;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        s.word[w] = a.word[w] & ~b.word[w];
+    keepOnlyOutside(&s, a, b);
     return s;
 }
 inline int countSpecies(const SpeciesSet& s) {
+    if (isInPlace(s)) return __builtin_popcountll(s.local[0]) + __builtin_popcountll(s.local[1]);
     int count = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        count += __builtin_popcountll(s.word[w]);
+    for (int w = 0; w < s.spilledWords; ++w)
+        count += __builtin_popcountll(s.spilled[w]);
     return count;
 }
 // The tests below gather all words before one comparison: no branch per word.
 inline bool isEmptySet(const SpeciesSet& s) {
+    if (isInPlace(s)) return (s.local[0] | s.local[1]) == 0;
     uint64_t any = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        any |= s.word[w];
+    for (int w = 0; w < s.spilledWords; ++w)
+        any |= s.spilled[w];
     return any == 0;
 }
 inline bool isSubset(const SpeciesSet& a, const SpeciesSet& b) {
+    if (isInPlace(a)) return ((a.local[0] & ~b.local[0]) | (a.local[1] & ~b.local[1])) == 0;
     uint64_t outside = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        outside |= a.word[w] & ~b.word[w];
+    for (int w = 0; w < a.spilledWords; ++w)
+        outside |= a.spilled[w] & ~b.spilled[w];
     return outside == 0;
 }
 inline bool operator==(const SpeciesSet& a, const SpeciesSet& b) {
+    if (isInPlace(a)) return ((a.local[0] ^ b.local[0]) | (a.local[1] ^ b.local[1])) == 0;
     uint64_t differ = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        differ |= a.word[w] ^ b.word[w];
+    for (int w = 0; w < a.spilledWords; ++w)
+        differ |= a.spilled[w] ^ b.spilled[w];
     return differ == 0;
 }
 inline bool operator!=(const SpeciesSet& a, const SpeciesSet& b) {
     return !(a == b);
 }
-// The lowest member; kMaxSpecies for the empty set.
+// The lowest member; a number above every species for the empty set.
 inline int lowestSpecies(const SpeciesSet& s) {
-    for (int w = 0; w < kSpeciesWords; ++w)
-        if (s.word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(s.word[w]);
-    return kMaxSpecies;
+    const uint64_t* word = setWords(s);
+    for (int w = 0; w < wordCount(s); ++w)
+        if (word[w] != 0) return w * kSpeciesWordBits + __builtin_ctzll(word[w]);
+    return wordCount(s) * kSpeciesWordBits;
 }
 // Removes the highest member and returns it; -1 for the empty set.
 inline int takeHighestSpecies(SpeciesSet* s) {
-    for (int w = kSpeciesWords - 1; w >= 0; --w)
-        if (s->word[w] != 0) {
-            const int bit = kSpeciesWordBits - 1 - __builtin_clzll(s->word[w]);
-            s->word[w] ^= uint64_t{1} << bit;
+    if (isInPlace(*s)) {
+        const int w = s->local[1] != 0 ? 1 : 0;
+        if (s->local[w] == 0) return -1;
+        const int bit = kSpeciesWordBits - 1 - __builtin_clzll(s->local[w]);
+        s->local[w] ^= uint64_t{1} << bit;
+        return w * kSpeciesWordBits + bit;
+    }
+    for (int w = s->spilledWords - 1; w >= 0; --w)
+        if (s->spilled[w] != 0) {
+            const int bit = kSpeciesWordBits - 1 - __builtin_clzll(s->spilled[w]);
+            s->spilled[w] ^= uint64_t{1} << bit;
             return w * kSpeciesWordBits + bit;
         }
     return -1;
@@ -122,11 +289,13 @@ inline int takeHighestSpecies(SpeciesSet* s) {
 inline SpeciesSet membersAbove(const SpeciesSet& s, int species) {
     return subtractSets(s, firstSpecies(species + 1));
 }
-// Writes the members in increasing order and returns their number.
+// Writes the members in increasing order and returns their number; members
+// has room for every species of the run.
 inline int listSpecies(const SpeciesSet& s, int* members) {
+    const uint64_t* word = setWords(s);
     int count = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        for (uint64_t bits = s.word[w]; bits != 0; bits &= bits - 1)
+    for (int w = 0; w < wordCount(s); ++w)
+        for (uint64_t bits = word[w]; bits != 0; bits &= bits - 1)
             members[count++] = w * kSpeciesWordBits + __builtin_ctzll(bits);
     return count;
 }
@@ -139,13 +308,74 @@ struct TreeNode {
     TreeNode* left;
     TreeNode* right;
     float height;    // always 0; nothing depends on it
-    int32_t weight;  // tree weight at an input root; candidate score at a heuristic root
+    int64_t weight;  // tree weight at an input root; candidate score at a heuristic root
 };
 
-// w[i][j][k]: summed weight of input trees displaying ij|k. Entries are 32-bit
-// and never wrap: the reader keeps the sum of all entries with i < j at or
-// below INT32_MAX, so every later 32-bit sum over the table is exact.
-extern int32_t g_tripleWeight[kMaxSpecies][kMaxSpecies][kMaxSpecies];
+// w[i][j][k]: summed weight of the input trees that display ij|k, for the
+// species 0..species-1 of the run, sized at run time. The weight of ij|k is
+// the weight of ji|k, so one row over k serves both orders: the rows of the
+// pairs i <= j come by i, then j, so the rows of one species with all above
+// it are one block, as the fill and the heuristics read them. Each row is
+// rowLength entries long, the species rounded up to whole cache lines, the
+// rest zero; rows start on cache lines. Rows with i == j stay zero: no tree
+// pairs a species with itself.
+//
+// Entries are 32-bit and never wrap. tressil's reader keeps the sum of all
+// entries at or below INT32_MAX, so every 32-bit sum over its table is
+// exact; infer keeps the sum of its trees' weights, which bounds every
+// entry, at or below INT32_MAX, and sums over its table are 64-bit.
+struct TripleTable {
+    int32_t species;
+    size_t rowLength;
+    size_t rows;
+    int32_t* entries;  // within storage, on a cache line
+    std::vector<int32_t> storage;
+};
+extern TripleTable g_tripleWeight;
+
+// Sizes the table for species 0..species-1, every entry zero, and sets
+// g_speciesSetWords to match. Running out of memory is fatal.
+void sizeTripleTable(int32_t species);
+
+// Moves the table out, leaving an empty one, so that a smaller table of some
+// of its species can stand in for a while; restoreTripleTable puts it back
+// and sizes the species sets for it again.
+TripleTable takeTripleTable();
+void restoreTripleTable(TripleTable&& table);
+
+// w[i][j][0..species-1] of a table that is not the current one.
+inline const int32_t* tableRow(const TripleTable& table, int i, int j) {
+    const auto lo = static_cast<size_t>(i < j ? i : j);
+    const auto hi = static_cast<size_t>(i < j ? j : i);
+    const auto n = static_cast<size_t>(table.species);
+    return table.entries + (lo * (2 * n + 1 - lo) / 2 + (hi - lo)) * table.rowLength;
+}
+
+// Bytes of the table for species 0..species-1.
+int64_t tripleTableBytes(int32_t species);
+
+// Memory the system can still give this process, in bytes: what the kernel
+// reports as available, or less when a control group limits the process.
+int64_t availableMemoryBytes();
+
+// Row index of the pair i, j in either order: lo's block starts after the
+// n - x rows of each species x below it.
+inline size_t tripleRowIndex(int i, int j) {
+    const auto lo = static_cast<size_t>(i < j ? i : j);
+    const auto hi = static_cast<size_t>(i < j ? j : i);
+    const auto n = static_cast<size_t>(g_tripleWeight.species);
+    return lo * (2 * n + 1 - lo) / 2 + (hi - lo);
+}
+// w[i][j][0..species-1], for i and j below species.
+inline const int32_t* tripleRow(int i, int j) {
+    return g_tripleWeight.entries + tripleRowIndex(i, j) * g_tripleWeight.rowLength;
+}
+inline int32_t* changeTripleRow(int i, int j) {
+    return g_tripleWeight.entries + tripleRowIndex(i, j) * g_tripleWeight.rowLength;
+}
+inline int32_t tripleWeight(int i, int j, int k) {
+    return tripleRow(i, j)[k];
+}
 
 extern int32_t g_speciesCount;  // n, from the input header
 extern int32_t g_treeCount;     // from the input header

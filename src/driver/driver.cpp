@@ -5,12 +5,16 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
+
+#include <algorithm>
 
 #include "common/common.h"
 #include "exact/exact.h"
 #include "heuristics/heuristics.h"
 #include "io/io.h"
 #include "search/search.h"
+#include "triples/triples.h"
 
 [[noreturn]] static void failUsage(const std::string& message) {
     fatalExit(kExitUsage, message.c_str());
@@ -37,7 +41,7 @@ static void printDump() {
         for (int j = i + 1; j < kDumpSpecies; ++j) {
             std::printf("\n(%d,%d):", i, j);
             for (int k = 0; k < kDumpSpecies; ++k)
-                std::printf("%d,", g_tripleWeight[i][j][k]);
+                std::printf("%d,", tripleWeight(i, j, k));
         }
 }
 
@@ -51,6 +55,15 @@ static TreeNode* s_minCutPool[kPoolSize];
 // winner other than the last one built there is built again, which gives the
 // same tree since a construction depends on the table alone.
 static TreeNode* buildBestCandidate() {
+    if (g_speciesCount > kMaxSpecies) {
+        // The caterpillar alone runs at this size. Its 2n records are kept
+        // for the whole process, like the pools: never destroyed, so they
+        // stay reachable to the end.
+        static std::vector<TreeNode*>& pool = *new std::vector<TreeNode*>;
+        while (pool.size() < 2 * static_cast<size_t>(g_speciesCount))
+            pool.push_back(allocateNode());
+        return buildCandidate(kSequentialCandidate, pool.data());
+    }
     TreeNode* minCutRoot = nullptr;
     std::thread minCut;
     if (threadCountToUse() > 1) {
@@ -60,7 +73,7 @@ static TreeNode* buildBestCandidate() {
         } catch (const std::system_error&) {
         }
     }
-    int32_t bestWeight = 0;
+    int64_t bestWeight = 0;
     int bestIndex = 0;
     for (int index = 0; index < kMinCutCandidate; ++index) {
         g_resultTree = buildCandidate(index, g_nodePool);
@@ -139,17 +152,63 @@ MethodResult runMethod(Method method) {
     switch (method) {
         case Method::kExact: {
             solveExact();
-            return {buildExactTree(g_fullMask), g_subsetScore[g_fullMask], 0};
+            return {buildExactTree(g_fullMask), g_subsetScore[g_fullMask], 0, false};
         }
         case Method::kHeuristic: {
             TreeNode* tree = buildBestCandidate();
-            return {tree, tree->weight, 0};
+            return {tree, tree->weight, 0, false};
         }
         case Method::kSearch:
             break;
     }
     const SearchResult found = searchTree();
-    return {found.tree, found.satisfied, found.bound};
+    return {found.tree, found.satisfied, found.bound, found.boundFromTriples};
+}
+
+int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t trees, int64_t nodes) {
+    const int64_t table = tripleTableBytes(species);
+    const int64_t filling = geneTreeBytes(trees, nodes) + table +
+                            fillWorkingBytes(species, table, threads, trees, nodes);
+    int64_t working = 0;
+    switch (method) {
+        case Method::kExact:
+            working = exactWorkingBytes(species);
+            break;
+        case Method::kHeuristic:
+            working = candidatesWorkingBytes(species);
+            break;
+        case Method::kSearch:
+            working = candidatesWorkingBytes(species) + searchWorkingBytes(species, threads);
+            break;
+    }
+    // An eighth more for what the allocator keeps, and 8 MiB for the small
+    // records the sums leave out.
+    const int64_t peak = std::max(filling, table + working);
+    return peak + peak / 8 + (int64_t{8} << 20);
+}
+
+int32_t largestFittingSpecies(Method method, int threads, int64_t trees, int64_t nodes,
+                              int64_t available) {
+    const auto fits = [&](int32_t species) {
+        return runMemoryBytes(method, species, threads, trees, nodes) <= available;
+    };
+    int32_t fitting = 0;
+    int32_t above = 1;
+    while (fits(above) && above < INT32_MAX / 2)
+        above *= 2;
+    // runMemoryBytes grows with the species: halve the gap.
+    while (above - fitting > 1) {
+        const int32_t middle = fitting + (above - fitting) / 2;
+        if (fits(middle))
+            fitting = middle;
+        else
+            above = middle;
+    }
+    return fitting;
+}
+
+bool exactMethodFits() {
+    return g_speciesCount <= kMaxExactSpecies && tripleTableTotal() <= kMaxTripleTotal;
 }
 
 void writeReport(FILE* out, Method method, const MethodResult& result) {
@@ -165,7 +224,10 @@ void writeReport(FILE* out, Method method, const MethodResult& result) {
     std::fprintf(out, "%%Total weight of satisfied triples: %lld.\n",
                  static_cast<long long>(result.total));
     if (method == Method::kSearch)
-        std::fprintf(out, "%%Upper bound on satisfied weight: %lld.\n",
+        std::fprintf(out,
+                     result.boundFromTriples
+                         ? "%%Upper bound on satisfied weight, from species triples: %lld.\n"
+                         : "%%Upper bound on satisfied weight: %lld.\n",
                      static_cast<long long>(result.bound));
 }
 

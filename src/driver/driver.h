@@ -39,13 +39,29 @@ struct MethodResult {
     // Exact and search: a heap tree, freed with freeTree. Heuristic: a tree
     // in the method's pool records, valid until the next heuristic run.
     TreeNode* tree;
-    int64_t total;  // the reported weight of satisfied triples
-    int64_t bound;  // search only: no tree satisfies more
+    int64_t total;          // the reported weight of satisfied triples
+    int64_t bound;          // search only: no tree satisfies more
+    bool boundFromTriples;  // search only: the bound is the triple bound
 };
 
 // Builds the tree of a method over g_tripleWeight and g_speciesCount; the
-// exact method needs at most kMaxExactSpecies species.
+// exact method needs at most kMaxExactSpecies species and a table whose sums
+// are exact in 32 bits (exactMethodFits).
 MethodResult runMethod(Method method);
+
+// Whether the exact method can run on the table: at most kMaxExactSpecies
+// species, and every sum over the table within 32 bits, as its vector
+// kernels take them (always so for tressil's own input).
+bool exactMethodFits();
+
+// Most bytes a run of infer on this many species takes beyond what it holds
+// already, at its peak: filling the table while it holds its trees (trees
+// of nodes in all, geneTreeBytes), then the method over the table.
+int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t trees, int64_t nodes);
+
+// The most species for which runMemoryBytes stays within available bytes.
+int32_t largestFittingSpecies(Method method, int threads, int64_t trees, int64_t nodes,
+                              int64_t available);
 
 // The report lines written after the result tree, with g_treeCount and
 // g_speciesCount.

@@ -20,6 +20,9 @@ int16_t countCommon(uint32_t a, uint32_t b);
 // Among equally good splits the last one tried is kept.
 void solveExact();
 
+// Bytes of the exact method's tables that a run on n species touches.
+int64_t exactWorkingBytes(int32_t n);
+
 // Builds a heap tree from the recorded splits; the recorded left part becomes
 // the left child. Inner nodes take labels from g_nextLabel in preorder.
 TreeNode* buildExactTree(uint32_t mask);

@@ -82,6 +82,11 @@ constexpr int kHalfSpecies = kMaxExactSpecies / 2;
 static uint32_t s_outsideSum[2][1 << kHalfSpecies][kMaxExactSpecies][kEdgeRow];
 
 static void fillOutsideSums(int n) {
+    // The table's rows of every pair, found once.
+    const int32_t* row[kMaxExactSpecies][kMaxExactSpecies];
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b)
+            row[a][b] = tripleRow(a, b);
     for (int h = 0; h < 2; ++h) {
         std::fill(&s_outsideSum[h][0][0][0], &s_outsideSum[h][1][0][0], 0u);
         for (uint32_t mask = 1; mask < (1u << kHalfSpecies); ++mask) {
@@ -91,7 +96,7 @@ static void fillOutsideSums(int n) {
                 for (int b = 0; b < n; ++b)
                     s_outsideSum[h][mask][a][b] =
                         s_outsideSum[h][rest][a][b] +
-                        (c < n && a != b ? static_cast<uint32_t>(g_tripleWeight[a][b][c]) : 0u);
+                        (c < n && a != b ? static_cast<uint32_t>(row[a][b][c]) : 0u);
         }
     }
 }
@@ -230,6 +235,15 @@ static void solveLayer(int16_t n, int16_t k, int threads, bool useVector) {
     runOnThreads(helpers + 1, [&share] { solveLayerShare(share); });
     for (uint32_t index = 0; index < share.count; ++index)
         storeResult(s_layerSubsets[index], s_layerResults[index]);
+}
+
+int64_t exactWorkingBytes(int32_t n) {
+    // The subset tables are fixed; copies of the scores are read by rotated
+    // masks, which spread over all 2^20 places whatever n is.
+    (void)n;
+    return static_cast<int64_t>(sizeof g_subsetScore + sizeof g_subsetSplit + sizeof s_scoreCopies +
+                                sizeof s_outsideSum + sizeof s_layerSubsets +
+                                sizeof s_layerResults);
 }
 
 void solveExact() {

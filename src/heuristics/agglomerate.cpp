@@ -17,11 +17,16 @@
 //                         s_clusterTriple[j][q][k] + s_clusterTriple[q][j][k]
 //
 // A join then costs O(n^2) and every sum is the same integer as the flag-based
-// one. All of them stay exact in 32 bits: entries are non-negative, and a sum
-// over disjoint x and y meets each table entry with first index below second at
-// most once, so it is bounded by the table's total, which the reader keeps at or
-// below INT32_MAX. The table's symmetry in its first two indices makes
+// one. A sum over disjoint x and y meets each table entry with first index
+// below second at most once, so it is bounded by the table's total: within
+// 32 bits for tressil's input, whose reader keeps the total at or below
+// INT32_MAX, but not for the many gene trees infer takes, so the sums are
+// 64-bit. The table's symmetry in its first two indices makes
 // s_clusterTriple symmetric in x and y, which the merge keeps by mirroring.
+//
+// The working table grows as n^3, so this construction runs up to
+// kMaxSpecies species only.
+#include <algorithm>
 #include <cstdint>
 
 #include "heuristics/heuristics.h"
@@ -38,9 +43,9 @@ constexpr int16_t kScoringByDecided = 1;
 // terms the join satisfying more weight scores higher.
 constexpr int32_t kGainTieBreakDivisor = 5000;
 
-// Working tables of one call; static because the largest is 8 MiB.
-static int32_t s_clusterTriple[kMaxSpecies][kMaxSpecies][kMaxSpecies];
-static int32_t s_clusterPairTotal[kMaxSpecies][kMaxSpecies];
+// Working tables of one call; static because the largest is 16 MiB.
+static int64_t s_clusterTriple[kMaxSpecies][kMaxSpecies][kMaxSpecies];
+static int64_t s_clusterPairTotal[kMaxSpecies][kMaxSpecies];
 static float s_pairScore[kMaxSpecies][kMaxSpecies];  // [a][b] and [b][a] always equal
 static TreeNode* s_clusterNode[kMaxSpecies];         // subtree root of each cluster
 static int32_t s_activeCluster[kMaxSpecies];         // active cluster numbers, ascending
@@ -59,53 +64,66 @@ static int32_t cutTo32Bits(int64_t value) {
                               : static_cast<int32_t>(low);
 }
 
-static double tieBreakTerm(int32_t gain) {
+static double tieBreakTerm(int64_t gain) {
     return static_cast<double>(gain) / static_cast<double>(kGainTieBreakDivisor);
 }
 
-float firstJoinScore(int16_t variant, int16_t scoring, int32_t total, int32_t conflict) {
+float firstJoinScore(int16_t variant, int16_t scoring, int64_t total, int64_t conflict) {
     if (scoring == kScoringUndivided) {
         if (variant == kVariantGain) return static_cast<float>(total);
-        // An integer quotient here, unlike in every later score. The sum can
-        // pass INT32_MAX near the table's weight limit; it is taken in 64 bits
-        // and kept to its low 32 bits, the score this join has always had.
-        return static_cast<float>(
-            cutTo32Bits(int64_t{total} - conflict + total / kGainTieBreakDivisor));
+        // An integer quotient here, unlike in every later score. Near the
+        // numbered format's weight limit the sum can pass INT32_MAX; it is
+        // kept to its low 32 bits there, the score this join has always had.
+        // Sums of larger terms, which only infer's tables hold, are kept whole.
+        const int64_t sum = total - conflict + total / kGainTieBreakDivisor;
+        if (total > INT32_MAX || conflict > INT32_MAX) return static_cast<float>(sum);
+        return static_cast<float>(cutTo32Bits(sum));
     }
     // The first scores see the divisor only through its low 16 bits.
-    const int32_t divisor =
-        cutTo16Bits(scoring == kScoringByDecided ? int64_t{total} + conflict : int64_t{total});
+    const int32_t divisor = cutTo16Bits(scoring == kScoringByDecided ? total + conflict : total);
     if (divisor == 0) return 0.0f;
-    const int32_t numerator = variant == kVariantGain ? total : total - conflict;
+    const int64_t numerator = variant == kVariantGain ? total : total - conflict;
     return static_cast<float>(static_cast<double>(numerator) / static_cast<double>(divisor) +
                               tieBreakTerm(total));
 }
 
-float joinScore(int16_t variant, int16_t scoring, int32_t gain, int32_t conflict, int32_t total) {
+float joinScore(int16_t variant, int16_t scoring, int64_t gain, int64_t conflict, int64_t total) {
     if (scoring == kScoringUndivided) {
         if (variant == kVariantGain) return static_cast<float>(gain);
         return static_cast<float>(static_cast<double>(gain - conflict) + tieBreakTerm(gain));
     }
     // gain and conflict count different triples, so their sum stays within
-    // the table total; 64 bits keep that true for any table.
-    const int64_t divisor = scoring == kScoringByDecided ? int64_t{gain} + conflict : total;
+    // the table total.
+    const int64_t divisor = scoring == kScoringByDecided ? gain + conflict : total;
     if (divisor == 0) return 0.0f;
-    const int32_t numerator = variant == kVariantGain ? gain : gain - conflict;
+    const int64_t numerator = variant == kVariantGain ? gain : gain - conflict;
     return static_cast<float>(static_cast<double>(numerator) / static_cast<double>(divisor) +
                               tieBreakTerm(gain));
 }
 
+// Species of z taken together when the table is copied: the rows of x are
+// read along z a block at a time and written along y, so both stay cached.
+constexpr int32_t kThirdBlock = 16;
+
 // Every species its own cluster: the cluster sums are the table itself.
 static void loadSingleSpeciesSums(int32_t n) {
+    const int32_t* row[kMaxSpecies];
     for (int32_t x = 0; x < n; ++x) {
-        for (int32_t z = 0; z < n; ++z)
-            for (int32_t y = 0; y < n; ++y)
-                s_clusterTriple[z][x][y] = x == y ? 0 : g_tripleWeight[x][y][z];
+        for (int32_t y = 0; y < n; ++y)
+            row[y] = tripleRow(x, y);
+        for (int32_t z0 = 0; z0 < n; z0 += kThirdBlock) {
+            const int32_t z1 = std::min(n, z0 + kThirdBlock);
+            for (int32_t y = 0; y < n; ++y) {
+                const int32_t* from = row[y];
+                for (int32_t z = z0; z < z1; ++z)
+                    s_clusterTriple[z][x][y] = x == y ? 0 : from[z];
+            }
+        }
         for (int32_t y = 0; y < n; ++y) {
-            int32_t total = 0;
+            int64_t total = 0;
             if (x != y)
                 for (int32_t z = 0; z < n; ++z)
-                    total += g_tripleWeight[x][y][z];
+                    total += row[y][z];
             s_clusterPairTotal[x][y] = total;
         }
     }
@@ -114,25 +132,26 @@ static void loadSingleSpeciesSums(int32_t n) {
         s_activeCluster[x] = x;
 }
 
-static int32_t clusterPairTotal(int32_t q, int32_t j) {
+static int64_t clusterPairTotal(int32_t q, int32_t j) {
     return s_clusterPairTotal[q][j];
 }
 
-static int32_t clusterGain(int32_t q, int32_t j) {
+static int64_t clusterGain(int32_t q, int32_t j) {
     return s_clusterPairTotal[q][j] - s_clusterTriple[q][q][j] - s_clusterTriple[j][q][j];
 }
 
-static int32_t clusterConflict(int32_t q, int32_t j) {
+static int64_t clusterConflict(int32_t q, int32_t j) {
     // [k]: the weight of w[a][c][b], a in q, c in k, b in j: a meets c before b.
-    const int32_t* qPairedOutside = s_clusterTriple[j][q];
+    const int64_t* qPairedOutside = s_clusterTriple[j][q];
     // [k]: the weight of w[b][c][a], b in j, c in k, a in q: b meets c before a.
-    const int32_t* jPairedOutside = s_clusterTriple[q][j];
-    int32_t sum = 0;
+    const int64_t* jPairedOutside = s_clusterTriple[q][j];
+    // Every active cluster, then q and j taken back out: no test per cluster.
+    int64_t sum = 0;
     for (int32_t a = 0; a < s_activeCount; ++a) {
         const int32_t k = s_activeCluster[a];
-        if (k != q && k != j) sum += qPairedOutside[k] + jPairedOutside[k];
+        sum += qPairedOutside[k] + jPairedOutside[k];
     }
-    return sum;
+    return sum - qPairedOutside[q] - jPairedOutside[q] - qPairedOutside[j] - jPairedOutside[j];
 }
 
 static void setPairScore(int32_t a, int32_t b, float score) {
@@ -178,8 +197,8 @@ static void selectPair(int32_t* bestQ, int32_t* bestR) {
 static void mergeThirdIndex(int32_t q, int32_t r) {
     for (int32_t a = 0; a < s_activeCount; ++a) {
         const int32_t x = s_activeCluster[a];
-        int32_t* into = s_clusterTriple[q][x];
-        const int32_t* from = s_clusterTriple[r][x];
+        int64_t* into = s_clusterTriple[q][x];
+        const int64_t* from = s_clusterTriple[r][x];
         for (int32_t b = 0; b < s_activeCount; ++b) {
             const int32_t y = s_activeCluster[b];
             into[y] += from[y];
@@ -198,8 +217,8 @@ static void dropActive(int32_t cluster) {
 static void mergePairIndex(int32_t q, int32_t r) {
     for (int32_t a = 0; a < s_activeCount; ++a) {
         const int32_t z = s_activeCluster[a];
-        int32_t* into = s_clusterTriple[z][q];
-        const int32_t* from = s_clusterTriple[z][r];
+        int64_t* into = s_clusterTriple[z][q];
+        const int64_t* from = s_clusterTriple[z][r];
         for (int32_t b = 0; b < s_activeCount; ++b) {
             const int32_t y = s_activeCluster[b];
             if (y == q) continue;

@@ -1,4 +1,8 @@
-// Division of a weighted vertex set by a forward-only flow.
+// Division of a weighted vertex set by a forward-only flow. Capacities are
+// sums of table entries, 64-bit for the heavy tables infer fills; each
+// augmentation carries at most kAugmentCap, so the number of augmentations
+// grows with the weights, and the division runs up to kMaxSpecies species
+// only.
 //
 // Vertex 0 is the source; every other vertex in turn is the sink. Each sink's
 // flow is grown by depth-first augmenting paths over arcs that still have
@@ -26,6 +30,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 
 #include "heuristics/heuristics.h"
 
@@ -44,7 +49,7 @@ struct SearchFrame {
 
 // Working storage of one call; nothing survives between calls.
 struct FlowWork {
-    int32_t flow[kMaxSpecies][kMaxSpecies];  // flow[u][v] <= capacity[u][v]
+    int64_t flow[kMaxSpecies][kMaxSpecies];  // flow[u][v] <= capacity[u][v]
     SpeciesSet positive[kMaxSpecies];        // capacity[u][v] > 0, fixed per call
     SpeciesSet room[kMaxSpecies];            // capacity[u][v] > flow[u][v]
     SpeciesSet visited;                      // after a failed search: the source side
@@ -62,7 +67,7 @@ struct FlowWork {
 };
 
 // Arcs with positive capacity are exactly the arcs with room under zero flow.
-static void markPositiveArcs(int32_t m, const int32_t (*capacity)[kMaxSpecies], FlowWork& work) {
+static void markPositiveArcs(int32_t m, const int64_t (*capacity)[kMaxSpecies], FlowWork& work) {
     for (int u = 0; u < m; ++u) {
         SpeciesSet row{};
         for (int v = 0; v < m; ++v)
@@ -75,7 +80,7 @@ static void markPositiveArcs(int32_t m, const int32_t (*capacity)[kMaxSpecies], 
 // later resumption at v (visited, the search's current set).
 static void notePop(int32_t v, int32_t u, const SpeciesSet& visited, FlowWork& work) {
     work.predecessor[v] = u;
-    work.visitedAtPop[v] = visited;
+    copyMembers(&work.visitedAtPop[v], visited);
     work.depthAtPop[v] = work.depth;
 }
 
@@ -100,48 +105,58 @@ static int32_t popVertex(const SpeciesSet& visited, FlowWork& work) {
 // a local while the search runs. Both only spare memory traffic; the order of
 // the search is the same.
 static bool searchFrom(int32_t u, int32_t t, FlowWork& work) {
-    const SpeciesSet sink = singleSpecies(t);
     SpeciesSet visited = work.visited;
+    SpeciesSet pending;
     bool found = false;
     while (u >= 0) {
-        SpeciesSet pending = subtractSets(work.room[u], visited);
+        const bool discovers = keepOnlyOutside(&pending, work.room[u], visited);
         // The sink is never pushed; whatever u's scan discovers after it
         // cannot change the path already recorded, so the search ends here.
-        if (!isEmptySet(intersectSets(pending, sink))) {
+        if (containsSpecies(pending, t)) {
             work.predecessor[t] = u;
             found = true;
             break;
         }
-        if (isEmptySet(pending)) {
+        if (!discovers) {
             u = popVertex(visited, work);
             continue;
         }
         // Marked on discovery, so a vertex enters the stack at most once.
-        visited = uniteSets(visited, pending);
+        addMembers(&visited, pending);
         const int32_t v = takeHighestSpecies(&pending);
-        if (!isEmptySet(pending)) work.frames[work.depth++] = {u, pending};
+        if (!isEmptySet(pending)) {
+            work.frames[work.depth].scanned = u;
+            copyMembers(&work.frames[work.depth++].pending, pending);
+        }
         notePop(v, u, visited, work);
         u = v;
     }
-    work.visited = visited;
+    copyMembers(&work.visited, visited);
     return found;
 }
+
+// The path found to t, source first, and the smallest room along it.
+struct FoundPath {
+    int32_t length;
+    int64_t room;
+};
 
 // Sends the smallest room along the path found to t (at most kAugmentCap)
 // and returns the amount. Sets resumeAt to the position on the path of the
 // first vertex whose path arc filled up, or of t's predecessor when none did.
-static int32_t augmentPath(int32_t t, const int32_t (*capacity)[kMaxSpecies], FlowWork& work,
-                           int32_t& resumeAt) {
+static int64_t augmentPath(int32_t t, const int64_t (*capacity)[kMaxSpecies], FlowWork& work,
+                           int32_t& resumeAt, FoundPath& found) {
     int32_t length = 1;
     for (int32_t v = t; v != 0; v = work.predecessor[v])
         ++length;
-    int32_t amount = kAugmentCap;
+    int64_t room = INT64_MAX;
     for (int32_t v = t, i = length - 1; i >= 0; v = work.predecessor[v], --i) {
         work.path[i] = v;
         if (i == 0) break;
-        const int32_t left = capacity[work.predecessor[v]][v] - work.flow[work.predecessor[v]][v];
-        if (left < amount) amount = left;
+        room = std::min(room, capacity[work.predecessor[v]][v] - work.flow[work.predecessor[v]][v]);
     }
+    const int64_t amount = std::min<int64_t>(room, kAugmentCap);
+    found = {length, room - amount};
 
     resumeAt = length - 2;
     for (int32_t i = length - 2; i >= 0; --i) {
@@ -157,11 +172,32 @@ static int32_t augmentPath(int32_t t, const int32_t (*capacity)[kMaxSpecies], Fl
     return amount;
 }
 
+// While the path keeps more room than one augmentation carries, no arc of it
+// fills, so the search resumed at t's predecessor finds the same path at
+// once, and augments it again by kAugmentCap. Those augmentations are sent
+// together: as many as leave room on every arc, or, when the flow passes
+// the bound before that, up to the one that passes it, where the sink
+// stops as it would have one augmentation at a time. Returns the amount
+// sent and whether the sink stops.
+static int64_t repeatAugmentations(const FoundPath& found, int64_t total, int64_t bound,
+                                   FlowWork& work, bool& stop) {
+    stop = false;
+    if (found.room <= kAugmentCap) return 0;
+    int64_t repeats = (found.room - 1) / kAugmentCap;
+    if (total + repeats * kAugmentCap > bound) {
+        repeats = (bound - total) / kAugmentCap + 1;
+        stop = true;
+    }
+    for (int32_t i = 0; i + 1 < found.length; ++i)
+        work.flow[work.path[i]][work.path[i + 1]] += repeats * kAugmentCap;
+    return repeats * kAugmentCap;
+}
+
 // Puts the search back to the moment path vertex `position` was popped (or to
 // the start, for the source) and returns that vertex, to be scanned next.
 static int32_t resumeSearch(int32_t position, FlowWork& work) {
     const int32_t u = work.path[position];
-    work.visited = work.visitedAtPop[u];
+    copyMembers(&work.visited, work.visitedAtPop[u]);
     work.depth = work.depthAtPop[u];
     return u;
 }
@@ -173,7 +209,7 @@ static int32_t resumeSearch(int32_t position, FlowWork& work) {
 // sum past 32 bits. A sink whose flow passes `bound` (the smallest complete
 // flow of another sink so far) can no longer have the smallest flow, and its
 // search stops there with the partial value, which still exceeds the bound.
-static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpecies],
+static int64_t sinkFlow(int32_t m, int32_t t, const int64_t (*capacity)[kMaxSpecies],
                         const std::atomic<int64_t>& bound, FlowWork& work) {
     std::copy(work.positive, work.positive + m, work.room);
     work.visitedAtPop[0] = singleSpecies(0);  // the source is never rediscovered
@@ -184,8 +220,13 @@ static int64_t sinkFlow(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpec
     int32_t next = resumeSearch(0, work);
     while (searchFrom(next, t, work)) {
         int32_t resumeAt = 0;
-        total += augmentPath(t, capacity, work, resumeAt);
-        if (total > bound.load(std::memory_order_relaxed)) break;
+        FoundPath found{0, 0};
+        total += augmentPath(t, capacity, work, resumeAt, found);
+        const int64_t limit = bound.load(std::memory_order_relaxed);
+        if (total > limit) break;
+        bool stop = false;
+        total += repeatAugmentations(found, total, limit, work, stop);
+        if (stop) break;
         next = resumeSearch(resumeAt, work);
     }
     // Back to zero flow for the next sink.
@@ -210,7 +251,7 @@ struct SinkShare {
     std::atomic<int64_t> smallest{INT64_MAX};  // smallest complete flow so far
 };
 
-static void orderSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies], SinkShare& share) {
+static void orderSinks(int32_t m, const int64_t (*capacity)[kMaxSpecies], SinkShare& share) {
     int64_t into[kMaxSpecies];
     for (int32_t t = 1; t < m; ++t) {
         into[t] = 0;
@@ -232,10 +273,11 @@ static void lowerSmallest(std::atomic<int64_t>& smallest, int64_t value) {
 // the sinks are independent of each other and of the thread they run on; a
 // sink stopped early has a value above the smallest, whichever sinks were
 // done before it, so the sink chosen and its flow never depend on the timing.
-static void solveSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies], SinkShare* share,
+static void solveSinks(int32_t m, const int64_t (*capacity)[kMaxSpecies], SinkShare* share,
                        SinkResult* results) {
-    static_assert(sizeof(FlowWork) < 200 * 1024, "working storage stays on the stack");
-    FlowWork work;
+    // Too large for a thread's stack.
+    std::unique_ptr<FlowWork> owned(new FlowWork);
+    FlowWork& work = *owned;
     work.usedCount = 0;
     std::memset(work.flow, 0, sizeof work.flow[0] * static_cast<size_t>(m));
     markPositiveArcs(m, capacity, work);
@@ -248,7 +290,7 @@ static void solveSinks(int32_t m, const int32_t (*capacity)[kMaxSpecies], SinkSh
     }
 }
 
-int32_t minCutSplit(int32_t m, const int32_t (*capacity)[kMaxSpecies], int32_t* side) {
+int64_t minCutSplit(int32_t m, const int64_t (*capacity)[kMaxSpecies], int32_t* side) {
     if (m == 2) {
         side[0] = 1;
         side[1] = 0;
@@ -271,5 +313,5 @@ int32_t minCutSplit(int32_t m, const int32_t (*capacity)[kMaxSpecies], int32_t* 
         for (int a = 0; a < m; ++a)
             side[a] = containsSpecies(results[t].sourceSide, a) ? 1 : 0;
     }
-    return smallest < kMinCutNoValue ? static_cast<int32_t>(smallest) : kMinCutNoValue;
+    return smallest < kMinCutNoValue ? smallest : kMinCutNoValue;
 }

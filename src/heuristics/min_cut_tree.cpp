@@ -5,6 +5,8 @@
 // in creation order (n is never used), and inner node id x lives in pool entry
 // x-1 with label x. The root's weight is the weight of the triples the tree
 // satisfies; every other inner node keeps the cut value of its division.
+#include <memory>
+
 #include "heuristics/heuristics.h"
 
 // Working storage of one call.
@@ -16,16 +18,15 @@ struct CutTreeWork {
     int32_t stack[kMaxSpecies / 2];  // disjoint clusters of two or more species
     int32_t stackSize;
     int32_t member[kMaxSpecies];  // species of the cluster being divided, increasing
-    int32_t capacity[kMaxSpecies][kMaxSpecies];
+    int64_t capacity[kMaxSpecies][kMaxSpecies];
     // The cluster divided last and, for species i < j in it, the weight of
     // the triples pairing i and j against a third species of that cluster.
     SpeciesSet lastCluster;
-    int32_t pairSum[kMaxSpecies][kMaxSpecies];
+    int64_t pairSum[kMaxSpecies][kMaxSpecies];
     int32_t side[kMaxSpecies];
     // Sum of the real cut capacities of all divisions. Each triple entry is
     // counted in at most one cut, so with non-negative entries this stays
-    // below the table total, which the reader keeps within 32 bits; 64 bits
-    // only keep the arithmetic safe for any table.
+    // below the table total.
     int64_t cutTotal;
 };
 
@@ -42,9 +43,8 @@ static int32_t createInner(CutTreeWork& work) {
 // A cluster divided straight after its parent (the right part, or the left
 // one when the right is a leaf) starts from the parent's sums and subtracts
 // the species it lost, when they are fewer than its own members; otherwise
-// each sum is taken afresh. The sums are exact either way: entries are never
-// negative, so every partial sum lies between 0 and the table total, which
-// fits 32 bits.
+// each sum is taken afresh. The sums are exact either way: each lies within
+// the table total, which 64 bits hold for any table.
 static void fillCapacity(const SpeciesSet& cluster, int32_t m, CutTreeWork& work) {
     int32_t lostSpecies[kMaxSpecies];
     const int32_t lostCount = listSpecies(subtractSets(work.lastCluster, cluster), lostSpecies);
@@ -55,8 +55,8 @@ static void fillCapacity(const SpeciesSet& cluster, int32_t m, CutTreeWork& work
         const int32_t i = work.member[a];
         for (int b = a + 1; b < m; ++b) {
             const int32_t j = work.member[b];
-            const int32_t* row = g_tripleWeight[i][j];
-            int32_t sum = 0;
+            const int32_t* row = tripleRow(i, j);
+            int64_t sum = 0;
             if (fromParent) {
                 sum = work.pairSum[i][j];
                 for (int c = 0; c < lostCount; ++c)
@@ -119,9 +119,11 @@ static void divideCluster(int32_t id, CutTreeWork& work) {
 static int64_t tableTotal(int32_t n) {
     int64_t total = 0;
     for (int i = 0; i < n; ++i)
-        for (int j = i + 1; j < n; ++j)
+        for (int j = i + 1; j < n; ++j) {
+            const int32_t* row = tripleRow(i, j);
             for (int k = 0; k < n; ++k)
-                total += g_tripleWeight[i][j][k];
+                total += row[k];
+        }
     return total;
 }
 
@@ -136,7 +138,9 @@ TreeNode* minCutTreeInPool(TreeNode** pool) {
         // empty species set, so the caller always gets a root to score).
         return singleLeafTree(pool);
     }
-    CutTreeWork work;  // every field read below is set first
+    // Every field read below is set first; too large for a thread's stack.
+    std::unique_ptr<CutTreeWork> owned(new CutTreeWork);
+    CutTreeWork& work = *owned;
     work.pool = pool;
     work.lastId = static_cast<int16_t>(n);
     work.stackSize = 0;
@@ -153,8 +157,7 @@ TreeNode* minCutTreeInPool(TreeNode** pool) {
 
     TreeNode* root = work.nodes[rootId];
     // Every division separates the triples its cut counts, and no others, so
-    // this is the weight the tree satisfies; it fits 32 bits as part of the
-    // table total.
-    root->weight = static_cast<int32_t>(tableTotal(n) - work.cutTotal);
+    // this is the weight the tree satisfies.
+    root->weight = tableTotal(n) - work.cutTotal;
     return root;
 }

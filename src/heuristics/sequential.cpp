@@ -7,64 +7,78 @@
 // k. Placing x satisfies its outgroup sum and loses its ingroup sum. Instead of
 // summing over U again after every placement (|U|^3/2 reads), the terms that
 // involve the placed species are subtracted (|U|^2 reads); the integers are the
-// same, and stay exact in 32 bits since entries are non-negative and each sum
-// meets every entry with first index below second at most once. The table is
-// symmetric in its first two indices, so w[c][x][k] stands for the term that a
-// full pass reads as w[min][max][k].
+// same. Each sum meets every entry with first index below second at most
+// once, so it is bounded by the table total: 64 bits hold it for any table
+// infer fills. The table is symmetric in its first two indices, so w[c][x][k]
+// stands for the term that a full pass reads as w[min][max][k].
+//
+// It keeps O(n) working storage and costs O(n^3), so it runs at every size.
+#include <vector>
+
 #include "heuristics/heuristics.h"
 
 // A species whose placement loses nothing is rated by its gain plus this.
 constexpr double kLosslessBonus = 100000.0;
 
-static int32_t s_ingroupSum[kMaxSpecies];
-static int32_t s_outgroupSum[kMaxSpecies];
-static int32_t s_unplaced[kMaxSpecies];  // unplaced species, ascending
+static std::vector<int64_t> s_ingroupSum;
+static std::vector<int64_t> s_outgroupSum;
+static std::vector<int32_t> s_unplaced;  // unplaced species, ascending
 static int32_t s_unplacedCount;
 
 static void sumOverAllSpecies(int32_t n) {
     s_unplacedCount = n;
-    for (int32_t x = 0; x < n; ++x) {
-        s_unplaced[x] = x;
-        s_ingroupSum[x] = 0;
-        s_outgroupSum[x] = 0;
-    }
+    s_unplaced.resize(static_cast<size_t>(n));
+    s_ingroupSum.assign(static_cast<size_t>(n), 0);
+    s_outgroupSum.assign(static_cast<size_t>(n), 0);
+    for (int32_t x = 0; x < n; ++x)
+        s_unplaced[static_cast<size_t>(x)] = x;
     for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = i + 1; j < n; ++j)
+        for (int32_t j = i + 1; j < n; ++j) {
+            const int32_t* row = tripleRow(i, j);
+            int64_t pair = 0;
             for (int32_t k = 0; k < n; ++k) {
-                const int32_t weight = g_tripleWeight[i][j][k];
-                s_ingroupSum[i] += weight;
-                s_ingroupSum[j] += weight;
-                s_outgroupSum[k] += weight;
+                pair += row[k];
+                s_outgroupSum[static_cast<size_t>(k)] += row[k];
             }
+            s_ingroupSum[static_cast<size_t>(i)] += pair;
+            s_ingroupSum[static_cast<size_t>(j)] += pair;
+        }
 }
 
 // Subtracts every term with c as a close or as the distant species, then drops
 // c from U. Sums of c itself are left stale; c is never rated again.
 static void removeSpecies(int32_t c) {
+    static std::vector<const int32_t*> pairOfC;  // row of c and each species
+    pairOfC.resize(s_ingroupSum.size());
+    for (int32_t b = 0; b < s_unplacedCount; ++b)
+        pairOfC[static_cast<size_t>(s_unplaced[static_cast<size_t>(b)])] =
+            tripleRow(c, s_unplaced[static_cast<size_t>(b)]);
     for (int32_t a = 0; a < s_unplacedCount; ++a) {
-        const int32_t x = s_unplaced[a];
+        const int32_t x = s_unplaced[static_cast<size_t>(a)];
         if (x == c) continue;
-        int32_t lostIngroup = 0;
-        int32_t lostOutgroup = 0;
+        const int32_t* pairWithC = pairOfC[static_cast<size_t>(x)];
+        int64_t lostIngroup = 0;
+        int64_t lostOutgroup = 0;
         for (int32_t b = 0; b < s_unplacedCount; ++b) {
-            const int32_t y = s_unplaced[b];
-            lostIngroup += g_tripleWeight[c][x][y];  // pair {c, x}, any third species
+            const int32_t y = s_unplaced[static_cast<size_t>(b)];
+            lostIngroup += pairWithC[y];  // pair {c, x}, any third species
             if (y == c) continue;
-            lostOutgroup += g_tripleWeight[c][y][x];             // pair {c, y}, x distant
-            if (y != x) lostIngroup += g_tripleWeight[x][y][c];  // pair {x, y}, c distant
+            lostOutgroup += pairOfC[static_cast<size_t>(y)][x];  // pair {c, y}, x distant
+            if (y != x) lostIngroup += tripleWeight(x, y, c);    // pair {x, y}, c distant
         }
-        s_ingroupSum[x] -= lostIngroup;
-        s_outgroupSum[x] -= lostOutgroup;
+        s_ingroupSum[static_cast<size_t>(x)] -= lostIngroup;
+        s_outgroupSum[static_cast<size_t>(x)] -= lostOutgroup;
     }
     int32_t kept = 0;
     for (int32_t a = 0; a < s_unplacedCount; ++a)
-        if (s_unplaced[a] != c) s_unplaced[kept++] = s_unplaced[a];
+        if (s_unplaced[static_cast<size_t>(a)] != c)
+            s_unplaced[static_cast<size_t>(kept++)] = s_unplaced[static_cast<size_t>(a)];
     s_unplacedCount = kept;
 }
 
 static float placementRatio(int32_t x) {
-    const int32_t ingroup = s_ingroupSum[x];
-    const double outgroup = static_cast<double>(s_outgroupSum[x]);
+    const int64_t ingroup = s_ingroupSum[static_cast<size_t>(x)];
+    const double outgroup = static_cast<double>(s_outgroupSum[static_cast<size_t>(x)]);
     if (ingroup >= 1) return static_cast<float>(outgroup / static_cast<double>(ingroup));
     return static_cast<float>(outgroup + kLosslessBonus);
 }
@@ -77,7 +91,7 @@ static int32_t chooseOutgroup() {
     int32_t chosen = s_unplaced[0];
     float best = placementRatio(chosen);
     for (int32_t a = 1; a < s_unplacedCount; ++a) {
-        const int32_t x = s_unplaced[a];
+        const int32_t x = s_unplaced[static_cast<size_t>(a)];
         const float ratio = placementRatio(x);
         if (ratio > best) {
             best = ratio;
@@ -113,7 +127,7 @@ TreeNode* sequentialTreeInPool(TreeNode** pool) {
         const int32_t chosen = chooseOutgroup();
         TreeNode* spine = pool[n + s];
         spine->left = pool[chosen];
-        spine->weight = s_outgroupSum[chosen];
+        spine->weight = s_outgroupSum[static_cast<size_t>(chosen)];
         removeSpecies(chosen);
     }
     pool[2 * n - 1]->right = pool[s_unplaced[0]];

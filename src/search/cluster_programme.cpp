@@ -11,8 +11,8 @@
 struct SpeciesSetHash {
     size_t operator()(const SpeciesSet& s) const {
         uint64_t h = 0x9E3779B97F4A7C15u;
-        for (const uint64_t word : s.word)
-            h = (h ^ word) * 0xFF51AFD7ED558CCDu;
+        for (int32_t w = 0; w < wordCount(s); ++w)
+            h = (h ^ speciesWord(s, w)) * 0xFF51AFD7ED558CCDu;
         return static_cast<size_t>(h ^ (h >> 29));
     }
 };
@@ -21,8 +21,8 @@ static bool comesBefore(const SpeciesSet& a, const SpeciesSet& b) {
     const int ca = countSpecies(a);
     const int cb = countSpecies(b);
     if (ca != cb) return ca < cb;
-    for (int w = kSpeciesWords - 1; w >= 0; --w)
-        if (a.word[w] != b.word[w]) return a.word[w] < b.word[w];
+    for (int w = wordCount(a) - 1; w >= 0; --w)
+        if (speciesWord(a, w) != speciesWord(b, w)) return speciesWord(a, w) < speciesWord(b, w);
     return false;
 }
 
@@ -77,13 +77,14 @@ static void trySplit(const ClusterProgramme& p, ClusterEntry* e, const SpeciesSe
 // the part listed first.
 static void solveEntry(ClusterProgramme& p, int32_t i) {
     ClusterEntry& e = p.entries[static_cast<size_t>(i)];
-    int members[kMaxSpecies];
-    const int m = listSpecies(e.set, members);
+    std::vector<int> members(static_cast<size_t>(countSpecies(e.set)));
+    const int m = listSpecies(e.set, members.data());
     for (int k = 0; k < m; ++k) {
-        const SpeciesSet one = singleSpecies(members[k]);
+        const SpeciesSet one = singleSpecies(members[static_cast<size_t>(k)]);
         const SpeciesSet rest = subtractSets(e.set, one);
         const int32_t restPart = findPart(p, rest);
-        if (restPart == kNoNode || (restPart == kSingle && members[k] > lowestSpecies(rest)))
+        if (restPart == kNoNode ||
+            (restPart == kSingle && members[static_cast<size_t>(k)] > lowestSpecies(rest)))
             continue;
         trySplit(p, &e, one, kSingle, rest, restPart);
     }
@@ -155,10 +156,7 @@ bool bestTreeOverClusters(const std::vector<SpeciesSet>& clusters, int32_t n, Se
         solveEntry(p, i);
     const int32_t top = static_cast<int32_t>(p.entries.size()) - 1;
     if (p.entries[static_cast<size_t>(top)].score == kUnreachable) return false;
-    tree->speciesCount = n;
-    tree->innerCount = 0;
-    for (int32_t node = 0; node < kMaxSearchNodes; ++node)
-        tree->parent[node] = kNoNode;
+    resetSearchTree(n, tree);
     tree->root = buildPart(p, top, 0, tree);
     tree->parent[tree->root] = kNoNode;
     return true;

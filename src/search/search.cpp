@@ -14,6 +14,7 @@
 #include <atomic>
 #include <vector>
 
+#include "common/progress.h"
 #include "heuristics/heuristics.h"
 #include "io/io.h"
 #include "search/search_steps.h"
@@ -53,84 +54,137 @@ static void scrambledOrder(int32_t n, uint64_t seed, int32_t* order) {
 
 struct SearchStart {
     SearchTree tree;
+    TreeGains gains;  // empty until built
     int64_t score;
 };
 
-// The records the candidates are built in, apart from g_nodePool.
-static TreeNode** candidatePool() {
-    static TreeNode* pool[kPoolSize];
-    if (pool[0] == nullptr) allocatePoolRecords(pool);
-    return pool;
+// Records for the candidates, apart from g_nodePool: as many as the largest
+// construction that runs takes, 2n.
+static TreeNode** candidatePool(int32_t n) {
+    // Kept for the whole process, like g_nodePool: never destroyed, so the
+    // records stay reachable to the end.
+    static std::vector<TreeNode*>& pool = *new std::vector<TreeNode*>;
+    const size_t needed = std::max<size_t>(kPoolSize, 2 * static_cast<size_t>(n));
+    while (pool.size() < needed)
+        pool.push_back(allocateNode());
+    return pool.data();
 }
 
-// Climbs every tree, sharing them out among threads.
-static void climbAll(const LeanTable& table, std::vector<SearchStart>* trees) {
+// The starting tree the plain climb runs from: up to kMaxSpecies species,
+// as ever, the heuristic method's tree (the first); above, where most
+// constructions are left out, the best of all starts, the first of equals.
+static size_t plainClimbStart(const std::vector<SearchStart>& starts, int32_t n) {
+    if (n <= kMaxSpecies) return 0;
+    size_t best = 0;
+    for (size_t i = 1; i < starts.size(); ++i)
+        if (starts[i].score > starts[best].score) best = i;
+    return best;
+}
+
+// Whether a start is climbed. Above kMaxSpecies species the first start is
+// the caterpillar, far below the insertion trees there, and climbing it
+// would cost more than all other starts together (its subtree moves are of
+// large parts in a deep tree); it stays as it is, a start to beat and a
+// source of clusters, unless it is the best start.
+static bool isClimbed(size_t start, size_t plain, int32_t n) {
+    return n <= kMaxSpecies || start != 0 || start == plain;
+}
+
+// Climbs every tree, sharing them out among threads; each start's gain rows
+// are built when it has none. Returns the index of the start climbed plainly.
+static size_t climbAll(const SearchTable& table, std::vector<SearchStart>* trees) {
+    const size_t plain = plainClimbStart(*trees, table.n);
     std::atomic<size_t> next{0};
+    std::atomic<int64_t> done{0};
+    const auto total = static_cast<int64_t>(trees->size());
     runOnThreads(threadCountToUse(), [&] {
         MoveWork work;
         for (size_t i = next++; i < trees->size(); i = next++) {
             SearchStart& c = (*trees)[i];
-            // The heuristic method's tree is climbed move by move: the search
-            // never ends below that plain climb.
-            if (i == 0)
-                climbBySubtreeMoves(table, &c.tree, &work);
+            if (!isClimbed(i, plain, table.n)) {
+                reportProgress(ProgressStage::kClimbs, ++done, total);
+                continue;
+            }
+            if (c.gains.rows.empty()) buildTreeGains(table, c.tree, &c.gains, &work);
+            // One start is climbed move by move: the search never ends below
+            // that plain climb.
+            if (i == plain)
+                climbBySubtreeMoves(table, &c.tree, &c.gains, &work);
             else
-                climbInBatches(table, &c.tree, &work);
+                climbInBatches(table, &c.tree, &c.gains, &work);
+            std::vector<int64_t>().swap(c.gains.rows);
             c.score = scoreSearchTree(c.tree);
+            reportProgress(ProgressStage::kClimbs, ++done, total);
         }
     });
+    return plain;
 }
 
-// The heuristic method's tree (the first candidate of the highest weight)
-// first, then the trees grown by insertion. The clusters of all eight
-// candidates join the set of the dynamic programme.
-static std::vector<SearchStart> buildStarts(const LeanTable& table,
+// The heuristic method's tree (the first candidate of the highest weight
+// among those that run at this size) first, then the trees grown by
+// insertion, each with its score. The clusters of the candidates join the
+// set of the dynamic programme.
+static std::vector<SearchStart> buildStarts(const SearchTable& table,
                                             std::vector<SpeciesSet>* clusters) {
     const int32_t n = table.n;
-    TreeNode** pool = candidatePool();
+    TreeNode** pool = candidatePool(n);
     const int insertions = insertionStarts(n);
     std::vector<SearchStart> starts(static_cast<size_t>(1 + insertions));
-    int32_t bestWeight = 0;
+    int64_t bestWeight = 0;
+    bool first = true;
+    int running = 0;
+    for (int index = 0; index < kCandidateCount; ++index)
+        running += candidateRunsAt(index, n) ? 1 : 0;
+    int built = 0;
     for (int index = 0; index < kCandidateCount; ++index) {
+        if (!candidateRunsAt(index, n)) continue;
+        reportProgress(ProgressStage::kCandidates, ++built, running);
         const TreeNode* root = buildCandidate(index, pool);
         SearchTree tree;
         treeFromNodes(root, n, &tree);
         appendClusters(tree, clusters);
-        if (index == 0 || root->weight > bestWeight) {
+        if (first || root->weight > bestWeight) {
             bestWeight = root->weight;
             starts[0].tree = tree;
+            starts[0].score = root->weight;
+            first = false;
         }
     }
     std::atomic<int> next{0};
+    std::atomic<int64_t> done{0};
     runOnThreads(threadCountToUse(), [&] {
         MoveWork work;
-        int32_t order[kMaxSpecies];
+        std::vector<int32_t> order(static_cast<size_t>(n));
         for (int k = next++; k < insertions; k = next++) {
-            scrambledOrder(n, static_cast<uint64_t>(k), order);
-            insertInOrder(table, order, &starts[static_cast<size_t>(1 + k)].tree, &work);
+            SearchStart& start = starts[static_cast<size_t>(1 + k)];
+            scrambledOrder(n, static_cast<uint64_t>(k), order.data());
+            insertInOrder(table, order.data(), &start.tree, &start.gains, &work);
+            start.score = scoreSearchTree(start.tree);
+            reportProgress(ProgressStage::kStarts, ++done, insertions);
         }
     });
     return starts;
 }
 
-static SearchTree searchOverTable() {
-    LeanTable table;
-    fillLeanTable(&table);
+static SearchTree searchOverTable(const SearchTable& table, int64_t* plainClimb) {
     std::vector<SpeciesSet> clusters;
     std::vector<SearchStart> trees = buildStarts(table, &clusters);
     for (size_t i = 1; i < trees.size(); ++i)
         appendClusters(trees[i].tree, &clusters);
-    climbAll(table, &trees);
+    *plainClimb = trees[climbAll(table, &trees)].score;
     SearchStart best = trees[0];
     for (const SearchStart& c : trees) {
         appendClusters(c.tree, &clusters);
         if (c.score > best.score) best = c;
     }
+    trees.clear();
     MoveWork work;
     for (int round = 0; round < kMaxProgrammeRounds; ++round) {
+        reportProgress(ProgressStage::kProgramme, round + 1, kMaxProgrammeRounds);
         SearchStart found;
         if (!bestTreeOverClusters(clusters, table.n, &found.tree)) break;
-        climbInBatches(table, &found.tree, &work);
+        buildTreeGains(table, found.tree, &found.gains, &work);
+        climbInBatches(table, &found.tree, &found.gains, &work);
         found.score = scoreSearchTree(found.tree);
         if (found.score <= best.score) break;
         best = found;
@@ -145,77 +199,44 @@ int64_t scoreTree(const TreeNode* root) {
     return scoreSearchTree(tree);
 }
 
-// Sum over every set of three distinct species of the heaviest of its three
-// resolutions: a binary tree satisfies exactly one of them.
-static int64_t tripleWeightBound() {
-    const int n = g_speciesCount;
-    int64_t bound = 0;
-    for (int a = 0; a < n; ++a)
-        for (int b = a + 1; b < n; ++b)
-            for (int c = b + 1; c < n; ++c)
-                bound += std::max(
-                    {g_tripleWeight[a][b][c], g_tripleWeight[a][c][b], g_tripleWeight[b][c][a]});
-    return bound;
-}
-
-// The most weight a rooted tree on the four species a < b < c < d can
-// satisfy: the best of its fifteen shapes, each satisfying one resolution of
-// each of the four triples.
-static int64_t bestOnFour(int a, int b, int c, int d) {
-    const auto w = [](int p, int q, int r) { return int64_t{g_tripleWeight[p][q][r]}; };
-    // Three balanced shapes ((p,q),(r,s)), then twelve ladders (((p,q),r),s).
-    int64_t best = std::max({w(a, b, c) + w(a, b, d) + w(c, d, a) + w(c, d, b),
-                             w(a, c, b) + w(a, c, d) + w(b, d, a) + w(b, d, c),
-                             w(a, d, b) + w(a, d, c) + w(b, c, a) + w(b, c, d)});
-    const int four[4] = {a, b, c, d};
-    for (int last = 0; last < 4; ++last) {
-        int rest[3];
-        int count = 0;
-        for (int i = 0; i < 4; ++i)
-            if (i != last) rest[count++] = four[i];
-        const int s = four[last];
-        // The last species leaves first; the other three form one of three
-        // triples' resolutions below it.
-        const int64_t outside =
-            w(rest[0], rest[1], s) + w(rest[0], rest[2], s) + w(rest[1], rest[2], s);
-        best = std::max({best, outside + w(rest[0], rest[1], rest[2]),
-                         outside + w(rest[0], rest[2], rest[1]),
-                         outside + w(rest[1], rest[2], rest[0])});
-    }
-    return best;
-}
-
-// Every tree restricted to four species is one of their fifteen trees, and
-// each triple lies in n - 3 sets of four, so the satisfied weight is at most
-// the sum over the sets of four of their best, divided by n - 3. This is never
-// above the triple bound, and sharper wherever the best resolutions of the
-// four triples of a set do not fit in one tree.
-int64_t satisfiedWeightBound() {
-    const int n = g_speciesCount;
-    if (n < 4) return tripleWeightBound();
-    std::atomic<int> next{0};
-    std::atomic<int64_t> total{0};
-    runOnThreads(threadCountToUse(), [&] {
-        int64_t sum = 0;
-        for (int a = next++; a < n; a = next++)
-            for (int b = a + 1; b < n; ++b)
-                for (int c = b + 1; c < n; ++c)
-                    for (int d = c + 1; d < n; ++d)
-                        sum += bestOnFour(a, b, c, d);
-        total += sum;
-    });
-    return std::min(tripleWeightBound(), total.load() / (n - 3));
+int64_t searchWorkingBytes(int32_t n, int threads) {
+    const int64_t starts = 1 + insertionStarts(n);
+    const int64_t nodes = 2 * int64_t{n};
+    // A cluster set: the set itself and its words beyond the local ones.
+    const int64_t words = (int64_t{n} + kSpeciesWordBits - 1) / kSpeciesWordBits;
+    const int64_t set =
+        static_cast<int64_t>(sizeof(SpeciesSet)) + (words > kLocalSpeciesWords ? 8 * words : 0);
+    // Clusters of the candidates, of every start before and after its climb
+    // and of the programme's rounds; the programme's entries and index.
+    const int64_t clusters = (kCandidateCount + 2 * starts + kMaxProgrammeRounds) * n * set;
+    const int64_t programme = std::min<int64_t>(clusters / set, 6000) * (2 * set + 96);
+    return searchTableBytes(n) + starts * (treeGainsBytes(n) + nodes * 12) +
+           int64_t{threads} * moveWorkBytes(n) + clusters + programme;
 }
 
 SearchResult searchTree() {
+    SearchTable table;
+    prepareSearchTable(&table);
     TreeNode* root = nullptr;
+    int64_t plainClimb = 0;
     if (g_speciesCount < 3) {
         // One tree shape only: the candidates give it.
         SearchTree tree;
-        treeFromNodes(buildCandidate(0, candidatePool()), g_speciesCount, &tree);
+        treeFromNodes(buildCandidate(0, candidatePool(g_speciesCount)), g_speciesCount, &tree);
         root = nodesFromTree(tree);
     } else {
-        root = nodesFromTree(searchOverTable());
+        root = nodesFromTree(searchOverTable(table, &plainClimb));
     }
-    return {root, scoreTree(root), satisfiedWeightBound()};
+    const int64_t satisfied = scoreTree(root);
+    if (g_speciesCount < 3) plainClimb = satisfied;
+    const bool fromTriples = g_speciesCount > kMaxQuartetBoundSpecies;
+    return {root, satisfied, fromTriples ? tripleWeightBound(table) : quartetWeightBound(table),
+            fromTriples, plainClimb};
+}
+
+int64_t satisfiedWeightBound(bool* fromTriples) {
+    SearchTable table;
+    prepareSearchTable(&table);
+    *fromTriples = g_speciesCount > kMaxQuartetBoundSpecies;
+    return *fromTriples ? tripleWeightBound(table) : quartetWeightBound(table);
 }

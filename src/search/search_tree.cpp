@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "search/search_steps.h"
+#include "triples/triples.h"
 
 // Nodes in an order where every node comes after its children.
 static void listChildrenFirst(const SearchTree& tree, std::vector<int32_t>* order) {
@@ -25,7 +26,7 @@ static void listChildrenFirst(const SearchTree& tree, std::vector<int32_t>* orde
 static void gatherBelow(const SearchTree& tree, std::vector<SpeciesSet>* below) {
     std::vector<int32_t> order;
     listChildrenFirst(tree, &order);
-    below->assign(static_cast<size_t>(kMaxSearchNodes), SpeciesSet{});
+    below->assign(tree.parent.size(), SpeciesSet{});
     for (const int32_t node : order)
         (*below)[static_cast<size_t>(node)] =
             isLeafNode(tree, node) ? singleSpecies(node)
@@ -34,10 +35,7 @@ static void gatherBelow(const SearchTree& tree, std::vector<SpeciesSet>* below) 
 }
 
 void treeFromNodes(const TreeNode* root, int32_t n, SearchTree* tree) {
-    tree->speciesCount = n;
-    tree->innerCount = 0;
-    for (int32_t node = 0; node < kMaxSearchNodes; ++node)
-        tree->parent[node] = kNoNode;
+    resetSearchTree(n, tree);
     struct Pending {
         const TreeNode* node;
         int32_t parent;
@@ -65,7 +63,7 @@ TreeNode* nodesFromTree(const SearchTree& tree) {
     gatherBelow(tree, &below);
     std::vector<int32_t> order;
     listChildrenFirst(tree, &order);
-    std::vector<TreeNode*> made(static_cast<size_t>(kMaxSearchNodes), nullptr);
+    std::vector<TreeNode*> made(tree.parent.size(), nullptr);
     for (const int32_t node : order) {
         TreeNode* made_node = allocateNode();
         made[static_cast<size_t>(node)] = made_node;
@@ -94,21 +92,27 @@ void appendClusters(const SearchTree& tree, std::vector<SpeciesSet>* clusters) {
         clusters->push_back(below[static_cast<size_t>(tree.speciesCount + i)]);
 }
 
-int64_t crossWeight(const SpeciesSet& one, const SpeciesSet& other, const SpeciesSet& all) {
-    int left[kMaxSpecies];
-    int right[kMaxSpecies];
-    int outside[kMaxSpecies];
-    const int nl = listSpecies(one, left);
-    const int nr = listSpecies(other, right);
-    const int no = listSpecies(subtractSets(all, uniteSets(one, other)), outside);
+// Sum over a in one and b in other of w[a][b][c] over c in outside: a masked
+// sum of each pair's row.
+static int64_t crossSum(const SpeciesSet& one, const SpeciesSet& other, const SpeciesSet& outside) {
+    std::vector<int> left(static_cast<size_t>(g_tripleWeight.species));
+    std::vector<int> right(static_cast<size_t>(g_tripleWeight.species));
+    std::vector<uint8_t> mask(g_tripleWeight.rowLength / 8);
+    const int nl = listSpecies(one, left.data());
+    const int nr = listSpecies(other, right.data());
+    const auto bytes = static_cast<int>(mask.size());
+    speciesSetBytes(outside, mask.data(), bytes);
     int64_t sum = 0;
     for (int a = 0; a < nl; ++a)
-        for (int b = 0; b < nr; ++b) {
-            const int32_t* row = g_tripleWeight[left[a]][right[b]];
-            for (int c = 0; c < no; ++c)
-                sum += row[outside[c]];
-        }
+        for (int b = 0; b < nr; ++b)
+            sum +=
+                maskedRowSum(tripleRow(left[static_cast<size_t>(a)], right[static_cast<size_t>(b)]),
+                             mask.data(), bytes);
     return sum;
+}
+
+int64_t crossWeight(const SpeciesSet& one, const SpeciesSet& other, const SpeciesSet& all) {
+    return crossSum(one, other, subtractSets(all, uniteSets(one, other)));
 }
 
 // At each inner node the triples ab|c with a and b on different sides and c
@@ -120,8 +124,9 @@ int64_t scoreSearchTree(const SearchTree& tree) {
     int64_t score = 0;
     for (int32_t i = 0; i < tree.innerCount; ++i) {
         const int32_t node = tree.speciesCount + i;
-        score += crossWeight(below[static_cast<size_t>(tree.child[node][0])],
-                             below[static_cast<size_t>(tree.child[node][1])], all);
+        score += crossSum(below[static_cast<size_t>(tree.child[node][0])],
+                          below[static_cast<size_t>(tree.child[node][1])],
+                          subtractSets(all, below[static_cast<size_t>(node)]));
     }
     return score;
 }

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <numeric>
 #include <vector>
 
+#include "common/progress.h"
 #include "common/vector_lanes.h"
 
 // One byte of a set covers the species of one vector of table entries.
 static_assert(kLanes == 8, "a set byte per vector");
-// Inner nodes of distinct-leaf trees held before they are added to the table.
-constexpr size_t kBatchNodes = size_t{1} << 16;
+static_assert(kSpeciesWordBits % kLanes == 0, "set words are whole bytes");
 
 // kByteMask[b][j] is all ones when bit j of b is set: turns eight members of
 // a set into the lanes of one vector.
@@ -27,151 +28,412 @@ constexpr ByteMasks makeByteMasks() {
 }
 constexpr ByteMasks kByteMask = makeByteMasks();
 
-// A nonzero byte of a set: where its eight lanes start in a row, and which
-// of them are members.
-struct MaskByte {
-    uint8_t offset;
-    uint8_t bits;
-};
-
-static int listMaskBytes(const SpeciesSet& set, MaskByte* bytes) {
-    int count = 0;
-    for (int w = 0; w < kSpeciesWords; ++w)
-        for (uint64_t bits = set.word[w]; bits != 0;) {
-            const int shift = __builtin_ctzll(bits) & ~(kLanes - 1);
-            bytes[count++] = {static_cast<uint8_t>(kSpeciesWordBits * w + shift),
-                              static_cast<uint8_t>((bits >> shift) & 0xFFu)};
-            bits &= ~(uint64_t{0xFF} << shift);
-        }
-    return count;
+// Species past the set's words read as absent.
+void speciesSetBytes(const SpeciesSet& set, uint8_t* bytes, int count) {
+    for (int b = 0; b < count; ++b) {
+        const int w = b / (kSpeciesWordBits / kLanes);
+        const int shift = (b % (kSpeciesWordBits / kLanes)) * kLanes;
+        bytes[b] =
+            w < wordCount(set) ? static_cast<uint8_t>((speciesWord(set, w) >> shift) & 0xFFu) : 0;
+    }
 }
 
-// The kernel: w[p][q][k] += weight for every q of others and every k of the
-// set the bytes were listed from, rows being the table block w[p]. Rows are
-// kMaxSpecies wide and a set holds no species at or above n, so whole bytes
-// may be added: the lanes of other species add 0. The eight entries go
-// through a local array: the compiler then adds them as vectors of the
-// baseline instruction set, where in place it adds them one by one.
-static void addToRowsPortable(int32_t (*rows)[kMaxSpecies], const int* others, int count,
-                              const MaskByte* bytes, int byteCount, int32_t weight) {
-    for (int o = 0; o < count; ++o) {
-        int32_t* row = rows[others[o]];
-        for (int b = 0; b < byteCount; ++b) {
-            int32_t lanes[kLanes];
-            std::memcpy(lanes, row + bytes[b].offset, sizeof lanes);
-            const int32_t* mask = kByteMask.lane[bytes[b].bits];
-            for (int j = 0; j < kLanes; ++j)
-                lanes[j] += weight & mask[j];
-            std::memcpy(row + bytes[b].offset, lanes, sizeof lanes);
-        }
+static int rowBytes() {
+    return static_cast<int>(g_tripleWeight.rowLength / kLanes);
+}
+
+// The kernel: row += weight at every species of the mask. Rows are whole
+// vectors and a mask holds no species at or above n, so whole bytes may be
+// added: the lanes of other species add 0. The eight entries go through a
+// local array: the compiler then adds them as vectors of the baseline
+// instruction set, where in place it adds them one by one.
+static void addMaskPortable(int32_t* row, const uint8_t* mask, int bytes, int32_t weight) {
+    for (int b = 0; b < bytes; ++b) {
+        if (mask[b] == 0) continue;
+        int32_t lanes[kLanes];
+        std::memcpy(lanes, row + b * kLanes, sizeof lanes);
+        const int32_t* laneMask = kByteMask.lane[mask[b]];
+        for (int j = 0; j < kLanes; ++j)
+            lanes[j] += weight & laneMask[j];
+        std::memcpy(row + b * kLanes, lanes, sizeof lanes);
     }
+}
+
+static int64_t maskedSumPortable(const int32_t* row, const uint8_t* mask, int bytes) {
+    int64_t sum = 0;
+    for (int b = 0; b < bytes; ++b) {
+        if (mask[b] == 0) continue;
+        const int32_t* laneMask = kByteMask.lane[mask[b]];
+        for (int j = 0; j < kLanes; ++j)
+            sum += row[b * kLanes + j] & laneMask[j];
+    }
+    return sum;
 }
 
 #ifdef TRESSIL_X86_VECTOR
 // The same with one AVX2 addition per set byte.
-TRESSIL_TARGET_AVX2 static void addToRowsVector(int32_t (*rows)[kMaxSpecies], const int* others,
-                                                int count, const MaskByte* bytes, int byteCount,
-                                                int32_t weight) {
+TRESSIL_TARGET_AVX2 static void addMaskVector(int32_t* row, const uint8_t* mask, int bytes,
+                                              int32_t weight) {
     const __m256i weights = broadcast(static_cast<uint32_t>(weight));
-    for (int o = 0; o < count; ++o) {
-        int32_t* row = rows[others[o]];
-        for (int b = 0; b < byteCount; ++b) {
-            int32_t* lanes = row + bytes[b].offset;
-            const __m256i mask = loadLanes(kByteMask.lane[bytes[b].bits]);
-            storeLanes(lanes, _mm256_add_epi32(loadLanes(lanes), _mm256_and_si256(weights, mask)));
+    for (int b = 0; b < bytes; ++b) {
+        if (mask[b] == 0) continue;
+        int32_t* lanes = row + b * kLanes;
+        const __m256i laneMask = loadLanes(kByteMask.lane[mask[b]]);
+        storeLanes(lanes, _mm256_add_epi32(loadLanes(lanes), _mm256_and_si256(weights, laneMask)));
+    }
+}
+
+// Entries are below 2^31 but their sum need not be: the masked lanes are
+// widened to 64 bits before they are added.
+TRESSIL_TARGET_AVX2 static int64_t maskedSumVector(const int32_t* row, const uint8_t* mask,
+                                                   int bytes) {
+    __m256i sum = _mm256_setzero_si256();
+    for (int b = 0; b < bytes; ++b) {
+        if (mask[b] == 0) continue;
+        const __m256i lanes =
+            _mm256_and_si256(loadLanes(row + b * kLanes), loadLanes(kByteMask.lane[mask[b]]));
+        sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(lanes)));
+        sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(lanes, 1)));
+    }
+    int64_t parts[4];
+    storeLanes(parts, sum);
+    return parts[0] + parts[1] + parts[2] + parts[3];
+}
+#endif
+
+static void addMask(int32_t* row, const uint8_t* mask, int bytes, int32_t weight, bool useVector) {
+#ifdef TRESSIL_X86_VECTOR
+    if (useVector) return addMaskVector(row, mask, bytes, weight);
+#endif
+    (void)useVector;
+    addMaskPortable(row, mask, bytes, weight);
+}
+
+int64_t maskedRowSum(const int32_t* row, const uint8_t* mask, int bytes) {
+#ifdef TRESSIL_X86_VECTOR
+    if (vectorKernelsUsable()) return maskedSumVector(row, mask, bytes);
+#endif
+    return maskedSumPortable(row, mask, bytes);
+}
+
+// ---------------------------------------------------------------------------
+// The batch: trees whose leaves are distinct species, waiting to be added.
+//
+// A pair p, q gains exactly the species of its tree outside the node where p
+// and q meet: one masked row addition per pair and tree. Rows are added pair
+// by pair over every tree of the batch, so that a row stays in the cache
+// while all trees pass, and in tiles of rows that fit the cache together.
+// Each inner node keeps the set of species below it; the q meeting p at a
+// node on p's way up are those below it and not below its child towards p,
+// read from the words of the set that the tile covers.
+
+struct BatchTree {
+    int32_t weight;
+};
+
+struct Batch {
+    std::vector<BatchTree> trees;
+    // Inner nodes: parent (batch index, -1 at a root), the species below as
+    // set words (words() each), and the nonzero bytes of the set of the
+    // tree's species outside: their number, then byte index and bits each,
+    // from outsideStart.
+    std::vector<int32_t> nodeParent;
+    std::vector<uint64_t> nodeBelow;
+    std::vector<int32_t> outsideStart;
+    std::vector<uint16_t> outsideByte;
+    std::vector<uint8_t> outsideBits;
+    // Per tree and species: the parent of its leaf (batch index), or -1.
+    std::vector<int32_t> speciesParent;
+};
+static Batch s_batch;
+
+// Batches are flushed at this many bytes, or at an eighth of the table when
+// that is more: this bounds the memory a fill takes beyond the table
+// whatever the number of trees, and the number of passes over a large table.
+constexpr size_t kBatchBytes = size_t{2} << 20;
+static size_t batchLimit(size_t tableBytes) {
+    return std::max(kBatchBytes, tableBytes / 8);
+}
+// Rows added together: as many as fit this much of the cache.
+constexpr size_t kTileBytes = size_t{256} << 10;
+
+static size_t batchWords() {
+    return (static_cast<size_t>(g_tripleWeight.species) + kSpeciesWordBits - 1) / kSpeciesWordBits;
+}
+
+// Appends a tree of distinct species, given as parents and leaf species of
+// nodes listed children first (parents after their children).
+static void appendToBatch(const int32_t* parent, const int32_t* species, int32_t nodes,
+                          int32_t weight) {
+    const size_t words = batchWords();
+    const auto n = static_cast<size_t>(g_tripleWeight.species);
+    const auto count = static_cast<size_t>(nodes);
+    const auto firstNode = static_cast<int32_t>(s_batch.nodeParent.size());
+    // Batch numbers of the inner nodes, in the tree's order.
+    std::vector<int32_t> index(count, -1);
+    int32_t innerCount = 0;
+    for (size_t v = 0; v < count; ++v)
+        if (species[v] < 0) index[v] = firstNode + innerCount++;
+    // Species below every node, children first; a leaf's set is its species.
+    std::vector<uint64_t> below(count * words, 0);
+    std::vector<uint64_t> all(words, 0);
+    for (size_t v = 0; v < count; ++v) {
+        uint64_t* mine = below.data() + v * words;
+        if (species[v] >= 0) {
+            const auto at = static_cast<size_t>(species[v]);
+            mine[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
+            all[at / kSpeciesWordBits] |= uint64_t{1} << (at % kSpeciesWordBits);
+        }
+        if (parent[v] < 0) continue;
+        uint64_t* theirs = below.data() + static_cast<size_t>(parent[v]) * words;
+        for (size_t w = 0; w < words; ++w)
+            theirs[w] |= mine[w];
+    }
+    const size_t speciesBase = s_batch.speciesParent.size();
+    s_batch.speciesParent.resize(speciesBase + n, -1);
+    for (size_t v = 0; v < count; ++v) {
+        const int32_t above = parent[v] < 0 ? -1 : index[static_cast<size_t>(parent[v])];
+        if (species[v] >= 0) {
+            s_batch.speciesParent[speciesBase + static_cast<size_t>(species[v])] = above;
+            continue;
+        }
+        s_batch.nodeParent.push_back(above);
+        const uint64_t* mine = below.data() + v * words;
+        s_batch.nodeBelow.insert(s_batch.nodeBelow.end(), mine, mine + words);
+        for (size_t w = 0; w < words; ++w) {
+            const uint64_t outside = all[w] & ~mine[w];
+            for (size_t b = 0; b < kSpeciesWordBits / kLanes; ++b) {
+                const auto bits = static_cast<uint8_t>((outside >> (b * kLanes)) & 0xFFu);
+                if (bits == 0) continue;
+                // Byte indexes stay below 2^16 for fewer than 2^19 species.
+                s_batch.outsideByte.push_back(
+                    static_cast<uint16_t>(w * (kSpeciesWordBits / kLanes) + b));
+                s_batch.outsideBits.push_back(bits);
+            }
+        }
+        // Node u's bytes run from outsideStart[u] to outsideStart[u + 1].
+        s_batch.outsideStart.push_back(static_cast<int32_t>(s_batch.outsideByte.size()));
+    }
+    s_batch.trees.push_back({weight});
+}
+
+// The rows of q that gain one node's outside set.
+struct TileRows {
+    std::vector<int32_t*> rows;
+};
+
+static void addOutsidePortable(int32_t u, int rowCount, const TileRows& tile, int32_t weight) {
+    const auto first = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u)]);
+    const auto last = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u) + 1]);
+    const uint16_t* byte = s_batch.outsideByte.data();
+    const uint8_t* bits = s_batch.outsideBits.data();
+    for (int r = 0; r < rowCount; ++r) {
+        int32_t* row = tile.rows[static_cast<size_t>(r)];
+        for (size_t b = first; b < last; ++b) {
+            int32_t values[kLanes];
+            int32_t* at = row + static_cast<size_t>(byte[b]) * kLanes;
+            std::memcpy(values, at, sizeof values);
+            const int32_t* laneMask = kByteMask.lane[bits[b]];
+            for (int j = 0; j < kLanes; ++j)
+                values[j] += weight & laneMask[j];
+            std::memcpy(at, values, sizeof values);
+        }
+    }
+}
+
+#ifdef TRESSIL_X86_VECTOR
+TRESSIL_TARGET_AVX2 static void addOutsideVector(int32_t u, int rowCount, const TileRows& tile,
+                                                 int32_t weight) {
+    const auto first = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u)]);
+    const auto last = static_cast<size_t>(s_batch.outsideStart[static_cast<size_t>(u) + 1]);
+    const uint16_t* byte = s_batch.outsideByte.data();
+    const uint8_t* bits = s_batch.outsideBits.data();
+    const __m256i weights = broadcast(static_cast<uint32_t>(weight));
+    for (int r = 0; r < rowCount; ++r) {
+        int32_t* row = tile.rows[static_cast<size_t>(r)];
+        for (size_t b = first; b < last; ++b) {
+            int32_t* at = row + static_cast<size_t>(byte[b]) * kLanes;
+            const __m256i laneMask = loadLanes(kByteMask.lane[bits[b]]);
+            storeLanes(at, _mm256_add_epi32(loadLanes(at), _mm256_and_si256(weights, laneMask)));
         }
     }
 }
 #endif
 
-static void addToRows(int32_t (*rows)[kMaxSpecies], const int* others, int count,
-                      const MaskByte* bytes, int byteCount, int32_t weight, bool useVector) {
+// Walks p's way up tree t of the batch: at each node with species outside,
+// the q of [low, to) below it and not below its child towards p gain the
+// node's outside set in row w[p][q].
+static void addTreeRows(int32_t p, int32_t low, int32_t to, size_t t, TileRows* tile,
+                        bool useVector) {
+    const auto n = static_cast<size_t>(g_tripleWeight.species);
+    int32_t u = s_batch.speciesParent[t * n + static_cast<size_t>(p)];
+    if (u < 0) return;
+    const size_t words = batchWords();
+    const auto firstWord = static_cast<size_t>(low) / kSpeciesWordBits;
+    const auto lastWord = static_cast<size_t>(to - 1) / kSpeciesWordBits;
+    const int32_t weight = s_batch.trees[t].weight;
+    int32_t* rowsOfP = changeTripleRow(p, p);
+    const size_t length = g_tripleWeight.rowLength;
+    const uint64_t* child = nullptr;  // the set below the child towards p; p alone at first
+    for (; u >= 0; u = s_batch.nodeParent[static_cast<size_t>(u)]) {
+        const uint64_t* mine = s_batch.nodeBelow.data() + static_cast<size_t>(u) * words;
+        if (s_batch.outsideStart[static_cast<size_t>(u) + 1] >
+            s_batch.outsideStart[static_cast<size_t>(u)]) {
+            int rowCount = 0;
+            for (size_t w = firstWord; w <= lastWord; ++w) {
+                uint64_t meeting = mine[w];
+                if (child != nullptr)
+                    meeting &= ~child[w];
+                else if (static_cast<size_t>(p) / kSpeciesWordBits == w)
+                    meeting &= ~(uint64_t{1} << (static_cast<size_t>(p) % kSpeciesWordBits));
+                const auto base = static_cast<int32_t>(w * kSpeciesWordBits);
+                if (low > base) meeting &= ~uint64_t{0} << (low - base);
+                if (to - base < kSpeciesWordBits) meeting &= (uint64_t{1} << (to - base)) - 1;
+                // The rows of p with every q above it follow each other.
+                int32_t* wordRows = rowsOfP + (base - p) * static_cast<std::ptrdiff_t>(length);
+                for (; meeting != 0; meeting &= meeting - 1)
+                    tile->rows[static_cast<size_t>(rowCount++)] =
+                        wordRows + static_cast<size_t>(__builtin_ctzll(meeting)) * length;
+            }
+            if (rowCount > 0) {
 #ifdef TRESSIL_X86_VECTOR
-    if (useVector) return addToRowsVector(rows, others, count, bytes, byteCount, weight);
+                if (useVector)
+                    addOutsideVector(u, rowCount, *tile, weight);
+                else
 #endif
-    addToRowsPortable(rows, others, count, bytes, byteCount, weight);
+                    addOutsidePortable(u, rowCount, *tile, weight);
+            }
+        }
+        child = mine;
+    }
 }
 
-// Leaf sets of the two children of one inner node, and the index of its
-// parent among the tree's inner nodes (-1 at the root).
-struct NodeSides {
-    SpeciesSet left;
-    SpeciesSet right;
-    int32_t parent;
-};
+// Progress of a fill: trees already added before this batch, and all trees.
+static int64_t s_treesAdded = 0;
+static int64_t s_treesToAdd = 0;
 
-// An inner node of a batch tree, with the nonzero bytes of the set of its
-// tree's species outside it.
-struct BatchNode {
-    SpeciesSet left;
-    SpeciesSet right;
-    int32_t parent;  // index in s_batchNodes, -1 at the root
-    int32_t byteCount;
-    MaskByte bytes[kMaxSpecies / kLanes];
-};
+// Rows of different p are disjoint, so threads share them out with no
+// locking, and the sums do not depend on who adds what.
+static void addBatchRows(std::atomic<int32_t>* nextRow, bool useVector) {
+    const int32_t n = g_tripleWeight.species;
+    const auto tile = static_cast<int32_t>(
+        std::max<size_t>(1, kTileBytes / (g_tripleWeight.rowLength * sizeof(int32_t))));
+    TileRows rows;
+    rows.rows.resize(static_cast<size_t>(n));
+    for (int32_t p = (*nextRow)++; p < n; p = (*nextRow)++) {
+        for (int32_t from = p + 1; from < n; from += tile)
+            for (size_t t = 0; t < s_batch.trees.size(); ++t)
+                addTreeRows(p, from, std::min(n, from + tile), t, &rows, useVector);
+        // Row p costs about n - p pairs: the share of the batch done so far.
+        const int64_t pairsDone = int64_t{p + 1} * (2 * int64_t{n} - p) / 2;
+        const int64_t pairs = int64_t{n} * (n + 1) / 2;
+        reportProgress(
+            ProgressStage::kFill,
+            s_treesAdded * pairs + static_cast<int64_t>(s_batch.trees.size()) * pairsDone,
+            std::max<int64_t>(s_treesToAdd, 1) * pairs);
+    }
+}
 
-struct BatchTree {
-    int32_t weight;
-    int32_t leafParent[kMaxSpecies];  // index in s_batchNodes, -1 if absent
-};
+static void clearBatch() {
+    s_batch.trees.clear();
+    s_batch.nodeParent.clear();
+    s_batch.nodeBelow.clear();
+    s_batch.outsideStart.assign(1, 0);
+    s_batch.outsideByte.clear();
+    s_batch.outsideBits.clear();
+    s_batch.speciesParent.clear();
+}
+
+static void flushBatch() {
+    if (s_batch.trees.empty()) return;
+    std::atomic<int32_t> nextRow{0};
+    const bool useVector = vectorKernelsUsable();
+    runOnThreads(threadCountToUse(), [&nextRow, useVector] { addBatchRows(&nextRow, useVector); });
+    s_treesAdded += static_cast<int64_t>(s_batch.trees.size());
+    clearBatch();
+}
+
+static size_t batchBytes() {
+    return s_batch.nodeParent.size() * sizeof(int32_t) +
+           s_batch.nodeBelow.size() * sizeof(uint64_t) +
+           s_batch.outsideStart.size() * sizeof(int32_t) +
+           s_batch.outsideByte.size() * (sizeof(uint16_t) + 1) +
+           s_batch.speciesParent.size() * sizeof(int32_t) +
+           s_batch.trees.size() * sizeof(BatchTree);
+}
+
+static bool batchIsFull() {
+    return batchBytes() >=
+           batchLimit(g_tripleWeight.rows * g_tripleWeight.rowLength * sizeof(int32_t));
+}
+
+// ---------------------------------------------------------------------------
+// tressil's numbered input: binary trees of TreeNode records.
 
 // Running total of w[i][j][k] over i < j, all k: 64-bit so that the test
 // against the limit itself cannot overflow.
 static int64_t s_tripleTotal = 0;
 static bool s_tooLarge = false;
-static std::vector<BatchNode> s_batchNodes;
-static std::vector<BatchTree> s_batchTrees;
-static int32_t s_leafParent[kMaxSpecies];  // of the tree last walked, by species
 
-// Walks the tree children first without recursion and records the leaf sets
-// of both children of every inner node, parents after children, and the
-// parent of every leaf in s_leafParent. A missing child has an empty set.
-// Returns the number of leaves, repeats included.
-static int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides) {
+// Leaf sets of the two children of one inner node.
+struct NodeSides {
+    SpeciesSet left;
+    SpeciesSet right;
+};
+
+// The tree's nodes children first, with the leaf sets of both children of
+// every inner node, and its nodes as parents and leaf species for the batch
+// (a missing child is left out). Returns the number of leaves, repeats
+// included.
+static int64_t collectSides(const TreeNode* root, std::vector<NodeSides>& sides,
+                            std::vector<int32_t>& parent, std::vector<int32_t>& species) {
     struct Frame {
         const TreeNode* node;
         int stage;  // children already visited
     };
     struct Value {
         SpeciesSet set;
-        int32_t inner;  // index in sides, or -1 for a leaf or a missing child
-        int32_t label;  // species of a leaf, or -1
+        int32_t node;  // index in parent/species, or -1 for a missing child
     };
     static std::vector<Frame> frames;
     static std::vector<Value> values;
     frames.clear();
     values.clear();
     sides.clear();
-    std::fill(s_leafParent, s_leafParent + kMaxSpecies, -1);
+    parent.clear();
+    species.clear();
     int64_t leaves = 0;
     frames.push_back({root, 0});
     while (!frames.empty()) {
         Frame& frame = frames.back();
         const TreeNode* node = frame.node;
         if (node == nullptr || (node->left == nullptr && node->right == nullptr)) {
-            Value value{SpeciesSet{}, -1, -1};
+            Value value{SpeciesSet{}, -1};
             if (node != nullptr) {
                 ++leaves;
-                value.label = node->label;
-                insertSpecies(&value.set, value.label);
+                insertSpecies(&value.set, node->label);
+                value.node = static_cast<int32_t>(parent.size());
+                parent.push_back(-1);
+                species.push_back(node->label);
             }
-            values.push_back(value);
+            values.push_back(std::move(value));
             frames.pop_back();
         } else if (frame.stage < 2) {
             const TreeNode* child = frame.stage == 0 ? node->left : node->right;
             ++frame.stage;
             frames.push_back({child, 0});
         } else {
-            const auto self = static_cast<int32_t>(sides.size());
-            for (size_t c = values.size() - 2; c < values.size(); ++c) {
-                if (values[c].inner >= 0) sides[static_cast<size_t>(values[c].inner)].parent = self;
-                if (values[c].label >= 0) s_leafParent[values[c].label] = self;
-            }
-            const Value right = values.back();
+            const auto self = static_cast<int32_t>(parent.size());
+            parent.push_back(-1);
+            species.push_back(-1);
+            for (size_t c = values.size() - 2; c < values.size(); ++c)
+                if (values[c].node >= 0) parent[static_cast<size_t>(values[c].node)] = self;
+            Value right = std::move(values.back());
             values.pop_back();
-            const Value left = values.back();
-            sides.push_back({left.set, right.set, -1});
-            values.back() = {uniteSets(left.set, right.set), self, -1};
+            Value& left = values.back();
+            sides.push_back({left.set, right.set});
+            left.set = uniteSets(left.set, right.set);
+            left.node = self;
             frames.pop_back();
         }
     }
@@ -195,65 +457,29 @@ static int64_t countAdditions(const std::vector<NodeSides>& sides) {
 static void addSideTriples(const SpeciesSet& pairSide, const SpeciesSet& thirdSide, int32_t weight,
                            bool useVector) {
     int pairs[kMaxSpecies];
-    MaskByte bytes[kMaxSpecies / kLanes];
+    uint8_t bytes[kMaxSpecies / kLanes];
     const int pairCount = listSpecies(pairSide, pairs);
-    const int byteCount = listMaskBytes(thirdSide, bytes);
+    const int byteCount = rowBytes();
+    speciesSetBytes(thirdSide, bytes, byteCount);
     for (int a = 0; a < pairCount; ++a)
-        addToRows(g_tripleWeight[pairs[a]], pairs + a + 1, pairCount - a - 1, bytes, byteCount,
-                  weight, useVector);
-}
-
-// With distinct leaves a pair p, q gains exactly the species of its tree
-// outside the node where p and q meet: one row addition per pair. This adds
-// the rows w[p][q] with q > p for one p, over every tree of the batch, so
-// that the rows stay in cache while all trees pass. The nodes where p meets
-// others are the ones on its way to the root.
-static void addBatchRowsOf(int p, bool useVector) {
-    int others[kMaxSpecies];
-    for (const BatchTree& tree : s_batchTrees)
-        for (int32_t u = tree.leafParent[p]; u >= 0;) {
-            const BatchNode& node = s_batchNodes[static_cast<size_t>(u)];
-            u = node.parent;
-            if (node.byteCount == 0) continue;
-            const SpeciesSet& otherSide = containsSpecies(node.left, p) ? node.right : node.left;
-            const int count = listSpecies(membersAbove(otherSide, p), others);
-            addToRows(g_tripleWeight[p], others, count, node.bytes, node.byteCount, tree.weight,
-                      useVector);
-        }
-}
-
-// Rows of different p are disjoint, so threads share them out with no
-// locking, and the sums do not depend on who adds what.
-static void addBatchRows(std::atomic<int>* nextRow, bool useVector) {
-    for (int p = (*nextRow)++; p < g_speciesCount; p = (*nextRow)++)
-        addBatchRowsOf(p, useVector);
-}
-
-static void flushBatch() {
-    if (s_batchTrees.empty()) return;
-    std::atomic<int> nextRow{0};
-    const bool useVector = vectorKernelsUsable();
-    runOnThreads(threadCountToUse(), [&nextRow, useVector] { addBatchRows(&nextRow, useVector); });
-    s_batchNodes.clear();
-    s_batchTrees.clear();
+        for (int b = a + 1; b < pairCount; ++b)
+            addMask(changeTripleRow(pairs[a], pairs[b]), bytes, byteCount, weight, useVector);
 }
 
 void clearTripleWeights() {
     // The dump reads the species below kDumpSpecies whatever n is.
-    const int used = std::min(kMaxSpecies, std::max(g_speciesCount, kDumpSpecies));
-    for (int i = 0; i < used; ++i)
-        for (int j = 0; j < used; ++j)
-            std::memset(g_tripleWeight[i][j], 0, sizeof(int32_t) * static_cast<size_t>(used));
+    sizeTripleTable(std::max(g_speciesCount, kDumpSpecies));
     s_tripleTotal = 0;
     s_tooLarge = false;
-    s_batchNodes.clear();
-    s_batchTrees.clear();
+    clearBatch();
 }
 
 void addTreeTriples(const TreeNode* node, int32_t weight) {
     if (node == nullptr || weight < 1 || s_tooLarge) return;
     static std::vector<NodeSides> sides;
-    const int64_t leaves = collectSides(node, sides);
+    static std::vector<int32_t> parent;
+    static std::vector<int32_t> species;
+    const int64_t leaves = collectSides(node, sides, parent, species);
     // Both factors are at most 2^31, so the product fits in 64 bits.
     const int64_t additions = countAdditions(sides);
     if (additions > kMaxTripleTotal || additions * weight > kMaxTripleTotal - s_tripleTotal) {
@@ -263,8 +489,7 @@ void addTreeTriples(const TreeNode* node, int32_t weight) {
     s_tripleTotal += additions * weight;
     if (sides.empty()) return;
     const NodeSides& root = sides.back();
-    const SpeciesSet all = uniteSets(root.left, root.right);
-    if (leaves != countSpecies(all)) {
+    if (leaves != countSpecies(uniteSets(root.left, root.right))) {
         const bool useVector = vectorKernelsUsable();
         for (const NodeSides& s : sides) {
             addSideTriples(s.right, s.left, weight, useVector);
@@ -272,17 +497,8 @@ void addTreeTriples(const TreeNode* node, int32_t weight) {
         }
         return;
     }
-    const auto base = static_cast<int32_t>(s_batchNodes.size());
-    s_batchTrees.push_back({weight, {}});
-    for (int species = 0; species < kMaxSpecies; ++species)
-        s_batchTrees.back().leafParent[species] =
-            s_leafParent[species] < 0 ? -1 : base + s_leafParent[species];
-    for (const NodeSides& s : sides) {
-        BatchNode node{s.left, s.right, s.parent < 0 ? -1 : base + s.parent, 0, {}};
-        node.byteCount = listMaskBytes(subtractSets(all, uniteSets(s.left, s.right)), node.bytes);
-        s_batchNodes.push_back(node);
-    }
-    if (s_batchNodes.size() >= kBatchNodes) flushBatch();
+    appendToBatch(parent.data(), species.data(), static_cast<int32_t>(parent.size()), weight);
+    if (batchIsFull()) flushBatch();
 }
 
 bool tripleWeightTooLarge() {
@@ -291,84 +507,195 @@ bool tripleWeightTooLarge() {
 
 void completeTripleWeights() {
     flushBatch();
-    const int n = g_speciesCount;
-    for (int p = 0; p < n; ++p)
-        for (int q = p + 1; q < n; ++q)
-            std::memcpy(g_tripleWeight[q][p], g_tripleWeight[p][q],
-                        sizeof(int32_t) * static_cast<size_t>(n));
 }
 
-void addClusterTriples(const SpeciesSet& leaves, const SpeciesSet* clusters, int count,
-                       int32_t weight) {
-    if (weight < 1 || s_tooLarge) return;
-    // Node 0 is the root; larger clusters first, so each comes after every
-    // node that holds it and its parent is the innermost node seen so far.
-    std::vector<int> order(static_cast<size_t>(count));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [clusters](int x, int y) {
-        return countSpecies(clusters[x]) > countSpecies(clusters[y]);
-    });
-    std::vector<SpeciesSet> node{leaves};
-    for (const int index : order)
-        node.push_back(clusters[index]);
-    std::vector<int> parent(node.size(), -1);
-    int owner[kMaxSpecies];  // innermost node holding each species
-    int species[kMaxSpecies];
-    int members[kMaxSpecies];
-    const int leafCount = listSpecies(leaves, species);
-    for (int m = 0; m < leafCount; ++m)
-        owner[species[m]] = 0;
-    // Pairs that meet at a node: its pairs less those of its children.
-    std::vector<int64_t> pairs(node.size());
-    for (size_t v = 0; v < node.size(); ++v) {
-        const int size = listSpecies(node[v], members);
-        pairs[v] += int64_t{size} * (size - 1) / 2;
-        if (v == 0) continue;
-        parent[v] = owner[members[0]];
-        pairs[static_cast<size_t>(parent[v])] -= int64_t{size} * (size - 1) / 2;
-        for (int m = 0; m < size; ++m)
-            owner[members[m]] = static_cast<int>(v);
+// ---------------------------------------------------------------------------
+// Gene trees of infer.
+
+// Leaves of each species in a tree: species with more than one leaf, and the
+// product of the three largest counts.
+static int64_t largestTripleOfCounts(const GeneTree& tree, std::vector<int32_t>* counts) {
+    int64_t top[3] = {0, 0, 0};
+    std::vector<int32_t> touched;
+    for (const int32_t s : tree.species) {
+        if (s < 0) continue;
+        if ((*counts)[static_cast<size_t>(s)]++ == 0) touched.push_back(s);
     }
-    int64_t additions = 0;  // at most 128^3 before the weight: no overflow
-    for (size_t v = 0; v < node.size(); ++v)
-        additions += pairs[v] * (leafCount - countSpecies(node[v]));
-    if (additions > kMaxTripleTotal || additions * weight > kMaxTripleTotal - s_tripleTotal) {
-        s_tooLarge = true;
-        return;
+    for (const int32_t s : touched) {
+        int64_t c = (*counts)[static_cast<size_t>(s)];
+        (*counts)[static_cast<size_t>(s)] = 0;
+        for (int64_t& t : top)
+            if (c > t) std::swap(c, t);
     }
-    s_tripleTotal += additions * weight;
-    // p meets the others of each node on its way up, the root excepted,
-    // where nothing is outside; the pair gains the tree's species outside the
-    // node, through the same row kernel as every other tree.
-    const bool useVector = vectorKernelsUsable();
-    for (int m = 0; m < leafCount; ++m) {
-        const int p = species[m];
-        SpeciesSet below = singleSpecies(p);
-        for (int v = owner[p]; v > 0;
-             below = node[static_cast<size_t>(v)], v = parent[static_cast<size_t>(v)]) {
-            const SpeciesSet& cluster = node[static_cast<size_t>(v)];
-            int others[kMaxSpecies];
-            const int otherCount =
-                listSpecies(membersAbove(subtractSets(cluster, below), p), others);
-            MaskByte bytes[kMaxSpecies / kLanes];
-            const int byteCount = listMaskBytes(subtractSets(leaves, cluster), bytes);
-            addToRows(g_tripleWeight[p], others, otherCount, bytes, byteCount, weight, useVector);
+    return std::max<int64_t>(top[0], 1) * std::max<int64_t>(top[1], 1) *
+           std::max<int64_t>(top[2], 1);
+}
+
+// Room kept above every sum over the table: sums of lean values meet each
+// entry at most four times, and this leaves a factor 4 more.
+constexpr int64_t kMaxTableSumBound = int64_t{1} << 60;
+
+GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species) {
+    std::vector<int32_t> counts(static_cast<size_t>(species), 0);
+    GeneTreeLoad load{0, true};
+    for (const GeneTree& tree : trees) {
+        // A product of three leaf counts: each below 2^21 in any tree that
+        // fits in memory, so it fits 64 bits; the weight is below 2^31.
+        int64_t growth = 0;
+        if (__builtin_mul_overflow(largestTripleOfCounts(tree, &counts), int64_t{tree.weight},
+                                   &growth) ||
+            __builtin_add_overflow(load.entryBound, growth, &load.entryBound) ||
+            load.entryBound > INT32_MAX) {
+            load.fits = false;
+            return load;
+        }
+    }
+    // Every sum over the table meets each species triple's entries at most a
+    // few times: entryBound * n^3 bounds them all.
+    const int64_t n = species;
+    int64_t cube = 0;
+    int64_t bound = 0;
+    load.fits = !__builtin_mul_overflow(n * n, n, &cube) &&
+                !__builtin_mul_overflow(cube, std::max<int64_t>(load.entryBound, 1), &bound) &&
+                bound <= kMaxTableSumBound;
+    return load;
+}
+
+// A tree whose leaves are individuals: node by node, each pair of leaves of
+// two different species below different children gains, for its species
+// pair, the count of every third species outside the node, its own two
+// species excepted. The counts are added as they are: with the weight, the
+// sum stays within the entry bound that measureGeneTrees checked.
+static void addIndividualsTree(const GeneTree& tree) {
+    const auto nodes = static_cast<int32_t>(tree.parent.size());
+    const auto n = static_cast<size_t>(g_tripleWeight.species);
+    // Species counts below every node, children before parents.
+    std::vector<std::vector<int32_t>> below(static_cast<size_t>(nodes));
+    std::vector<std::vector<int32_t>> leavesBelow(static_cast<size_t>(nodes));
+    std::vector<int32_t> total(n, 0);
+    for (int32_t v = 0; v < nodes; ++v) {
+        if (below[static_cast<size_t>(v)].empty()) below[static_cast<size_t>(v)].assign(n, 0);
+        if (tree.species[static_cast<size_t>(v)] >= 0) {
+            ++below[static_cast<size_t>(v)]
+                   [static_cast<size_t>(tree.species[static_cast<size_t>(v)])];
+            ++total[static_cast<size_t>(tree.species[static_cast<size_t>(v)])];
+            leavesBelow[static_cast<size_t>(v)].push_back(tree.species[static_cast<size_t>(v)]);
+        }
+    }
+    std::vector<std::vector<int32_t>> children(static_cast<size_t>(nodes));
+    for (int32_t v = 0; v < nodes; ++v)
+        if (tree.parent[static_cast<size_t>(v)] >= 0)
+            children[static_cast<size_t>(tree.parent[static_cast<size_t>(v)])].push_back(v);
+    std::vector<int32_t> outside(n);
+    for (int32_t v = 0; v < nodes; ++v) {
+        const auto& kids = children[static_cast<size_t>(v)];
+        if (kids.empty()) continue;
+        std::vector<int32_t>& mine = below[static_cast<size_t>(v)];
+        for (const int32_t c : kids)
+            for (size_t s = 0; s < n; ++s)
+                mine[s] += below[static_cast<size_t>(c)][s];
+        for (size_t s = 0; s < n; ++s)
+            outside[s] = (total[s] - mine[s]) * tree.weight;
+        for (size_t a = 0; a < kids.size(); ++a)
+            for (size_t b = a + 1; b < kids.size(); ++b)
+                for (const int32_t x : leavesBelow[static_cast<size_t>(kids[a])])
+                    for (const int32_t y : leavesBelow[static_cast<size_t>(kids[b])]) {
+                        if (x == y) continue;
+                        int32_t* row = changeTripleRow(x, y);
+                        for (size_t s = 0; s < n; ++s)
+                            row[s] += outside[s];
+                        row[x] -= outside[static_cast<size_t>(x)];
+                        row[y] -= outside[static_cast<size_t>(y)];
+                    }
+        for (const int32_t c : kids) {
+            auto& from = leavesBelow[static_cast<size_t>(c)];
+            leavesBelow[static_cast<size_t>(v)].insert(leavesBelow[static_cast<size_t>(v)].end(),
+                                                       from.begin(), from.end());
+            std::vector<int32_t>().swap(from);
+            std::vector<int32_t>().swap(below[static_cast<size_t>(c)]);
         }
     }
 }
 
+static bool hasDistinctLeaves(const GeneTree& tree, std::vector<char>* seen) {
+    bool distinct = true;
+    for (const int32_t s : tree.species) {
+        if (s < 0) continue;
+        if ((*seen)[static_cast<size_t>(s)]) distinct = false;
+        (*seen)[static_cast<size_t>(s)] = 1;
+    }
+    for (const int32_t s : tree.species)
+        if (s >= 0) (*seen)[static_cast<size_t>(s)] = 0;
+    return distinct;
+}
+
+void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species) {
+    sizeTripleTable(species);
+    clearBatch();
+    std::vector<char> seen(static_cast<size_t>(species), 0);
+    s_treesAdded = 0;
+    s_treesToAdd = static_cast<int64_t>(trees.size());
+    for (const GeneTree& tree : trees) {
+        if (!hasDistinctLeaves(tree, &seen)) {
+            ++s_treesAdded;
+            addIndividualsTree(tree);
+            continue;
+        }
+        appendToBatch(tree.parent.data(), tree.species.data(),
+                      static_cast<int32_t>(tree.parent.size()), tree.weight);
+        if (batchIsFull()) flushBatch();
+    }
+    flushBatch();
+}
+
+int64_t geneTreeBytes(int64_t count, int64_t nodes) {
+    return count * static_cast<int64_t>(sizeof(GeneTree)) + nodes * 2 * sizeof(int32_t);
+}
+
+int64_t fillWorkingBytes(int32_t species, int64_t tableBytes, int threads, int64_t count,
+                         int64_t nodes) {
+    // A batch holds every tree but stops at its limit, passing it by at most
+    // one tree of at most 2n nodes; a node takes its set below (n / 8 bytes),
+    // at most 3n / 8 bytes of outside bytes and 8 of other records, a tree
+    // 4n bytes of leaf parents. Its vectors may hold twice that while they
+    // grow. Each thread keeps a list of n rows.
+    const int64_t n = std::max(species, 1);
+    const auto limit = static_cast<int64_t>(batchLimit(static_cast<size_t>(tableBytes)));
+    const int64_t perNode = (n / kSpeciesWordBits + 1) * 8 + 3 * (n / kLanes + 1) + 8;
+    const int64_t oneTree = 2 * n * perNode + 4 * n;
+    const int64_t batch = std::min(limit, nodes * perNode + count * 4 * n) + oneTree;
+    return 2 * batch + int64_t{threads} * 8 * n;
+}
+
+int64_t tripleTableTotal() {
+    const int n = g_tripleWeight.species;
+    int64_t total = 0;
+    for (int j = 1; j < n; ++j)
+        for (int i = 0; i < j; ++i) {
+            const int32_t* row = tripleRow(i, j);
+            for (int k = 0; k < n; ++k)
+                total += row[k];
+        }
+    return total;
+}
+
 TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b) {
     const SpeciesSet out = subtractSets(firstSpecies(g_speciesCount), uniteSets(a, b));
-    int x[kMaxSpecies], y[kMaxSpecies], z[kMaxSpecies];
-    const int nx = listSpecies(a, x), ny = listSpecies(b, y), nz = listSpecies(out, z);
+    std::vector<int> x(static_cast<size_t>(g_speciesCount));
+    std::vector<int> y(static_cast<size_t>(g_speciesCount));
+    std::vector<int> z(static_cast<size_t>(g_speciesCount));
+    const int nx = listSpecies(a, x.data()), ny = listSpecies(b, y.data()),
+              nz = listSpecies(out, z.data());
     TripleSupport support{0, 0};
     for (int i = 0; i < nx; ++i)
-        for (int j = 0; j < ny; ++j)
+        for (int j = 0; j < ny; ++j) {
+            const int32_t* pair = tripleRow(x[i], y[j]);
             for (int k = 0; k < nz; ++k) {
-                const int32_t agree = g_tripleWeight[x[i]][y[j]][z[k]];
+                const int32_t agree = pair[z[k]];
                 support.agreeing += agree;
                 support.total +=
-                    agree + g_tripleWeight[x[i]][z[k]][y[j]] + g_tripleWeight[y[j]][z[k]][x[i]];
+                    agree + tripleWeight(x[i], z[k], y[j]) + tripleWeight(y[j], z[k], x[i]);
             }
+        }
     return support;
 }

@@ -3,14 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "common/common.h"
 
-// Largest allowed sum of w[i][j][k] over i < j and all k. Bounding it keeps
-// every 32-bit sum over the table exact.
+// Largest allowed sum of w[i][j][k] over i < j and all k in tressil's own
+// input. Bounding it keeps every 32-bit sum over the table exact.
 constexpr int64_t kMaxTripleTotal = INT32_MAX;
 
-// Zeroes the table for every index the run can read and resets the total.
+// Sizes the table for the species of the numbered input (g_speciesCount, and
+// the dump's species whatever it is), zeroes it and resets the total.
 void clearTripleWeights();
 
 // Adds weight to w[p][q][k] (p < q) for every triple pq|k that the tree under
@@ -21,27 +23,69 @@ void clearTripleWeights();
 // last tree.
 void addTreeTriples(const TreeNode* node, int32_t weight);
 
-// The same for a tree whose nodes may have any number of children, given by
-// its species and by the species below each inner node but the root
-// (clusters, in any order, each of two species or more, distinct, and any
-// two disjoint or one inside the other). A pair gains the species outside
-// the node where it meets, so a node of many children displays no triple
-// across its children.
-void addClusterTriples(const SpeciesSet& leaves, const SpeciesSet* clusters, int count,
-                       int32_t weight);
-
 // True once some tree would have pushed the table total past its limit.
 bool tripleWeightTooLarge();
 
-// Mirrors every w[p][q][k] (p < q) into w[q][p][k].
+// Adds the trees still waiting in the batch.
 void completeTripleWeights();
 
-// How well the completed table agrees with a node whose two children hold
-// the species sets a and b: the weight of the triples xy|z with x in a, y
-// in b and z among the other species, and of all three resolutions of the
-// same species triples. Sums of table entries, so 64 bits hold them.
+// A rooted gene tree for the table. Nodes may have any number of children,
+// and a species may stand at several leaves (individuals of one species).
+struct GeneTree {
+    std::vector<int32_t> parent;   // of every node, -1 at the root; after the node
+    std::vector<int32_t> species;  // of every leaf, -1 at inner nodes
+    int32_t weight;                // at least 1
+};
+
+// What gene trees may put into the table, against what the table and the
+// sums over it hold.
+struct GeneTreeLoad {
+    // The most any one entry can reach: the sum over the trees of the weight
+    // times the product of the three largest numbers of leaves that one
+    // species has in the tree (1 when every leaf is a species of its own).
+    int64_t entryBound;
+    // entryBound fits an entry, and every sum over distinct species
+    // triples, entryBound * n^3 with room to spare, fits 64 bits.
+    bool fits;
+};
+GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species);
+
+// Sizes the table for species 0..species-1 and adds every tree: for leaves x
+// and y of different species that meet at a node, and each leaf z of a third
+// species outside that node, w[species of x][species of y][species of z]
+// gains the tree's weight. So a tree whose leaves are distinct species adds
+// each triple it displays once, and individuals of one species never make a
+// triple together. The trees must fit (measureGeneTrees). Uses every thread;
+// the table does not depend on their number.
+void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species);
+
+// Bytes of the trees as infer holds them, count trees of nodes in all.
+int64_t geneTreeBytes(int64_t count, int64_t nodes);
+
+// Most bytes that filling a table of tableBytes for species takes beyond the
+// table itself and the trees (count trees of nodes in all): the batch of
+// prepared trees and each thread's working rows.
+int64_t fillWorkingBytes(int32_t species, int64_t tableBytes, int threads, int64_t count,
+                         int64_t nodes);
+
+// Sum of all entries w[i][j][k] with i < j: every triple once.
+int64_t tripleTableTotal();
+
+// How well the table agrees with a node whose two children hold the species
+// sets a and b: the weight of the triples xy|z with x in a, y in b and z
+// among the other species, and of all three resolutions of the same species
+// triples. Sums of table entries, so 64 bits hold them.
 struct TripleSupport {
     int64_t agreeing;
     int64_t total;
 };
 TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b);
+
+// The set as one byte per eight species (byte b holds species 8b..8b+7),
+// count bytes, as the row kernels read it; count is the table's row length
+// divided by 8.
+void speciesSetBytes(const SpeciesSet& set, uint8_t* bytes, int count);
+
+// Sum of row[k] over the species k of a set given as bytes: the row
+// kernels' masked sum.
+int64_t maskedRowSum(const int32_t* row, const uint8_t* mask, int bytes);

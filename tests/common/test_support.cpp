@@ -5,12 +5,11 @@
 
 void resetTable(int n) {
     g_speciesCount = n;
-    std::memset(g_tripleWeight, 0, sizeof g_tripleWeight);
+    sizeTripleTable(std::max(n, kDumpSpecies));
 }
 
 void setTriple(int i, int j, int k, int32_t weight) {
-    g_tripleWeight[i][j][k] = weight;
-    g_tripleWeight[j][i][k] = weight;
+    changeTripleRow(i, j)[k] = weight;  // the same entry as w[j][i][k]
 }
 
 void fillRandomTable(int n, std::mt19937& rng, int32_t maxWeight, double zeroShare,
@@ -71,7 +70,7 @@ int64_t satisfiedWeight(const TreeNode* root) {
                 }
             if (smallest == nullptr) continue;
             for (int k = 0; k < g_speciesCount; ++k)
-                if (all[k] && !(*smallest)[k]) total += g_tripleWeight[i][j][k];
+                if (all[k] && !(*smallest)[k]) total += tripleWeight(i, j, k);
         }
     return total;
 }

@@ -138,7 +138,7 @@ int64_t bestTreeOnFour(const int (&four)[4]) {
                         const unsigned ij = 1u << i | 1u << j;
                         const bool apart = (a & ij) == ij && !(a >> k & 1u);
                         if (k != i && k != j && (apart || ((b & ij) == ij && !(b >> k & 1u))))
-                            satisfied += g_tripleWeight[four[i]][four[j]][four[k]];
+                            satisfied += tripleWeight(four[i], four[j], four[k]);
                     }
             best = std::max(best, satisfied);
         }
@@ -153,8 +153,8 @@ int64_t boundByBruteForce(int n) {
         for (int b = a + 1; b < n; ++b)
             for (int c = b + 1; c < n; ++c) {
                 if (n < 4)
-                    sum += std::max({g_tripleWeight[a][b][c], g_tripleWeight[a][c][b],
-                                     g_tripleWeight[b][c][a]});
+                    sum += std::max(
+                        {tripleWeight(a, b, c), tripleWeight(a, c, b), tripleWeight(b, c, a)});
                 for (int d = c + 1; d < n; ++d)
                     sum += bestTreeOnFour({a, b, c, d});
             }

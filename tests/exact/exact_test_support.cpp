@@ -48,7 +48,7 @@ static void referenceBestSplit(uint32_t subset, int n, const std::vector<uint32_
         for (int a = 0; a < leftCount; ++a)
             for (int b = 0; b < rightCount; ++b)
                 for (int c = 0; c < outsideCount; ++c)
-                    cross += g_tripleWeight[left[a]][right[b]][outside[c]];
+                    cross += tripleWeight(left[a], right[b], outside[c]);
         const int32_t value = t.score[leftMask] + t.score[subset ^ leftMask] + cross;
         if (value >= runningMax) {
             runningMax = value;

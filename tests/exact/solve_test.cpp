@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "common/test_support.h"
 #include "exact/exact.h"
@@ -62,12 +63,23 @@ const TableKind kKinds[] = {
 };
 
 // Entries naming species at or above n are left over from elsewhere and must
-// not count.
+// not count: the table is sized for more species than the n of the run.
 void fillTable(const TableKind& kind, int n, std::mt19937& rng) {
     if (kind.low < 0)
         fillSignedTable(n, rng, kind.low, kind.high);
     else
         fillRandomTable(n, rng, kind.high, kind.zeroShare, /*allowRepeats=*/n % 2 == 0);
+    std::vector<int32_t> kept;
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j)
+            for (int k = 0; k < n; ++k)
+                kept.push_back(tripleWeight(i, j, k));
+    sizeTripleTable(kMaxExactSpecies);
+    size_t next = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j)
+            for (int k = 0; k < n; ++k)
+                setTriple(i, j, k, kept[next++]);
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j)
             for (int c = n; c < kMaxExactSpecies; ++c)

@@ -8,10 +8,11 @@ std::unique_ptr<CapacityMatrix> newCapacityMatrix() {
 
 // One sink: searches until no path is left; fills the sink's value, labels
 // (in labels) and paths.
-static void literalSink(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpecies],
+static void literalSink(int32_t m, int32_t t, const int64_t (*capacity)[kMaxSpecies],
                         LiteralCut& cut, std::vector<int32_t>& labels) {
-    std::vector<std::vector<int32_t>> flow(m, std::vector<int32_t>(m, 0));
-    std::vector<int32_t> visited(m, 0), predecessor(m, 0), bottleneck(m, 0), stack;
+    std::vector<std::vector<int64_t>> flow(m, std::vector<int64_t>(m, 0));
+    std::vector<int32_t> visited(m, 0), predecessor(m, 0), stack;
+    std::vector<int64_t> bottleneck(m, 0);
     visited[0] = 1;
     bottleneck[0] = kMinCutNoValue;
     for (;;) {
@@ -24,7 +25,7 @@ static void literalSink(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpec
             stack.pop_back();
             for (int v = 0; v < m; ++v) {
                 if (visited[v] || capacity[u][v] <= flow[u][v]) continue;
-                const int32_t r = capacity[u][v] - flow[u][v];
+                const int64_t r = capacity[u][v] - flow[u][v];
                 bottleneck[v] = bottleneck[u] < r ? bottleneck[u] : r;
                 predecessor[v] = u;
                 visited[v] = 1;
@@ -50,7 +51,7 @@ static void literalSink(int32_t m, int32_t t, const int32_t (*capacity)[kMaxSpec
     cut.sinkValue[t] = value;
 }
 
-LiteralCut literalMinCut(int32_t m, const int32_t (*capacity)[kMaxSpecies]) {
+LiteralCut literalMinCut(int32_t m, const int64_t (*capacity)[kMaxSpecies]) {
     LiteralCut cut;
     if (m == 2) {
         cut.value = capacity[0][1];
@@ -68,6 +69,6 @@ LiteralCut literalMinCut(int32_t m, const int32_t (*capacity)[kMaxSpecies]) {
             cut.side = labels;
         }
     }
-    cut.value = smallest < kMinCutNoValue ? static_cast<int32_t>(smallest) : kMinCutNoValue;
+    cut.value = smallest < kMinCutNoValue ? smallest : kMinCutNoValue;
     return cut;
 }

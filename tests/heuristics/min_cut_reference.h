@@ -9,18 +9,18 @@
 #include "common/common.h"
 
 struct CapacityMatrix {
-    int32_t cell[kMaxSpecies][kMaxSpecies];
+    int64_t cell[kMaxSpecies][kMaxSpecies];
 };
 
-// Zero-filled, on the heap (64 KiB).
+// Zero-filled, on the heap (128 KiB).
 std::unique_ptr<CapacityMatrix> newCapacityMatrix();
 
 struct LiteralCut {
-    int32_t value = 0;               // what minCutSplit must return
+    int64_t value = 0;               // what minCutSplit must return
     std::vector<int32_t> side;       // what it must write to side[0..m-1]
     std::vector<int64_t> sinkValue;  // final flow of sink t at [t]
     // Augmenting paths of sink t at [t], each from the source to the sink.
     std::vector<std::vector<std::vector<int32_t>>> paths;
 };
 
-LiteralCut literalMinCut(int32_t m, const int32_t (*capacity)[kMaxSpecies]);
+LiteralCut literalMinCut(int32_t m, const int64_t (*capacity)[kMaxSpecies]);

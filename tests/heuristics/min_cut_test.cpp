@@ -47,7 +47,7 @@ void expectFastMatches(int m, const CapacityMatrix& capacity, const LiteralCut& 
     for (const int threads : {1, 3}) {
         g_threadCount = threads;
         std::vector<int32_t> side(kMaxSpecies, kUntouched);
-        const int32_t value = minCutSplit(m, capacity.cell, side.data());
+        const int64_t value = minCutSplit(m, capacity.cell, side.data());
         g_threadCount = 0;
         ASSERT_EQ(value, literal.value) << what;
         ASSERT_EQ(std::vector<int32_t>(side.begin(), side.begin() + m), literal.side) << what;

@@ -122,7 +122,7 @@ void expectEveryDivisionIsTheLiteralCut(int n, const std::string& what) {
             for (int b = 0; b < m; ++b) {
                 capacity->cell[a][b] = 0;
                 for (int c = 0; c < m && a != b; ++c)
-                    capacity->cell[a][b] += g_tripleWeight[members[a]][members[b]][members[c]];
+                    capacity->cell[a][b] += tripleWeight(members[a], members[b], members[c]);
             }
         const LiteralCut cut = literalMinCut(m, capacity->cell);
         LeafBitset left;

@@ -18,7 +18,7 @@ int32_t mergeGain(const int32_t* a, const int32_t* b) {
         for (int32_t j = 0; j < n; ++j) {
             if (!isMember(b, j)) continue;
             for (int32_t k = 0; k < n; ++k)
-                if (isOutside(a, b, k)) sum += g_tripleWeight[i][j][k];
+                if (isOutside(a, b, k)) sum += tripleWeight(i, j, k);
         }
     }
     return sum;
@@ -32,7 +32,7 @@ int32_t mergeConflict(const int32_t* a, const int32_t* b) {
         for (int32_t j = 0; j < n; ++j) {
             if (!isMember(b, j)) continue;
             for (int32_t k = 0; k < n; ++k)
-                if (isOutside(a, b, k)) sum += g_tripleWeight[i][k][j] + g_tripleWeight[j][k][i];
+                if (isOutside(a, b, k)) sum += tripleWeight(i, k, j) + tripleWeight(j, k, i);
         }
     }
     return sum;
@@ -46,7 +46,7 @@ int32_t pairTotal(const int32_t* a, const int32_t* b) {
         for (int32_t j = 0; j < n; ++j) {
             if (!isMember(b, j)) continue;
             for (int32_t k = 0; k < n; ++k)
-                sum += g_tripleWeight[i][j][k];
+                sum += tripleWeight(i, j, k);
         }
     }
     return sum;

@@ -69,7 +69,7 @@ TEST(PairSumsTest, MatchDecidedTriplesOnRandomClusters) {
                     const int sp = side[static_cast<size_t>(p)];
                     const int sq = side[static_cast<size_t>(q)];
                     const int sk = side[static_cast<size_t>(k)];
-                    const int32_t w = g_tripleWeight[p][q][k];
+                    const int32_t w = tripleWeight(p, q, k);
                     if (sp * sq == 2) split += w;                    // pair across A and B
                     if (sp == sq || sq == sk || sp == sk) continue;  // not one in each
                     if (sk == 0)

@@ -48,9 +48,9 @@ std::string referenceTree(int* lastResorts) {
                 if (!unplaced[j]) continue;
                 for (int k = 0; k < n; ++k) {
                     if (!unplaced[k]) continue;
-                    ingroup[i] += g_tripleWeight[i][j][k];
-                    ingroup[j] += g_tripleWeight[i][j][k];
-                    outgroup[k] += g_tripleWeight[i][j][k];
+                    ingroup[i] += tripleWeight(i, j, k);
+                    ingroup[j] += tripleWeight(i, j, k);
+                    outgroup[k] += tripleWeight(i, j, k);
                 }
             }
         }

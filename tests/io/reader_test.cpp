@@ -22,9 +22,9 @@ std::vector<Entry> nonzeroEntries() {
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j)
             for (int k = 0; k < n; ++k) {
-                EXPECT_EQ(g_tripleWeight[i][j][k], g_tripleWeight[j][i][k]);
-                if (i < j && g_tripleWeight[i][j][k] != 0)
-                    entries.emplace_back(i, j, k, g_tripleWeight[i][j][k]);
+                EXPECT_EQ(tripleWeight(i, j, k), tripleWeight(j, i, k));
+                if (i < j && tripleWeight(i, j, k) != 0)
+                    entries.emplace_back(i, j, k, tripleWeight(i, j, k));
             }
     return entries;
 }

@@ -65,10 +65,12 @@ TEST(Search, NeverEndsBelowThePlainClimbOfTheHeuristicTree) {
         ASSERT_EQ(readText(randomInput(shape, rng)), "");
         SearchTree climbed;
         treeFromNodes(runMethod(Method::kHeuristic).tree, shape.species, &climbed);
-        LeanTable table;
-        fillLeanTable(&table);
+        SearchTable table;
+        prepareSearchTable(&table);
         MoveWork work;
-        climbBySubtreeMoves(table, &climbed, &work);
+        TreeGains gains;
+        buildTreeGains(table, climbed, &gains, &work);
+        climbBySubtreeMoves(table, &climbed, &gains, &work);
         const SearchResult found = searchTree();
         EXPECT_GE(found.satisfied, scoreSearchTree(climbed)) << shape.species << " species";
         freeTree(found.tree);
@@ -108,10 +110,8 @@ int64_t bestMoveByRescoring(const SearchTree& tree) {
 
 // A tree with every species hung above a random node of the tree so far.
 SearchTree randomTree(int n, std::mt19937& rng) {
-    SearchTree tree{};
-    tree.speciesCount = n;
-    for (int32_t node = 0; node < kMaxSearchNodes; ++node)
-        tree.parent[node] = kNoNode;
+    SearchTree tree;
+    resetSearchTree(n, &tree);
     tree.root = 0;
     for (int32_t s = 1; s < n; ++s) {
         std::vector<int32_t> placed;
@@ -122,21 +122,28 @@ SearchTree randomTree(int n, std::mt19937& rng) {
     return tree;
 }
 
+// The gain rows kept up to date move by move must be the rows of the tree
+// the climb ends on, built afresh.
 TEST(SubtreeMoves, GainsMatchRescoringAndClimbsEndWhereNoMoveHelps) {
     std::mt19937 rng(5);
     MoveWork work;
     for (int round = 0; round < 40; ++round) {
         const int n = 4 + round % 9;
         fillRound(round, n, rng);
-        LeanTable table;
-        fillLeanTable(&table);
+        SearchTable table;
+        prepareSearchTable(&table);
         for (const bool batches : {false, true}) {
             SearchTree tree = randomTree(n, rng);
+            TreeGains gains;
+            buildTreeGains(table, tree, &gains, &work);
             const int64_t before = scoreSearchTree(tree);
-            const int64_t gained = batches ? climbInBatches(table, &tree, &work)
-                                           : climbBySubtreeMoves(table, &tree, &work);
+            const int64_t gained = batches ? climbInBatches(table, &tree, &gains, &work)
+                                           : climbBySubtreeMoves(table, &tree, &gains, &work);
             EXPECT_EQ(scoreSearchTree(tree) - before, gained) << "round " << round;
             EXPECT_EQ(bestMoveByRescoring(tree), 0) << "round " << round;
+            TreeGains fresh;
+            buildTreeGains(table, tree, &fresh, &work);
+            EXPECT_EQ(gains.rows, fresh.rows) << "round " << round;
         }
     }
 }
@@ -146,7 +153,7 @@ std::vector<int32_t> nodesOf(const SearchTree& tree) {
     std::vector<int32_t> nodes{tree.root};
     for (size_t i = 0; i < nodes.size(); ++i)
         if (!isLeafNode(tree, nodes[i]))
-            nodes.insert(nodes.end(), tree.child[nodes[i]], tree.child[nodes[i]] + 2);
+            nodes.insert(nodes.end(), {tree.child[nodes[i]][0], tree.child[nodes[i]][1]});
     return nodes;
 }
 
@@ -158,13 +165,14 @@ TEST(SpeciesInsertion, EachSpeciesTakesThePlaceThatRescoresBest) {
     for (int round = 0; round < 40; ++round) {
         const int n = 4 + round % 10;
         fillRound(round, n, rng);
-        LeanTable table;
-        fillLeanTable(&table);
+        SearchTable table;
+        prepareSearchTable(&table);
         std::vector<int32_t> order(static_cast<size_t>(n));
         std::iota(order.begin(), order.end(), 0);
         std::shuffle(order.begin(), order.end(), rng);
         SearchTree tree;
-        insertInOrder(table, order.data(), &tree, &work);
+        TreeGains gains;
+        insertInOrder(table, order.data(), &tree, &gains, &work);
         for (int k = n - 1; k > 0; --k) {
             const int32_t species = order[static_cast<size_t>(k)];
             const int64_t taken = scoreSearchTree(tree);

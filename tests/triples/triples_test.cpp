@@ -110,7 +110,7 @@ TEST(TripleExtraction, MatchesLiteralFormulationOnRandomTrees) {
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j)
                 for (int k = 0; k < n; ++k)
-                    ASSERT_EQ(g_tripleWeight[i][j][k], s_reference[i][j][k])
+                    ASSERT_EQ(tripleWeight(i, j, k), s_reference[i][j][k])
                         << "round " << round << " entry " << i << "," << j << "," << k;
     }
     g_threadCount = 0;
@@ -138,6 +138,88 @@ TEST(TripleExtraction, StopsAtTheTotalLimit) {
         freeTree(tree);
         EXPECT_EQ(tripleWeightTooLarge(), c.tooLarge) << c.first << "+" << c.second;
     }
+}
+
+// A random rooted gene tree on the given leaf species (repeats are
+// individuals of one species), nodes of two to four children, children first.
+GeneTree randomGeneTree(std::vector<int32_t> leaves, std::mt19937& rng) {
+    GeneTree tree{{}, {}, 1 + static_cast<int32_t>(rng() % 5)};
+    std::vector<int32_t> parts;
+    for (const int32_t s : leaves) {
+        parts.push_back(static_cast<int32_t>(tree.parent.size()));
+        tree.parent.push_back(-1);
+        tree.species.push_back(s);
+    }
+    while (parts.size() > 1) {
+        const auto node = static_cast<int32_t>(tree.parent.size());
+        tree.parent.push_back(-1);
+        tree.species.push_back(-1);
+        const size_t children = std::min<size_t>(parts.size(), 2 + rng() % 3);
+        for (size_t c = 0; c < children; ++c) {
+            const size_t at = rng() % parts.size();
+            tree.parent[static_cast<size_t>(parts[at])] = node;
+            parts[at] = parts.back();
+            parts.pop_back();
+        }
+        parts.push_back(node);
+    }
+    return tree;
+}
+
+// Every triple of leaves of three species, the pair meeting below the third.
+void addGeneTreeLiterally(const GeneTree& tree, std::vector<int64_t>* reference, int n) {
+    const auto count = tree.parent.size();
+    const auto below = [&tree](size_t leaf, size_t node) {
+        for (auto v = static_cast<int32_t>(leaf); v >= 0; v = tree.parent[static_cast<size_t>(v)])
+            if (static_cast<size_t>(v) == node) return true;
+        return false;
+    };
+    for (size_t x = 0; x < count; ++x)
+        for (size_t y = x + 1; y < count; ++y) {
+            const int32_t sx = tree.species[x], sy = tree.species[y];
+            if (sx < 0 || sy < 0 || sx == sy) continue;
+            auto meet = static_cast<size_t>(tree.parent[x]);
+            while (!below(y, meet))
+                meet = static_cast<size_t>(tree.parent[meet]);
+            for (size_t z = 0; z < count; ++z) {
+                const int32_t sz = tree.species[z];
+                if (sz < 0 || sz == sx || sz == sy || below(z, meet)) continue;
+                (*reference)[(static_cast<size_t>(std::min(sx, sy)) * n + std::max(sx, sy)) * n +
+                             sz] += tree.weight;
+            }
+        }
+}
+
+// Beyond 128 species, with missing taxa, nodes of many children and trees of
+// individuals, the table gene trees fill against a count over leaf triples.
+TEST(GeneTreeTable, MatchesACountOverLeafTriples) {
+    std::mt19937 rng(17);
+    for (int round = 0; round < 4; ++round) {
+        const int n = round < 2 ? 140 : 9;
+        g_threadCount = 1 + round % 3;
+        std::vector<GeneTree> trees;
+        std::vector<int64_t> reference(static_cast<size_t>(n) * n * n, 0);
+        for (int t = 0; t < 5; ++t) {
+            std::vector<int32_t> leaves;
+            for (int32_t s = 0; s < n; ++s)
+                if (rng() % 10 < 8) leaves.push_back(s);
+            if (t == 4)  // individuals: some species twice or three times
+                for (int extra = 0; extra < n / 3; ++extra)
+                    leaves.push_back(static_cast<int32_t>(rng() % static_cast<unsigned>(n)));
+            std::shuffle(leaves.begin(), leaves.end(), rng);
+            trees.push_back(randomGeneTree(leaves, rng));
+            addGeneTreeLiterally(trees.back(), &reference, n);
+        }
+        ASSERT_TRUE(measureGeneTrees(trees, n).fits);
+        fillTripleTable(trees, n);
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                for (int k = 0; k < n; ++k)
+                    ASSERT_EQ(tripleWeight(i, j, k),
+                              reference[(static_cast<size_t>(i) * n + j) * n + k])
+                        << "round " << round << " entry " << i << "," << j << "," << k;
+    }
+    g_threadCount = 0;
 }
 
 }  // namespace

@@ -31,8 +31,13 @@ std::vector<int32_t> snapshotTable() {
     std::vector<int32_t> table;
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j)
-            table.insert(table.end(), g_tripleWeight[i][j], g_tripleWeight[i][j] + n);
+            table.insert(table.end(), tripleRow(i, j), tripleRow(i, j) + n);
     return table;
+}
+
+InferOptions threeThreads(InferOptions options) {
+    options.threads = 3;
+    return options;
 }
 
 std::vector<std::string> poolOf(size_t size) {
@@ -74,36 +79,11 @@ TEST(InferTable, BinaryTreesFillTheTableTheReaderBuildsFromEncode) {
             for (int32_t j = 0; j < n; ++j)
                 for (int32_t k = 0; k < n; ++k)
                     same = same && table[static_cast<size_t>((i * n + j) * n + k)] ==
-                                       g_tripleWeight[encodeNumber[static_cast<size_t>(i)]]
-                                                     [encodeNumber[static_cast<size_t>(j)]]
-                                                     [encodeNumber[static_cast<size_t>(k)]];
+                                       tripleWeight(encodeNumber[static_cast<size_t>(i)],
+                                                    encodeNumber[static_cast<size_t>(j)],
+                                                    encodeNumber[static_cast<size_t>(k)]);
         EXPECT_TRUE(same) << "trial " << trial << "\n" << text;
     }
-}
-
-// The guard lets a tree through exactly when its displayed triples times
-// its weight stay within the limit; a wide node displays none across it.
-TEST(InferTable, WeightGuardCountsTheDisplayedTriples) {
-    std::string caterpillar = "n0";
-    std::string groups;  // 33 groups of three under one node
-    for (int t = 1; t < 100; ++t) {
-        caterpillar = "(" + caterpillar + ",n" + std::to_string(t) + ")";
-        groups += std::string(t % 3 == 1 ? (t > 1 ? ",(" : "(") : ",") + "n" + std::to_string(t) +
-                  (t % 3 == 0 ? ")" : "");
-    }
-    // 100 choose 3; and 33 groups * 3 pairs * 97 outside + (99 choose 2 - 99) * n0.
-    const std::vector<std::pair<std::string, int64_t>> cases = {
-        {caterpillar + ";", 161700}, {"(n0,(" + groups + "));", 9603 + 4752}};
-    for (const auto& [tree, triples] : cases)
-        for (const int64_t extra : {0, 1}) {
-            const std::string text =
-                "[&W " + std::to_string(INT32_MAX / triples + extra) + "]" + tree;
-            const InferOptions options = inferOptions({}, InferMethod::kHeuristic);
-            if (extra == 0)
-                EXPECT_NO_THROW(inferSpeciesTree(text, options)) << tree;
-            else
-                EXPECT_THROW(inferSpeciesTree(text, options), NewickError) << tree;
-        }
 }
 
 // Slow rooting: every edge's split, each side of it as the outgroup, the one
@@ -246,7 +226,7 @@ TEST(InferRooting, MatchesEveryEdgeAndTheTableAndSupportMatchCountsOnTheTrees) {
                     int64_t weight = 0;
                     for (const Rooted& r : rooted)
                         if (x != y && displays(r, x, y, z)) weight += r.weight;
-                    ASSERT_EQ(g_tripleWeight[numbers[x]][numbers[y]][numbers[z]], weight)
+                    ASSERT_EQ(tripleWeight(numbers[x], numbers[y], numbers[z]), weight)
                         << x << y << "|" << z << "\n"
                         << text;
                 }
@@ -407,6 +387,93 @@ TEST(InferOutgroupRoot, EveryMethodKeepsTheRootAndTheBestOnesReachTheOptimum) {
             }
         }
     }
+}
+
+// The reported total of a written tree, counted on the gene trees in 64 bits.
+int64_t rescore(const std::string& newick, const std::vector<Rooted>& rooted, const Names& all) {
+    std::vector<LabelledNode> nodes;
+    size_t pos = 0;
+    readLabelled(newick, &pos, &nodes);
+    int64_t total = 0;
+    for (const LabelledNode& node : nodes)
+        for (const std::string& z : all) {
+            if (node.left.count(z) != 0 || node.right.count(z) != 0) continue;
+            for (const std::string& x : node.left)
+                for (const std::string& y : node.right)
+                    for (const Rooted& r : rooted)
+                        total += displays(r, x, y, z) ? r.weight : 0;
+        }
+    return total;
+}
+
+int64_t reportedTotal(const std::string& report) {
+    const std::string key = "%Total weight of satisfied triples: ";
+    return std::stoll(report.substr(report.find(key) + key.size()));
+}
+
+// Weights that 32-bit sums could not hold: a table total far past 2^31, its
+// tree's total against a count on the trees, the same for every thread
+// count; the exact method, whose sums are 32-bit, gives way to the search;
+// and weights past what one entry holds are refused.
+TEST(InferSums, TotalsPastTwoToThe31MatchACountOnTheTreesForAnyThreads) {
+    std::mt19937 rng(31);
+    for (const size_t taxa : {size_t{12}, size_t{30}}) {
+        const std::vector<std::string> pool = poolOf(taxa);
+        std::string text;
+        std::vector<Rooted> rooted;
+        for (int t = 0; t < 4; ++t) {
+            NamedTree tree = randomTree(randomTaxa(pool, t == 0 ? taxa : taxa - 3, rng), rng);
+            if (t == 3) collapseRandomly(&tree, 30, rng);
+            tree.weight = 500000000 + t;
+            text += writeRandomNewick(tree, rng);
+        }
+        size_t pos = 0;
+        NamedTree tree{};
+        while (readNextTree(text, &pos, &tree, true))
+            rooted.push_back({leafNames(tree), clusterSets(tree), tree.weight});
+        const InferResult one = inferSpeciesTree(text, inferOptions({}, InferMethod::kBest));
+        const InferResult three =
+            inferSpeciesTree(text, threeThreads(inferOptions({}, InferMethod::kBest)));
+        EXPECT_EQ(one.newick, three.newick);
+        EXPECT_EQ(one.report, three.report);
+        EXPECT_NE(one.report.find("%Using method: Search"), std::string::npos) << one.report;
+        const int64_t total = reportedTotal(one.report);
+        EXPECT_GT(total, int64_t{INT32_MAX} * 10);
+        EXPECT_EQ(total, rescore(one.newick, rooted, Names(pool.begin(), pool.end())));
+        if (taxa <= kMaxExactSpecies) {
+            EXPECT_THROW(inferSpeciesTree(text, inferOptions({}, InferMethod::kExact)),
+                         NewickError);
+        }
+        try {
+            inferSpeciesTree(text + "[&W 147483648](n0,(n1,n2));",
+                             inferOptions({}, InferMethod::kBest));
+            ADD_FAILURE() << "weights past one entry's room were taken";
+        } catch (const NewickError& error) {
+            EXPECT_NE(error.message.find("weights are too large"), std::string::npos)
+                << error.message;
+        }
+    }
+}
+
+// Above 128 species, where the search leaves most constructions out and
+// every part of it shares work among threads, the result is the same for
+// every thread count.
+TEST(InferSums, AboveTheNumberedLimitThreadsDoNotChangeTheResult) {
+    std::mt19937 rng(37);
+    const std::vector<std::string> pool = poolOf(140);
+    std::string text;
+    for (int t = 0; t < 12; ++t) {
+        NamedTree tree = randomTree(randomTaxa(pool, t == 0 ? pool.size() : 100, rng), rng);
+        collapseRandomly(&tree, 10, rng);
+        text += writeRandomNewick(tree, rng);
+    }
+    const InferResult one =
+        inferSpeciesTree(text, inferOptions({}, InferMethod::kBest, SupportKind::kShare));
+    const InferResult three = inferSpeciesTree(
+        text, threeThreads(inferOptions({}, InferMethod::kBest, SupportKind::kShare)));
+    EXPECT_EQ(one.newick, three.newick);
+    EXPECT_EQ(one.report, three.report);
+    EXPECT_NE(one.report.find("%Number of species: 140"), std::string::npos) << one.report;
 }
 
 }  // namespace

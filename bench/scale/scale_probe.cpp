@@ -1,0 +1,81 @@
+// What the scale benchmarks report besides whole runs: the time of filling
+// the triple table alone, and the memory infer works out for a run before it
+// allocates, to set beside the peak it then takes.
+//
+//   tressil_scale_probe GENES.nwk OUTGROUP
+//
+// reads and roots the gene trees as infer does and prints
+//   species trees fill_seconds estimate_MiB
+// where the estimate is of infer's whole peak with its default method: what
+// it holds when it decides (the file's text and the trees) and what the run
+// will take on top.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/common.h"
+#include "driver/driver.h"
+#include "named/read/read.h"
+#include "named/road/road.h"
+#include "named/root/root.h"
+#include "triples/triples.h"
+
+namespace {
+
+// The process before it reads anything: code, libraries, the fixed tables
+// of the exact method and the heuristics that a run touches.
+constexpr int64_t kBaseBytes = int64_t{8} << 20;
+
+GeneTree geneTreeOf(const NamedTree& tree,
+                    const std::unordered_map<std::string, int32_t>& numbers) {
+    GeneTree gene{std::vector<int32_t>(tree.nodes.size(), -1),
+                  std::vector<int32_t>(tree.nodes.size(), -1), static_cast<int32_t>(tree.weight)};
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const NamedNode& node = tree.nodes[i];
+        if (node.children.empty()) gene.species[i] = numbers.at(node.name);
+        for (const int32_t child : node.children)
+            gene.parent[static_cast<size_t>(child)] = static_cast<int32_t>(i);
+    }
+    return gene;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fputs("use tressil_scale_probe GENES.nwk OUTGROUP\n", stderr);
+        return 1;
+    }
+    std::ifstream file(argv[1]);
+    std::stringstream buffer;
+    buffer << file.rdbuf();
+    const std::string text = buffer.str();
+    std::vector<std::string> names;
+    std::unordered_map<std::string, int32_t> numbers;
+    std::vector<GeneTree> trees;
+    int64_t nodes = 0;
+    size_t pos = 0;
+    NamedTree tree{};
+    while (readNextTree(text, &pos, &tree, true)) {
+        if (tree.leafCount < 3 || rootOnOutgroup(&tree, {argv[2]}).how == Rooting::kNoOutgroup)
+            continue;
+        numberTaxa(tree, numbers, names);
+        trees.push_back(geneTreeOf(tree, numbers));
+        nodes += static_cast<int64_t>(trees.back().parent.size());
+    }
+    const auto species = static_cast<int32_t>(names.size());
+    const Method method = species <= kMaxExactSpecies ? Method::kExact : Method::kSearch;
+    const int64_t estimate = kBaseBytes + static_cast<int64_t>(text.size()) +
+                             runMemoryBytes(method, species, threadCountToUse(),
+                                            static_cast<int64_t>(trees.size()), nodes);
+    const auto start = std::chrono::steady_clock::now();
+    fillTripleTable(trees, species);
+    const std::chrono::duration<double> fill = std::chrono::steady_clock::now() - start;
+    std::printf("%d %zu %.2f %.0f\n", species, trees.size(), fill.count(),
+                static_cast<double>(estimate) / (1 << 20));
+    return 0;
+}
