@@ -49,7 +49,7 @@ int64_t plainClimbOfHeuristic() {
 GeneTree geneTreeOf(const NamedTree& tree,
                     const std::unordered_map<std::string, int32_t>& numbers) {
     GeneTree gene{std::vector<int32_t>(tree.nodes.size(), -1),
-                  std::vector<int32_t>(tree.nodes.size(), -1), static_cast<int32_t>(tree.weight)};
+                  std::vector<int32_t>(tree.nodes.size(), -1), static_cast<int32_t>(tree.weight), {}};
     for (size_t i = 0; i < tree.nodes.size(); ++i) {
         const NamedNode& node = tree.nodes[i];
         if (node.children.empty()) gene.species[i] = numbers.at(node.name);

@@ -150,6 +150,11 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
         genes.trees.push_back(storeTree(tree, ids));
     }
     checkTaxa(genes, options.outgroup, allNames, idNames.size());
+    genes.weighted = options.weight != WeightRule::kNone;
+    genes.weighting = {options.weight == WeightRule::kLargest       ? SupportRule::kLargest
+                       : options.weight == WeightRule::kAboveChance ? SupportRule::kAboveChance
+                                                                    : SupportRule::kAnyRight,
+                       kWeightUnit};
     genes.ingroupCount = static_cast<int32_t>(idNames.size());
     const std::vector<int32_t> number = numberIngroupFirst(idNames, outgroup, &genes.ingroupCount);
     genes.names.resize(idNames.size());

@@ -81,6 +81,18 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
 
 }  // namespace
 
+// Weighed triples are counted in thousandths of a fully supported one; the
+// report says so.
+std::string withWeightUnit(std::string report) {
+    const std::string plain = "%Total weight of satisfied triples: ";
+    const size_t at = report.find(plain);
+    if (at != std::string::npos)
+        report.replace(at, plain.size(),
+                       "%Total weight of satisfied triples, in thousandths of a fully supported "
+                       "triple: ");
+    return report;
+}
+
 std::string treeNotes(const GeneTrees& genes, bool rooting) {
     std::string notes;
     if (genes.skipped > 0)
@@ -164,6 +176,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
         species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
     out.report = reportText(species.method, species.figures);
+    if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
     out.newick = resultNewick(species.tree, genes.names);

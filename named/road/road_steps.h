@@ -11,6 +11,7 @@
 #include "named/common/named.h"
 #include "named/road/road.h"
 #include "named/root/root.h"
+#include "triples/triples.h"
 
 // What became of one tree of the file, for the log.
 enum class TreeFate { kAsWritten, kOnOutgroup, kBySpeciesTree, kLeftOut, kSkipped };
@@ -33,7 +34,14 @@ struct GeneTrees {
     RootingCounts counts;
     int32_t read;
     int32_t skipped;
+    // When triples are weighed by branch supports: how, and the unit.
+    bool weighted;
+    TripleWeighting weighting;
 };
+
+// The unit of weighed triples: a triple every branch resolving it supports
+// fully counts this much.
+constexpr int32_t kWeightUnit = 1000;
 
 // Reads, checks and roots every tree of a file's bytes (Newick or NEXUS,
 // plain or gzip) and numbers the taxa by first appearance, the ingroup
@@ -106,3 +114,6 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
 // gene trees they rest on.
 std::string pictureLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
                           size_t trees);
+
+// The report with the unit of weighed triples on its satisfied weight.
+std::string withWeightUnit(std::string report);

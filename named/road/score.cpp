@@ -148,6 +148,7 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     fillTable(genes, {});
     const auto n = static_cast<int32_t>(genes.names.size());
     out.report = scoreReport(g_treeCount, n, weighTree(species, n));
+    if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species, genes, options, !options.outgroup.empty(), &out.replicates);
     out.newick = resultNewick(species, genes.names);

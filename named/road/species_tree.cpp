@@ -167,14 +167,18 @@ void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies) {
         if (weight > INT32_MAX)
             failWhole("a gene tree drawn " + std::to_string(times) +
                       " times weighs more than 2147483647; lower its [&W] weight");
-        trees.push_back(GeneTree{tree.parent, tree.taxon, static_cast<int32_t>(weight)});
+        trees.push_back(GeneTree{tree.parent, tree.taxon, static_cast<int32_t>(weight),
+                                 genes.weighted ? tree.support : std::vector<float>{}});
         g_treeCount += static_cast<int32_t>(times);
     }
-    if (!measureGeneTrees(trees, n).fits)
+    // Weighed triples count up to the unit each.
+    const GeneTreeLoad load = measureGeneTrees(trees, n);
+    const int64_t unit = genes.weighted ? genes.weighting.scale : 1;
+    if (!load.fits || load.entryBound > INT32_MAX / unit)
         failWhole(
             "the trees' weights are too large: one species triple could gather more than "
             "2147483647 of them; lower their [&W] weights");
-    fillTripleTable(trees, n);
+    fillTripleTable(trees, n, genes.weighted ? &genes.weighting : nullptr);
     g_speciesCount = n;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <numeric>
@@ -617,6 +618,72 @@ static void addIndividualsTree(const GeneTree& tree) {
     }
 }
 
+double supportWeight(SupportRule rule, const float* supports, int count) {
+    double largest = 0;
+    double allWrong = 1;
+    for (int k = 0; k < count; ++k) {
+        double s = std::min(1.0, std::max(0.0, static_cast<double>(supports[k])));
+        largest = std::max(largest, s);
+        if (rule == SupportRule::kAboveChance) s = std::max(0.0, (3 * s - 1) / 2);
+        allWrong *= 1 - s;
+    }
+    return rule == SupportRule::kLargest ? largest : 1 - allWrong;
+}
+
+// A tree whose triples are weighed by its supports, leaf by leaf: for leaves
+// x and y of different species below different children of a node u, and
+// each branch on the way up from u, the leaves z that join there (below the
+// next node, not below the branch) gain the weight of the branches from u up
+// to it. Individuals take part as in addIndividualsTree.
+static void addWeightedTree(const GeneTree& tree, const TripleWeighting& weighting) {
+    const auto nodes = static_cast<int32_t>(tree.parent.size());
+    std::vector<std::vector<int32_t>> leaves(static_cast<size_t>(nodes));
+    std::vector<std::vector<int32_t>> children(static_cast<size_t>(nodes));
+    for (int32_t v = 0; v < nodes; ++v) {
+        if (tree.species[static_cast<size_t>(v)] >= 0)
+            leaves[static_cast<size_t>(v)].push_back(tree.species[static_cast<size_t>(v)]);
+        const int32_t up = tree.parent[static_cast<size_t>(v)];
+        if (up < 0) continue;
+        children[static_cast<size_t>(up)].push_back(v);
+        auto& into = leaves[static_cast<size_t>(up)];
+        into.insert(into.end(), leaves[static_cast<size_t>(v)].begin(),
+                    leaves[static_cast<size_t>(v)].end());
+    }
+    // The whole-number weight of each branch count on each way up from u.
+    std::vector<float> path;
+    std::vector<int32_t> ringWeight;
+    for (int32_t u = 0; u < nodes; ++u) {
+        const auto& kids = children[static_cast<size_t>(u)];
+        if (kids.size() < 2) continue;
+        path.clear();
+        ringWeight.clear();
+        for (int32_t v = u; tree.parent[static_cast<size_t>(v)] >= 0;
+             v = tree.parent[static_cast<size_t>(v)]) {
+            path.push_back(tree.support[static_cast<size_t>(v)]);
+            ringWeight.push_back(static_cast<int32_t>(std::llround(
+                supportWeight(weighting.rule, path.data(), static_cast<int>(path.size())) *
+                weighting.scale * tree.weight)));
+        }
+        for (size_t a = 0; a < kids.size(); ++a)
+            for (size_t b = a + 1; b < kids.size(); ++b)
+                for (const int32_t x : leaves[static_cast<size_t>(kids[a])])
+                    for (const int32_t y : leaves[static_cast<size_t>(kids[b])]) {
+                        if (x == y) continue;
+                        int32_t* row = changeTripleRow(x, y);
+                        size_t k = 0;
+                        for (int32_t v = u; tree.parent[static_cast<size_t>(v)] >= 0;
+                             v = tree.parent[static_cast<size_t>(v)], ++k) {
+                            const int32_t up = tree.parent[static_cast<size_t>(v)];
+                            for (const int32_t w : children[static_cast<size_t>(up)]) {
+                                if (w == v) continue;
+                                for (const int32_t z : leaves[static_cast<size_t>(w)])
+                                    if (z != x && z != y) row[z] += ringWeight[k];
+                            }
+                        }
+                    }
+    }
+}
+
 static bool hasDistinctLeaves(const GeneTree& tree, std::vector<char>* seen) {
     bool distinct = true;
     for (const int32_t s : tree.species) {
@@ -629,13 +696,19 @@ static bool hasDistinctLeaves(const GeneTree& tree, std::vector<char>* seen) {
     return distinct;
 }
 
-void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species) {
+void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species,
+                     const TripleWeighting* weighting) {
     sizeTripleTable(species);
     clearBatch();
     std::vector<char> seen(static_cast<size_t>(species), 0);
     s_treesAdded = 0;
     s_treesToAdd = static_cast<int64_t>(trees.size());
     for (const GeneTree& tree : trees) {
+        if (weighting != nullptr && !tree.support.empty()) {
+            ++s_treesAdded;
+            addWeightedTree(tree, *weighting);
+            continue;
+        }
         if (!hasDistinctLeaves(tree, &seen)) {
             ++s_treesAdded;
             addIndividualsTree(tree);

@@ -35,7 +35,28 @@ struct GeneTree {
     std::vector<int32_t> parent;   // of every node, -1 at the root; after the node
     std::vector<int32_t> species;  // of every leaf, -1 at inner nodes
     int32_t weight;                // at least 1
+    // The support of the branch above every node, 0 to 1, when the triples
+    // are weighed by it (TripleWeighting); empty otherwise.
+    std::vector<float> support;
 };
+
+// Weighing each triple ab|c a tree displays by the supports s of the
+// branches that resolve it, from the node joining a and b up to the one
+// joining all three: the chance that one of them is right,
+// 1 - prod(1 - s) (kAnyRight); the largest s (kLargest); or the first on
+// supports rescaled so that a third, a guess among three, counts nothing,
+// max(0, (3s - 1) / 2) (kAboveChance). The weight, times the tree's own and
+// times scale, is rounded to a whole number: scale is the unit, the weight
+// of a triple that every branch resolving it supports fully.
+enum class SupportRule { kAnyRight, kLargest, kAboveChance };
+struct TripleWeighting {
+    SupportRule rule;
+    int32_t scale;
+};
+
+// The weight of a triple resolved by branches of these supports, from the
+// lowest branch up, before the tree's weight and the scale.
+double supportWeight(SupportRule rule, const float* supports, int count);
 
 // What gene trees may put into the table, against what the table and the
 // sums over it hold.
@@ -57,7 +78,8 @@ GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t specie
 // each triple it displays once, and individuals of one species never make a
 // triple together. The trees must fit (measureGeneTrees). Uses every thread;
 // the table does not depend on their number.
-void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species);
+void fillTripleTable(const std::vector<GeneTree>& trees, int32_t species,
+                     const TripleWeighting* weighting = nullptr);
 
 // Bytes of the trees as infer holds them, count trees of nodes in all.
 int64_t geneTreeBytes(int64_t count, int64_t nodes);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -143,7 +144,7 @@ TEST(TripleExtraction, StopsAtTheTotalLimit) {
 // A random rooted gene tree on the given leaf species (repeats are
 // individuals of one species), nodes of two to four children, children first.
 GeneTree randomGeneTree(std::vector<int32_t> leaves, std::mt19937& rng) {
-    GeneTree tree{{}, {}, 1 + static_cast<int32_t>(rng() % 5)};
+    GeneTree tree{{}, {}, 1 + static_cast<int32_t>(rng() % 5), {}};
     std::vector<int32_t> parts;
     for (const int32_t s : leaves) {
         parts.push_back(static_cast<int32_t>(tree.parent.size()));
@@ -166,8 +167,11 @@ GeneTree randomGeneTree(std::vector<int32_t> leaves, std::mt19937& rng) {
     return tree;
 }
 
-// Every triple of leaves of three species, the pair meeting below the third.
-void addGeneTreeLiterally(const GeneTree& tree, std::vector<int64_t>* reference, int n) {
+// Every triple of leaves of three species, the pair meeting below the third;
+// with a weighting, weighed by the supports of the branches from where the
+// pair meets up to where the third joins.
+void addGeneTreeLiterally(const GeneTree& tree, std::vector<int64_t>* reference, int n,
+                          const TripleWeighting* weighting = nullptr) {
     const auto count = tree.parent.size();
     const auto below = [&tree](size_t leaf, size_t node) {
         for (auto v = static_cast<int32_t>(leaf); v >= 0; v = tree.parent[static_cast<size_t>(v)])
@@ -184,18 +188,29 @@ void addGeneTreeLiterally(const GeneTree& tree, std::vector<int64_t>* reference,
             for (size_t z = 0; z < count; ++z) {
                 const int32_t sz = tree.species[z];
                 if (sz < 0 || sz == sx || sz == sy || below(z, meet)) continue;
+                std::vector<float> path;
+                for (auto v = meet; !below(z, v); v = static_cast<size_t>(tree.parent[v]))
+                    path.push_back(tree.support[v]);
                 (*reference)[(static_cast<size_t>(std::min(sx, sy)) * n + std::max(sx, sy)) * n +
-                             sz] += tree.weight;
+                             sz] +=
+                    weighting == nullptr
+                        ? tree.weight
+                        : std::llround(supportWeight(weighting->rule, path.data(),
+                                                     static_cast<int>(path.size())) *
+                                       weighting->scale * tree.weight);
             }
         }
 }
 
 // Beyond 128 species, with missing taxa, nodes of many children and trees of
-// individuals, the table gene trees fill against a count over leaf triples.
+// individuals, the table gene trees fill against a count over leaf triples;
+// and weighed by random branch supports under each rule.
 TEST(GeneTreeTable, MatchesACountOverLeafTriples) {
     std::mt19937 rng(17);
-    for (int round = 0; round < 4; ++round) {
+    for (int round = 0; round < 10; ++round) {
         const int n = round < 2 ? 140 : 9;
+        const TripleWeighting weighting{static_cast<SupportRule>(round % 3), 1000};
+        const TripleWeighting* weighed = round >= 4 ? &weighting : nullptr;
         g_threadCount = 1 + round % 3;
         std::vector<GeneTree> trees;
         std::vector<int64_t> reference(static_cast<size_t>(n) * n * n, 0);
@@ -208,10 +223,14 @@ TEST(GeneTreeTable, MatchesACountOverLeafTriples) {
                     leaves.push_back(static_cast<int32_t>(rng() % static_cast<unsigned>(n)));
             std::shuffle(leaves.begin(), leaves.end(), rng);
             trees.push_back(randomGeneTree(leaves, rng));
-            addGeneTreeLiterally(trees.back(), &reference, n);
+            trees.back().support.resize(trees.back().parent.size());
+            for (float& s : trees.back().support)
+                s = static_cast<float>(rng() % 101) / 100;
+            addGeneTreeLiterally(trees.back(), &reference, n, weighed);
+            if (weighed == nullptr) trees.back().support.clear();
         }
         ASSERT_TRUE(measureGeneTrees(trees, n).fits);
-        fillTripleTable(trees, n);
+        fillTripleTable(trees, n, weighed);
         for (int i = 0; i < n; ++i)
             for (int j = i + 1; j < n; ++j)
                 for (int k = 0; k < n; ++k)
