@@ -97,6 +97,7 @@ RootingResult rootOnOutgroup(NamedTree* tree, const std::unordered_set<std::stri
             if (best.node < 0 || comesBefore(*tree, parent, candidate, best)) best = candidate;
         }
     }
+    if (best.node < 0) return {Rooting::kOnOutgroup, 0};  // a lone leaf: no edge to root on
     rootAbove(tree, best.node, parent);
     return {best.misplaced == 0 ? Rooting::kOnOutgroup : Rooting::kMisplacing, best.misplaced};
 }
