@@ -46,18 +46,6 @@ int64_t plainClimbOfHeuristic() {
 }
 
 // One rooted gene tree, its taxa numbered, children first.
-GeneTree geneTreeOf(const NamedTree& tree,
-                    const std::unordered_map<std::string, int32_t>& numbers) {
-    GeneTree gene{std::vector<int32_t>(tree.nodes.size(), -1),
-                  std::vector<int32_t>(tree.nodes.size(), -1), static_cast<int32_t>(tree.weight), {}};
-    for (size_t i = 0; i < tree.nodes.size(); ++i) {
-        const NamedNode& node = tree.nodes[i];
-        if (node.children.empty()) gene.species[i] = numbers.at(node.name);
-        for (const int32_t child : node.children)
-            gene.parent[static_cast<size_t>(child)] = static_cast<int32_t>(i);
-    }
-    return gene;
-}
 
 void fillFromGenes(const char* path, const char* outgroup) {
     std::ifstream file(path);

@@ -96,6 +96,13 @@ StoredTree storeTree(const NamedTree& tree,
     return stored;
 }
 
+GeneTree geneTreeOf(const NamedTree& tree,
+                    const std::unordered_map<std::string, int32_t>& numbers) {
+    const StoredTree stored = storeTree(tree, numbers);
+    // A weight comment holds at most INT32_MAX, so the narrowing is exact.
+    return GeneTree{stored.parent, stored.taxon, static_cast<int32_t>(tree.weight), {}};
+}
+
 GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     GeneTrees genes{};
     const std::unordered_set<std::string> outgroup(options.outgroup.begin(),

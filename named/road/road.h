@@ -10,6 +10,7 @@
 #include "named/annotate/annotate.h"
 #include "named/common/named.h"
 #include "named/root/root.h"
+#include "triples/triples.h"
 
 // The distinct topologies of a Newick text, ready for tressil.
 struct EncodedTrees {
@@ -25,6 +26,10 @@ struct EncodedTrees {
 // the outgroup when one is given, numbers, merges and checks the limits of
 // tressil. Throws NewickError.
 EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup = {});
+
+// A rooted tree of any degree as the triple table takes it, its leaves
+// numbered; for tools that fill the table themselves.
+GeneTree geneTreeOf(const NamedTree& tree, const std::unordered_map<std::string, int32_t>& numbers);
 
 // Gives every new taxon of a tree the next number, its leaves taken in text
 // order.
