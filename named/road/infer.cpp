@@ -160,14 +160,19 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
     return evidence;
 }
 
+GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out) {
+    g_threadCount = options.threads;
+    GeneTrees genes = readGeneTrees(bytes, options);
+    checkRunMemory(genes, options.method);
+    out->notes = treeNotes(genes, !options.outgroup.empty());
+    return genes;
+}
+
 InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
     CoreErrorsThrow guard;
     ProgressLine progress;
-    g_threadCount = options.threads;
     InferResult out;
-    GeneTrees genes = readGeneTrees(text, options);
-    checkRunMemory(genes, options.method);
-    out.notes = treeNotes(genes, !options.outgroup.empty());
+    GeneTrees genes = startRun(text, options, &out);
     SpeciesTree species{};
     if (genes.unplaced.empty()) {
         fillTable(genes, {});

@@ -103,6 +103,10 @@ std::vector<std::vector<int32_t>> drawReplicates(size_t trees, int32_t replicate
 // The notes for standard error: skipped trees and how the trees were rooted.
 std::string treeNotes(const GeneTrees& genes, bool rooting);
 
+// The start of every run on gene trees: the thread count set, the trees read,
+// the memory the run needs checked, and the notes put in out.
+GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out);
+
 // Labels, comments and lengths as the options ask, on the filled table of
 // the gene trees; the bootstrap's replicate trees go to *replicates. Returns
 // the coalescent evidence of each node (empty when none was asked for).

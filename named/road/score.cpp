@@ -133,11 +133,8 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
                              const InferOptions& options) {
     CoreErrorsThrow guard;
     ProgressLine progress;
-    g_threadCount = options.threads;
     InferResult out;
-    GeneTrees genes = readGeneTrees(genesBytes, options);
-    checkRunMemory(genes, options.method);
-    out.notes = treeNotes(genes, !options.outgroup.empty());
+    GeneTrees genes = startRun(genesBytes, options, &out);
     ResultTree species;
     try {
         species = numberedTree(readSpeciesTree(speciesBytes, options), genes.names);

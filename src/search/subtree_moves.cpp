@@ -134,21 +134,28 @@ static int32_t listReducedTree(const SearchTree& tree, int32_t removed, MoveWork
     return listed;
 }
 
-// The species below node, into work->members; returns their number.
-static int32_t listMembers(const SearchTree& tree, int32_t node, MoveWork* work) {
-    int32_t count = 0;
+// Calls visit(species) for each species below node, left to right.
+template <typename Visit>
+static void visitSpeciesBelow(const SearchTree& tree, int32_t node, MoveWork* work, Visit visit) {
     int32_t* stack = work->order.data();
     int32_t depth = 0;
     stack[depth++] = node;
     while (depth > 0) {
         const int32_t x = stack[--depth];
         if (isLeafNode(tree, x)) {
-            work->members[static_cast<size_t>(count++)] = x;
+            visit(x);
             continue;
         }
         stack[depth++] = tree.child[x][1];
         stack[depth++] = tree.child[x][0];
     }
+}
+
+// The species below node, into work->members; returns their number.
+static int32_t listMembers(const SearchTree& tree, int32_t node, MoveWork* work) {
+    int32_t count = 0;
+    visitSpeciesBelow(tree, node, work,
+                      [&](int32_t x) { work->members[static_cast<size_t>(count++)] = x; });
     return count;
 }
 
@@ -156,18 +163,7 @@ static int32_t listMembers(const SearchTree& tree, int32_t node, MoveWork* work)
 static int64_t sumBelow(const SearchTree& tree, int32_t node, const int64_t* values,
                         MoveWork* work) {
     int64_t sum = 0;
-    int32_t* stack = work->order.data();
-    int32_t depth = 0;
-    stack[depth++] = node;
-    while (depth > 0) {
-        const int32_t x = stack[--depth];
-        if (isLeafNode(tree, x)) {
-            sum += values[x];
-            continue;
-        }
-        stack[depth++] = tree.child[x][1];
-        stack[depth++] = tree.child[x][0];
-    }
+    visitSpeciesBelow(tree, node, work, [&](int32_t x) { sum += values[x]; });
     return sum;
 }
 
@@ -335,19 +331,10 @@ static int32_t findPath(const SearchTree& tree, int32_t below, int32_t first, Mo
         work->awayRow[static_cast<size_t>(depth)] =
             static_cast<int32_t>(gainRowOf(tree, v, 1 - side));
         work->groupStart[static_cast<size_t>(depth) + 1] = 0;
-        int32_t* stack = work->order.data();
-        int32_t top = 0;
-        stack[top++] = tree.child[v][1 - side];
-        while (top > 0) {
-            const int32_t x = stack[--top];
-            if (isLeafNode(tree, x)) {
-                work->bucket[static_cast<size_t>(x)] = depth;
-                ++work->groupStart[static_cast<size_t>(depth) + 1];
-                continue;
-            }
-            stack[top++] = tree.child[x][1];
-            stack[top++] = tree.child[x][0];
-        }
+        visitSpeciesBelow(tree, tree.child[v][1 - side], work, [&](int32_t x) {
+            work->bucket[static_cast<size_t>(x)] = depth;
+            ++work->groupStart[static_cast<size_t>(depth) + 1];
+        });
     }
     work->groupStart[0] = 0;
     for (int32_t d = 0; d < depth; ++d)
