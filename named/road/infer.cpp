@@ -109,8 +109,9 @@ std::string pictureLegend(const InferOptions& options, const std::vector<BranchE
     const std::string all = std::to_string(trees) + (trees == 1 ? " gene tree" : " gene trees");
     switch (options.support) {
         case SupportKind::kShare:
-            return "Numbers at the nodes: the share of the triple weight of " + all +
-                   " that agrees with the node (1/3: no support)";
+            return std::string("Numbers at the nodes: the share of the ") +
+                   (options.weight == WeightRule::kNone ? "" : "support-weighted ") +
+                   "triple weight of " + all + " that agrees with the node (1/3: no support)";
         case SupportKind::kBootstrap:
             return "Numbers at the nodes: the percentage of " + std::to_string(options.bootstrap) +
                    " bootstrap replicates of the " + all + " that hold the clade";
@@ -165,6 +166,13 @@ GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferR
     GeneTrees genes = readGeneTrees(bytes, options);
     checkRunMemory(genes, options.method);
     out->notes = treeNotes(genes, !options.outgroup.empty());
+    const bool coalescent = options.support == SupportKind::kPosterior ||
+                            options.support == SupportKind::kFull || options.lengths;
+    if (genes.weighted && coalescent)
+        out->notes +=
+            "tressil-newick: posterior support and branch lengths count each gene "
+            "tree's triples unweighted; --weight weighs the species tree, the shares "
+            "and the bootstrap\n";
     return genes;
 }
 
