@@ -1,6 +1,8 @@
 // libFuzzer target: arbitrary bytes through the tree reader (Newick or
-// NEXUS, plain or gzip), the rooting and infer. The first line is an outgroup list as --outgroup
-// takes it; the rest is the tree text.
+// NEXUS, plain or gzip), the rooting and infer, with support weights, weak
+// branches collapsed, rooting by the species tree and the bootstrap picked by
+// the input. The first line is an outgroup list as --outgroup takes it; the
+// rest is the tree text.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -76,6 +78,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         options.lengths = true;
         options.picture = true;
         options.threads = 1;
+        // The input's own bytes pick the road's options, so every option
+        // meets every kind of input.
+        uint32_t pick = 0;
+        for (const uint8_t byte : bytes)
+            pick = pick * 31 + byte;
+        const WeightRule rules[] = {WeightRule::kNone, WeightRule::kAnyRight, WeightRule::kLargest,
+                                    WeightRule::kAboveChance};
+        options.weight = rules[pick % 4];
+        if ((pick >> 2) % 3 == 0) options.minSupport = 0.5;
+        options.rootUnplaced = !outgroup.empty() && (pick >> 4) % 2 == 0;
+        if ((pick >> 5) % 4 == 0) {
+            options.support = SupportKind::kBootstrap;
+            options.bootstrap = 2;
+        }
         inferSpeciesTree(text, options);
     } catch (const NewickError&) {
     }
