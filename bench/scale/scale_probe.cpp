@@ -30,7 +30,6 @@ namespace {
 // of the exact method and the heuristics that a run touches.
 constexpr int64_t kBaseBytes = int64_t{8} << 20;
 
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -14,9 +14,9 @@
 // length, and how many those were.
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
