@@ -34,14 +34,7 @@ int64_t plainClimbOfHeuristic() {
     // The tree the heuristic method writes, as it chooses it.
     SearchTree tree;
     treeFromNodes(runMethod(Method::kHeuristic).tree, g_speciesCount, &tree);
-    if (g_speciesCount >= 3) {
-        SearchTable table;
-        prepareSearchTable(&table);
-        MoveWork work;
-        TreeGains gains;
-        buildTreeGains(table, tree, &gains, &work);
-        climbBySubtreeMoves(table, &tree, &gains, &work);
-    }
+    if (g_speciesCount >= 3) climbPlainly(&tree);
     return scoreSearchTree(tree);
 }
 

@@ -47,21 +47,10 @@ struct SpeciesSet {
         if (spilledWords != 0) spilled = allocateSetWords(spilledWords);
     }
     SpeciesSet(const SpeciesSet& other) : spilledWords(other.spilledWords), local{0, 0} {
-        if (spilledWords == 0) {
-            local[0] = other.local[0];
-            local[1] = other.local[1];
-        } else {
-            copySpilled(other);
-        }
+        copyWords(other);
     }
     SpeciesSet(SpeciesSet&& other) noexcept : spilledWords(other.spilledWords), local{0, 0} {
-        if (spilledWords == 0) {
-            local[0] = other.local[0];
-            local[1] = other.local[1];
-        } else {
-            spilled = other.spilled;
-            other.spilledWords = 0;  // the words are this set's now
-        }
+        takeWords(&other);
     }
     SpeciesSet& operator=(const SpeciesSet& other) {
         if (__builtin_expect((spilledWords | other.spilledWords) == 0, 1)) {
@@ -75,13 +64,7 @@ struct SpeciesSet {
         if (this == &other) return *this;
         release();
         spilledWords = other.spilledWords;
-        if (spilledWords == 0) {
-            local[0] = other.local[0];
-            local[1] = other.local[1];
-        } else {
-            spilled = other.spilled;
-            other.spilledWords = 0;
-        }
+        takeWords(&other);
         return *this;
     }
     ~SpeciesSet() { release(); }
@@ -94,10 +77,25 @@ struct SpeciesSet {
     };
 
   private:
-    void copySpilled(const SpeciesSet& other) {
+    // The next two expect spilledWords already set to other's.
+    void copyWords(const SpeciesSet& other) {
+        if (spilledWords == 0) {
+            local[0] = other.local[0];
+            local[1] = other.local[1];
+            return;
+        }
         spilled = allocateSetWords(spilledWords);
         for (int32_t w = 0; w < spilledWords; ++w)
             spilled[w] = other.spilled[w];
+    }
+    void takeWords(SpeciesSet* other) {
+        if (spilledWords == 0) {
+            local[0] = other->local[0];
+            local[1] = other->local[1];
+            return;
+        }
+        spilled = other->spilled;
+        other->spilledWords = 0;  // the words are this set's now
     }
     __attribute__((noinline)) SpeciesSet& assignSpilled(const SpeciesSet& other) {
         if (this == &other) return *this;
@@ -108,12 +106,7 @@ struct SpeciesSet {
         }
         release();
         spilledWords = other.spilledWords;
-        if (spilledWords == 0) {
-            local[0] = other.local[0];
-            local[1] = other.local[1];
-        } else {
-            copySpilled(other);
-        }
+        copyWords(other);
         return *this;
     }
     void release() {

@@ -123,6 +123,10 @@ void insertInOrder(const SearchTable& table, const int32_t* order, SearchTree* t
 int64_t climbBySubtreeMoves(const SearchTable& table, SearchTree* tree, TreeGains* gains,
                             MoveWork* work);
 
+// The same climb of a tree of three or more species, with a table and gain
+// rows of its own: the yardstick the search never ends below.
+void climbPlainly(SearchTree* tree);
+
 // Moves subtrees in rounds: each round scores the neighbourhood, then takes
 // the parts by decreasing gain and makes each one's best move in the tree as
 // it now stands, while it still improves; parts changed by an earlier move of

@@ -646,3 +646,12 @@ int64_t climbBySubtreeMoves(const SearchTable& table, SearchTree* tree, TreeGain
     }
     return gained;
 }
+
+void climbPlainly(SearchTree* tree) {
+    SearchTable table;
+    prepareSearchTable(&table);
+    MoveWork work;
+    TreeGains gains;
+    buildTreeGains(table, *tree, &gains, &work);
+    climbBySubtreeMoves(table, tree, &gains, &work);
+}

@@ -65,12 +65,7 @@ TEST(Search, NeverEndsBelowThePlainClimbOfTheHeuristicTree) {
         ASSERT_EQ(readText(randomInput(shape, rng)), "");
         SearchTree climbed;
         treeFromNodes(runMethod(Method::kHeuristic).tree, shape.species, &climbed);
-        SearchTable table;
-        prepareSearchTable(&table);
-        MoveWork work;
-        TreeGains gains;
-        buildTreeGains(table, climbed, &gains, &work);
-        climbBySubtreeMoves(table, &climbed, &gains, &work);
+        climbPlainly(&climbed);
         const SearchResult found = searchTree();
         EXPECT_GE(found.satisfied, scoreSearchTree(climbed)) << shape.species << " species";
         freeTree(found.tree);

@@ -17,13 +17,13 @@ namespace {
 // The tree in Newick with every inner node's support (scaled, unless it
 // falls below drop, when the node's children join its parent).
 std::string withSupports(const NamedTree& tree, int32_t node, double scale, double drop,
-                         std::mt19937* rng, bool top = true) {
+                         bool top = true) {
     const NamedNode& n = tree.nodes[static_cast<size_t>(node)];
     if (n.children.empty()) return n.name;
     std::string members;
     for (const int32_t child : n.children) {
         const NamedNode& c = tree.nodes[static_cast<size_t>(child)];
-        std::string part = withSupports(tree, child, scale, drop, rng, false);
+        std::string part = withSupports(tree, child, scale, drop, false);
         if (!c.children.empty() && c.support < drop) part = part.substr(1, part.rfind(')') - 1);
         members += (members.empty() ? "" : ",") + part;
     }
@@ -33,7 +33,6 @@ std::string withSupports(const NamedTree& tree, int32_t node, double scale, doub
 }
 
 std::string geneTrees(double scale, double drop, int seed) {
-    std::mt19937 rng(static_cast<unsigned>(seed));
     std::vector<std::string> pool;
     for (int t = 0; t < 9; ++t)
         pool.push_back("t" + std::to_string(t));
@@ -43,7 +42,7 @@ std::string geneTrees(double scale, double drop, int seed) {
         NamedTree tree = randomTree(randomTaxa(pool, 5, draw), draw);
         for (NamedNode& node : tree.nodes)
             node.support = static_cast<double>(draw() % 101) / 100;
-        text += withSupports(tree, tree.root, scale, drop, &rng) + ";\n";
+        text += withSupports(tree, tree.root, scale, drop) + ";\n";
     }
     return text;
 }
