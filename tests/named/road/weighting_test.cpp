@@ -81,4 +81,21 @@ TEST(SupportWeighting, MinSupportIsCollapsingByHand) {
     }
 }
 
+// Which figures are weighed is said where they are shown: the picture's
+// legend for shares, a note for the coalescent figures, which stay unweighed.
+TEST(SupportWeighting, SaysWhichFiguresItWeighs) {
+    for (const WeightRule rule : {WeightRule::kNone, WeightRule::kAnyRight}) {
+        InferOptions options = weighed(rule);
+        options.support = SupportKind::kShare;
+        options.picture = true;
+        const InferResult shares = inferSpeciesTree(geneTrees(1, -1, 1), options);
+        options.support = SupportKind::kPosterior;
+        const InferResult posterior = inferSpeciesTree(geneTrees(1, -1, 1), options);
+        const bool weighs = rule != WeightRule::kNone;
+        EXPECT_EQ(shares.svg.find("support-weighted") != std::string::npos, weighs);
+        EXPECT_EQ(posterior.notes.find("unweighted") != std::string::npos, weighs);
+        EXPECT_EQ(shares.notes.find("unweighted"), std::string::npos);
+    }
+}
+
 }  // namespace
