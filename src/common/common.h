@@ -205,17 +205,6 @@ inline SpeciesSet uniteSets(const SpeciesSet& a, const SpeciesSet& b) {
     addMembers(&s, b);
     return s;
 }
-inline SpeciesSet intersectSets(const SpeciesSet& a, const SpeciesSet& b) {
-    SpeciesSet s;
-    if (isInPlace(s)) {
-        s.local[0] = a.local[0] & b.local[0];
-        s.local[1] = a.local[1] & b.local[1];
-        return s;
-    }
-    for (int w = 0; w < s.spilledWords; ++w)
-        s.spilled[w] = a.spilled[w] & b.spilled[w];
-    return s;
-}
 // The members of a that are not in b.
 inline SpeciesSet subtractSets(const SpeciesSet& a, const SpeciesSet& b) {
     SpeciesSet s;
@@ -277,10 +266,6 @@ inline int takeHighestSpecies(SpeciesSet* s) {
             return w * kSpeciesWordBits + bit;
         }
     return -1;
-}
-// The members numbered above species.
-inline SpeciesSet membersAbove(const SpeciesSet& s, int species) {
-    return subtractSets(s, firstSpecies(species + 1));
 }
 // Writes the members in increasing order and returns their number; members
 // has room for every species of the run.
