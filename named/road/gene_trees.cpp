@@ -31,17 +31,20 @@ int32_t lineAt(LineCounter* counter, size_t offset) {
 
 // Every leaf, an individual, takes the name of its species.
 void nameSpecies(const std::string& text, NamedTree* tree,
-                 const std::unordered_map<std::string, std::string>& speciesOf,
-                 const std::unordered_set<std::string>& individuals) {
+                 const std::unordered_map<std::string, std::string>& speciesOf) {
     for (NamedNode& node : tree->nodes) {
         if (!node.children.empty()) continue;
         const auto found = speciesOf.find(node.name);
-        if (found == speciesOf.end())
-            throwAt(text, node.offset,
-                    "individual '" + node.name + "' is not in the map; " +
-                        suggestNames(node.name, individuals) +
-                        "add it to the map with its species");
-        node.name = found->second;
+        if (found != speciesOf.end()) {
+            node.name = found->second;
+            continue;
+        }
+        std::unordered_set<std::string> individuals;
+        for (const auto& entry : speciesOf)
+            individuals.insert(entry.first);
+        throwAt(text, node.offset,
+                "individual '" + node.name + "' is not in the map; " +
+                    suggestNames(node.name, individuals) + "add it to the map with its species");
     }
 }
 
@@ -117,15 +120,12 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     const std::string& text = sourceText(source);
     LineCounter lines{text, 0, 1};
     NamedTree tree{};
-    std::unordered_set<std::string> individuals;
-    for (const auto& entry : options.speciesOf)
-        individuals.insert(entry.first);
     while (readNextTree(&source, &tree, true)) {
         if (genes.read == INT32_MAX) failWhole("more than 2147483647 trees; split the file");
         ++genes.read;
         reportProgress(ProgressStage::kReadTrees, genes.read, 0);
         if (supports) normaliseSupports(&tree, scale);
-        if (!options.speciesOf.empty()) nameSpecies(text, &tree, options.speciesOf, individuals);
+        if (!options.speciesOf.empty()) nameSpecies(text, &tree, options.speciesOf);
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);
         TreeRecord record{lineAt(&lines, tree.offset), tree.leafCount, TreeFate::kAsWritten, 0};
