@@ -5,6 +5,7 @@
 #include <string>
 
 #include "named/read/read.h"
+#include "named/road/road.h"
 
 namespace {
 
@@ -38,6 +39,22 @@ TEST(SpeciesMap, FaultsAreNamedAtTheirPlace) {
             EXPECT_EQ((place + error.message).compare(0, std::string(expected).size(), expected), 0)
                 << place << error.message;
         }
+    }
+}
+
+TEST(SpeciesMap, AnIndividualOutsideItIsNamedInTheGeneTrees) {
+    InferOptions options;
+    options.rooted = true;
+    options.speciesOf = parseSpeciesMap("Ab:a1,a2\nB:b1\nC:c1\nD:d1\n").speciesOf;
+    try {
+        inferSpeciesTree("((a1,a2),(b1,(c1,d1)));\n((a1,b1),(a3,(c1,d1)));\n", options);
+        ADD_FAILURE() << "a3 is in no species";
+    } catch (const NewickError& error) {
+        EXPECT_EQ(error.line, 2);
+        EXPECT_EQ(error.column, 11);
+        EXPECT_EQ(error.message.rfind("individual 'a3' is not in the map; did you mean 'a1'", 0),
+                  0u)
+            << error.message;
     }
 }
 
