@@ -15,6 +15,7 @@
 
 #include "common/common.h"
 #include "common/run_support.h"
+#include "driver/driver.h"
 #include "named/annotate/annotate.h"
 #include "named/named_support.h"
 #include "named/picture/picture.h"
@@ -474,6 +475,39 @@ TEST(InferSums, AboveTheNumberedLimitThreadsDoNotChangeTheResult) {
     EXPECT_EQ(one.newick, three.newick);
     EXPECT_EQ(one.report, three.report);
     EXPECT_NE(one.report.find("%Number of species: 140"), std::string::npos) << one.report;
+    EXPECT_NE(one.report.find("%Upper bound on satisfied weight, from species triples: "),
+              std::string::npos)
+        << one.report;
+}
+
+// Memory decides how many taxa a run takes: the largest count that fits is
+// where the estimate passes what there is, and a run that cannot fit is
+// refused before it allocates, naming that count.
+TEST(InferSums, ARunThatCannotFitIsRefusedNamingTheLargestThatWould) {
+    for (const Method method : {Method::kHeuristic, Method::kSearch})
+        for (const int64_t available : {int64_t{1} << 26, int64_t{1} << 31, int64_t{1} << 35}) {
+            const int32_t n = largestFittingSpecies(method, 3, 1000, 200000, available);
+            EXPECT_LE(runMemoryBytes(method, n, 3, 1000, 200000), available);
+            EXPECT_GT(runMemoryBytes(method, n + 1, 3, 1000, 200000), available);
+        }
+    std::mt19937 rng(41);
+    const std::vector<std::string> pool = poolOf(5000);
+    std::string text;
+    for (int t = 0; t < 3; ++t)
+        text += writeRandomNewick(randomTree(pool, rng), rng);
+    try {
+        inferSpeciesTree(text, inferOptions({}, InferMethod::kBest));
+        ADD_FAILURE() << "5000 taxa were taken";
+    } catch (const NewickError& error) {
+        EXPECT_EQ(error.message.rfind("5000 taxa need about ", 0), 0u) << error.message;
+        const size_t most = error.message.find("; at most ");
+        ASSERT_NE(most, std::string::npos) << error.message;
+        const int taxa = std::stoi(error.message.substr(most + 10));
+        EXPECT_GT(taxa, 20);
+        EXPECT_LT(taxa, 5000);
+        const std::string end = " taxa would fit";
+        EXPECT_EQ(error.message.substr(error.message.size() - end.size()), end) << error.message;
+    }
 }
 
 }  // namespace
