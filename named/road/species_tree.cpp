@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -90,9 +91,96 @@ SpeciesTree runOnAll(Method method) {
     return species;
 }
 
+// A table's layout: the start of the row of the pair i <= j.
+struct TableShape {
+    size_t species;
+    size_t rowLength;
+};
+
+size_t rowStart(TableShape shape, size_t i, size_t j) {
+    return (i * (2 * shape.species + 1 - i) / 2 + (j - i)) * shape.rowLength;
+}
+
+bool inSide(int32_t first, int32_t count, int32_t taxon) {
+    return taxon >= first && taxon < first + count;
+}
+
+// Every entry w[i][j][k] (i <= j, k a taxon) that a table of the side's
+// taxa first..first+count-1 does not hold, row by row.
+std::vector<int32_t> saveOutsideSide(int32_t first, int32_t count) {
+    const int32_t n = g_tripleWeight.species;
+    std::vector<int32_t> saved;
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = i; j < n; ++j) {
+            const int32_t* row = tripleRow(i, j);
+            if (!inSide(first, count, i) || !inSide(first, count, j)) {
+                saved.insert(saved.end(), row, row + n);
+                continue;
+            }
+            saved.insert(saved.end(), row, row + first);
+            saved.insert(saved.end(), row + first + count, row + n);
+        }
+    return saved;
+}
+
+// Moves the side's entries down into a table of its taxa alone, numbered
+// from 0, in the same storage. Rows go in table order and each lands no
+// later than it stood, so none is overwritten before it has moved.
+void shrinkToSide(int32_t* entries, TableShape full, TableShape side, size_t first) {
+    for (size_t i = 0; i < side.species; ++i)
+        for (size_t j = i; j < side.species; ++j) {
+            int32_t* to = entries + rowStart(side, i, j);
+            std::memmove(to, entries + rowStart(full, first + i, first + j) + first,
+                         side.species * sizeof(int32_t));
+            std::fill(to + side.species, to + side.rowLength, 0);
+        }
+}
+
+// Undoes shrinkToSide: the rows move back up in reverse order, then every
+// other entry comes from saved and the padding of each row is zeroed.
+void growFromSide(int32_t* entries, TableShape full, TableShape side, size_t first,
+                  const std::vector<int32_t>& saved) {
+    for (size_t i = side.species; i-- > 0;)
+        for (size_t j = side.species; j-- > i;)
+            std::memmove(entries + rowStart(full, first + i, first + j) + first,
+                         entries + rowStart(side, i, j), side.species * sizeof(int32_t));
+    const int32_t* from = saved.data();
+    const size_t last = first + side.species;
+    for (size_t i = 0; i < full.species; ++i)
+        for (size_t j = i; j < full.species; ++j) {
+            int32_t* row = entries + rowStart(full, i, j);
+            std::fill(row + full.species, row + full.rowLength, 0);
+            const bool inside = i >= first && i < last && j >= first && j < last;
+            const size_t head = inside ? first : full.species;
+            std::copy(from, from + head, row);
+            from += head;
+            if (!inside) continue;
+            std::copy(from, from + (full.species - last), row + last);
+            from += full.species - last;
+        }
+}
+
+// A table of the taxa first..first+count-1 alone, numbered from 0, made
+// from the full one, which waits aside.
+std::vector<int32_t> copyToSide(int32_t first, int32_t count) {
+    TripleTable full = takeTripleTable();
+    sizeTripleTable(count);
+    for (int32_t i = 0; i < count; ++i)
+        for (int32_t j = i + 1; j < count; ++j) {
+            const int32_t* from = tableRow(full, first + i, first + j) + first;
+            std::copy(from, from + count, changeTripleRow(i, j));
+        }
+    // The full table's storage travels in the vector; its row pointer stays
+    // valid, since moving a vector keeps its elements where they are.
+    return std::move(full.storage);
+}
+
 // The best tree on the taxa first..first+count-1 alone: the methods see them
-// as the taxa 0..count-1 of a table of their own, made from the full one,
-// which comes back afterwards.
+// as the taxa 0..count-1 of a table of their own. A small side gets a new
+// table while the full one waits; a large side's table is laid out inside
+// the full one's storage while the rest of it waits aside. Either way the
+// run holds at most half a table more than the full one, and a run with an
+// outgroup needs no more memory than one without.
 SpeciesTree solveSide(Method method, int32_t first, int32_t count) {
     SpeciesTree side{{{}, -1}, method, {nullptr, 0, 0, false}, false};
     if (count <= 2) {
@@ -105,17 +193,34 @@ SpeciesTree solveSide(Method method, int32_t first, int32_t count) {
         return side;
     }
     const int32_t all = g_speciesCount;
-    TripleTable full = takeTripleTable();
-    sizeTripleTable(count);
-    for (int32_t i = 0; i < count; ++i)
-        for (int32_t j = i + 1; j < count; ++j) {
-            const int32_t* from = tableRow(full, first + i, first + j) + first;
-            std::copy(from, from + count, changeTripleRow(i, j));
-        }
+    const TableShape full{static_cast<size_t>(all), g_tripleWeight.rowLength};
+    const TableShape part{static_cast<size_t>(count), tripleRowLength(count)};
+    const bool inPlace = 2 * tripleTableBytes(count) > tripleTableBytes(all);
+    TripleTable waiting{
+        all, full.rowLength, full.species * (full.species + 1) / 2, g_tripleWeight.entries, {}};
+    std::vector<int32_t> saved;
+    if (inPlace) {
+        saved = saveOutsideSide(first, count);
+        TripleTable table = takeTripleTable();
+        shrinkToSide(table.entries, full, part, static_cast<size_t>(first));
+        table.species = count;
+        table.rowLength = part.rowLength;
+        table.rows = part.species * (part.species + 1) / 2;
+        restoreTripleTable(std::move(table));
+    } else {
+        waiting.storage = copyToSide(first, count);
+    }
     g_speciesCount = count;
     side = runOnAll(method);
     g_speciesCount = all;
-    restoreTripleTable(std::move(full));
+    if (inPlace) {
+        waiting = takeTripleTable();
+        growFromSide(waiting.entries, full, part, static_cast<size_t>(first), saved);
+        waiting.species = all;
+        waiting.rowLength = full.rowLength;
+        waiting.rows = full.species * (full.species + 1) / 2;
+    }
+    restoreTripleTable(std::move(waiting));
     for (ResultNode& node : side.tree.nodes)
         if (node.children.empty()) node.taxon += first;
     return side;
@@ -213,17 +318,15 @@ void checkRunMemory(const GeneTrees& genes, InferMethod asked) {
         nodes += static_cast<int64_t>(tree.parent.size());
     const auto trees = static_cast<int64_t>(genes.trees.size());
     const int threads = threadCountToUse();
-    // With an outgroup each side is solved on a table of its own, while the
-    // full one waits.
-    const int64_t sides = rootGiven ? tripleTableBytes(largest) : 0;
-    const int64_t needed = runMemoryBytes(method, n, threads, trees, nodes) + sides;
+    // Solving the two sides of an outgroup's root takes no more than solving
+    // all taxa at once (see solveSide), so one estimate serves both.
+    const int64_t needed = runMemoryBytes(method, n, threads, trees, nodes);
     const int64_t available = availableMemoryBytes();
     if (needed <= available) return;
-    failWhole(
-        std::to_string(n) + " taxa need about " + gigabytes(needed) + " of memory, but " +
-        gigabytes(available) + " is available; at most " +
-        std::to_string(largestFittingSpecies(method, threads, trees, nodes, available - sides)) +
-        " taxa would fit");
+    const int32_t fitting = largestFittingSpecies(method, threads, trees, nodes, n, available);
+    failWhole(std::to_string(n) + " taxa need about " + gigabytes(needed) + " of memory, but " +
+              gigabytes(available) + " is available; at most " + std::to_string(fitting) +
+              " taxa would fit");
 }
 
 std::string topologyKey(const ResultTree& tree) {

@@ -51,6 +51,10 @@ static size_t rowLengthFor(size_t n) {
     return (n + kRowVector - 1) / kRowVector * kRowVector;
 }
 
+size_t tripleRowLength(int32_t species) {
+    return rowLengthFor(static_cast<size_t>(species));
+}
+
 int64_t tripleTableBytes(int32_t species) {
     const auto n = static_cast<int64_t>(species);
     return n * (n + 1) / 2 * static_cast<int64_t>(rowLengthFor(static_cast<size_t>(n))) * 4;

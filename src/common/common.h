@@ -329,8 +329,10 @@ inline const int32_t* tableRow(const TripleTable& table, int i, int j) {
     return table.entries + (lo * (2 * n + 1 - lo) / 2 + (hi - lo)) * table.rowLength;
 }
 
-// Bytes of the table for species 0..species-1.
+// Bytes of the table for species 0..species-1, and the entries of one of its
+// rows.
 int64_t tripleTableBytes(int32_t species);
+size_t tripleRowLength(int32_t species);
 
 // Memory the system can still give this process, in bytes: what the kernel
 // reports as available, or less when a control group limits the process.

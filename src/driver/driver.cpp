@@ -165,6 +165,12 @@ MethodResult runMethod(Method method) {
     return {found.tree, found.satisfied, found.bound, found.boundFromTriples};
 }
 
+int64_t scaledNodes(int64_t nodes, int32_t species, int32_t count) {
+    // In floating point: nodes times a count can pass 64 bits, and an
+    // estimate needs no exact figure.
+    return static_cast<int64_t>(static_cast<double>(nodes) * count / std::max(species, 1));
+}
+
 int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t trees, int64_t nodes) {
     const int64_t table = tripleTableBytes(species);
     const int64_t filling = geneTreeBytes(trees, nodes) + table +
@@ -188,9 +194,10 @@ int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t tree
 }
 
 int32_t largestFittingSpecies(Method method, int threads, int64_t trees, int64_t nodes,
-                              int64_t available) {
-    const auto fits = [&](int32_t species) {
-        return runMemoryBytes(method, species, threads, trees, nodes) <= available;
+                              int32_t species, int64_t available) {
+    const auto fits = [&](int32_t count) {
+        return runMemoryBytes(method, count, threads, trees, scaledNodes(nodes, species, count)) <=
+               available;
     };
     int32_t fitting = 0;
     int32_t above = 1;

@@ -59,9 +59,16 @@ bool exactMethodFits();
 // of nodes in all, geneTreeBytes), then the method over the table.
 int64_t runMemoryBytes(Method method, int32_t species, int threads, int64_t trees, int64_t nodes);
 
-// The most species for which runMemoryBytes stays within available bytes.
+// The nodes of trees like ones of nodes in all on species taxa, each holding
+// the same share of count taxa instead.
+int64_t scaledNodes(int64_t nodes, int32_t species, int32_t count);
+
+// The most species for which runMemoryBytes stays within available bytes, for
+// as many trees as given, of nodes in all on species taxa, each holding the
+// same share of the taxa tried: the machine's capacity for such trees,
+// whatever their own number of taxa.
 int32_t largestFittingSpecies(Method method, int threads, int64_t trees, int64_t nodes,
-                              int64_t available);
+                              int32_t species, int64_t available);
 
 // The report lines written after the result tree, with g_treeCount and
 // g_speciesCount.

@@ -412,6 +412,37 @@ int64_t reportedTotal(const std::string& report) {
     return std::stoll(report.substr(report.find(key) + key.size()));
 }
 
+// With an outgroup, each side's table is laid out inside the full one or
+// copied out of it, by size; either way the reported total is what the
+// written tree satisfies on the gene trees, and the tree is rooted between
+// the outgroup and the rest.
+TEST(InferSums, EachSideOfTheOutgroupsRootIsSolvedOnItsOwnTaxa) {
+    std::mt19937 rng(43);
+    const std::vector<std::string> pool = poolOf(40);
+    std::string text;
+    for (int t = 0; t < 6; ++t) {
+        NamedTree tree = randomTree(randomTaxa(pool, pool.size(), rng), rng);
+        collapseRandomly(&tree, 20, rng);
+        text += writeRandomNewick(tree, rng);
+    }
+    for (const size_t outgroupSize : {size_t{1}, size_t{4}, size_t{20}, size_t{36}}) {
+        const std::vector<std::string> outgroup(pool.end() - static_cast<long>(outgroupSize),
+                                                pool.end());
+        std::vector<Rooted> rooted;
+        size_t pos = 0;
+        NamedTree tree{};
+        while (readNextTree(text, &pos, &tree, true)) {
+            rootOnOutgroup(&tree, {outgroup.begin(), outgroup.end()});
+            rooted.push_back({leafNames(tree), clusterSets(tree), tree.weight});
+        }
+        const InferResult result =
+            inferSpeciesTree(text, inferOptions(outgroup, InferMethod::kHeuristic));
+        EXPECT_EQ(reportedTotal(result.report),
+                  rescore(result.newick, rooted, Names(pool.begin(), pool.end())))
+            << outgroupSize << " " << result.newick;
+    }
+}
+
 // Weights that 32-bit sums could not hold: a table total far past 2^31, its
 // tree's total against a count on the trees, the same for every thread
 // count; the exact method, whose sums are 32-bit, gives way to the search;
@@ -486,9 +517,10 @@ TEST(InferSums, AboveTheNumberedLimitThreadsDoNotChangeTheResult) {
 TEST(InferSums, ARunThatCannotFitIsRefusedNamingTheLargestThatWould) {
     for (const Method method : {Method::kHeuristic, Method::kSearch})
         for (const int64_t available : {int64_t{1} << 26, int64_t{1} << 31, int64_t{1} << 35}) {
-            const int32_t n = largestFittingSpecies(method, 3, 1000, 200000, available);
-            EXPECT_LE(runMemoryBytes(method, n, 3, 1000, 200000), available);
-            EXPECT_GT(runMemoryBytes(method, n + 1, 3, 1000, 200000), available);
+            const int32_t n = largestFittingSpecies(method, 3, 1000, 200000, 100, available);
+            EXPECT_LE(runMemoryBytes(method, n, 3, 1000, scaledNodes(200000, 100, n)), available);
+            EXPECT_GT(runMemoryBytes(method, n + 1, 3, 1000, scaledNodes(200000, 100, n + 1)),
+                      available);
         }
     std::mt19937 rng(41);
     const std::vector<std::string> pool = poolOf(5000);
