@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -15,14 +16,54 @@ struct OptionValue {
     std::string option;
     std::string value;
     bool accepted;
+    bool runs = true;  // false: too long to run; the run must then fail on its gene file
 };
 
 // Every value goes to each program that has the option: tressil takes
-// --threads, tressil-newick infer takes --threads and --outgroup.
-const OptionValue kValues[] = {
-    {"--threads", "1", true},     {"--threads", "1024", true}, {"--threads", "0", false},
-    {"--threads", "1025", false}, {"--threads", "2x", false},  {"--threads", "+2", false},
-    {"--threads", "abc", false},  {"--threads", "", false},    {"--outgroup", "'O''Brien'", true}};
+// --threads, tressil-newick infer takes them all and score the numbers.
+// Each range's ends are taken and the next values refused.
+const OptionValue kValues[] = {{"--threads", "1", true},
+                               {"--threads", "1024", true},
+                               {"--threads", "0", false},
+                               {"--threads", "1025", false},
+                               {"--threads", "2x", false},
+                               {"--threads", "+2", false},
+                               {"--threads", "abc", false},
+                               {"--threads", "", false},
+                               {"--bootstrap", "1", true},
+                               {"--bootstrap", "100000", true, false},
+                               {"--bootstrap", "0", false},
+                               {"--bootstrap", "100001", false},
+                               {"--seed", "0", true},
+                               {"--seed", "18446744073709551615", true},
+                               {"--seed", "18446744073709551616", false},
+                               {"--seed", "-1", false},
+                               {"--min-support", "0", true},
+                               {"--min-support", "100", true},
+                               {"--min-support", "100.5", false},
+                               {"--min-support", "-0.1", false},
+                               {"--min-support", "nan", false},
+                               {"--outgroup", "'O''Brien'", true}};
+
+// What tressil-newick says when it refuses a value of the option.
+std::string refusalOf(const std::string& option) {
+    if (option == "--threads") return "--threads takes a whole number from 1 to 1024";
+    if (option == "--bootstrap") return "--bootstrap takes a whole number from 1 to 100000";
+    if (option == "--seed") return "--seed takes a whole number from 0 to 18446744073709551615";
+    return "--min-support takes a number from 0 to 1, or from 0 to 100";
+}
+
+// The options a value needs beside it; bootstrap labels are taken off the
+// tree to compare it.
+std::vector<std::string> companions(const std::string& option) {
+    if (option == "--bootstrap") return {"--support=bootstrap"};
+    if (option == "--seed") return {"--support=bootstrap", "--bootstrap", "1"};
+    return {};
+}
+
+std::string withoutLabels(const std::string& tree) {
+    return std::regex_replace(tree, std::regex(R"(\)[0-9]+)"), ")");
+}
 
 // Unrooted gene trees; rooted on O'Brien they agree on one species tree.
 const char kGenes[] =
@@ -51,21 +92,32 @@ TEST(OptionValues, BothProgramsAcceptExactlyTheDocumentedValues) {
             }
             std::remove((dir + "/out.txt").c_str());
         }
-        // The trees are unrooted: taken as written unless rooted on the outgroup.
-        std::vector<std::string> args = {"infer", c.option, c.value, "genes.nwk", "species.nwk"};
-        if (c.option != "--outgroup") args.insert(args.begin() + 1, "--rooted");
-        const ToolRun run = runIn(dir, TRESSIL_NEWICK_BINARY, args);
-        EXPECT_EQ(run.status, c.accepted ? 0 : 1) << "tressil-newick " << given << "\n" << run.err;
-        const std::string refusal =
-            "tressil-newick: --threads takes a whole number from 1 to 1024\n";
-        if (!c.accepted) {  // only --threads values are refused
-            EXPECT_EQ(run.err.substr(0, refusal.size()), refusal) << given;
+        const std::string genes = c.runs ? "genes.nwk" : "none.nwk";
+        std::vector<std::vector<std::string>> commands = {{"infer", genes, "species.nwk"}};
+        if (c.option != "--outgroup")
+            commands.push_back({"score", genes, "plain.nwk", "species.nwk"});
+        for (std::vector<std::string> args : commands) {
+            // The trees are unrooted: taken as written unless rooted on the outgroup.
+            std::vector<std::string> options = companions(c.option);
+            options.insert(options.begin(), {c.option, c.value});
+            if (c.option != "--outgroup") options.insert(options.begin(), "--rooted");
+            args.insert(args.begin() + 1, options.begin(), options.end());
+            const ToolRun run = runIn(dir, TRESSIL_NEWICK_BINARY, args);
+            const std::string what = "tressil-newick " + args[0] + " " + given + "\n" + run.err;
+            EXPECT_EQ(run.status, c.accepted && c.runs ? 0 : 1) << what;
+            const std::string refusal = !c.accepted
+                                            ? "tressil-newick: " + refusalOf(c.option) + "\n"
+                                            : "tressil-newick: cannot read none.nwk";
+            if (!c.accepted || !c.runs) {
+                EXPECT_EQ(run.err.substr(0, refusal.size()), refusal) << what;
+            }
+            EXPECT_EQ(withoutLabels(get("species.nwk")), !c.accepted || !c.runs ? "<absent>"
+                                                         : c.option == "--outgroup"
+                                                             ? kRootedOnOBrien
+                                                             : get("plain.nwk"))
+                << what;
+            std::remove((dir + "/species.nwk").c_str());
         }
-        EXPECT_EQ(get("species.nwk"), !c.accepted                ? "<absent>"
-                                      : c.option == "--outgroup" ? kRootedOnOBrien
-                                                                 : get("plain.nwk"))
-            << "tressil-newick " << given;
-        std::remove((dir + "/species.nwk").c_str());
     }
     removeScratchDirectory(dir);
 }

@@ -6,10 +6,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/run_support.h"
 #include "named/annotate/annotate.h"
+#include "named/named_support.h"
 #include "simulate/coalescent.h"
 #include "simulate/random.h"
 
@@ -81,6 +86,47 @@ TEST(CoalescentLengths, ComeBackFromSimulatedGenes) {
     }
     // Every branch but the root's: n - 2 inner ones and n of the species.
     EXPECT_EQ(checked, 2 * static_cast<int>(names.size()) - 2);
+}
+
+// --support=full with --lengths and --bootstrap from the command line, read
+// back as a tree viewer reads it: the label is the posterior, which is pp1;
+// the three posteriors sum to one; f1 + f2 + f3 is n; and the length, in
+// the annotation and on the branch, is the one n and f1 give.
+TEST(CoalescentLengths, FullAnnotationsReadBackAsTheirLaw) {
+    const std::string dir = makeScratchDirectory();
+    const ToolRun run = runIn(
+        dir, TRESSIL_NEWICK_BINARY,
+        {"infer", "--outgroup", "Protopsis_basalis", "--support=full", "--lengths", "--bootstrap",
+         "3", std::string(TRESSIL_SOURCE_DIR) + "/examples/genes.nwk", "t.nwk"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string tree = readFile(dir + "/t.nwk");
+    removeScratchDirectory(dir);
+    const std::regex node(R"(\)([0-9.]+)\[&([^\]]*)\]:([0-9.e+-]+))");
+    int nodes = 0;
+    for (auto it = std::sregex_iterator(tree.begin(), tree.end(), node);
+         it != std::sregex_iterator(); ++it, ++nodes) {
+        const std::smatch& m = *it;
+        std::map<std::string, std::string> field;
+        std::stringstream list(m[2].str());
+        for (std::string item; std::getline(list, item, ',');)
+            field[item.substr(0, item.find('='))] = item.substr(item.find('=') + 1);
+        const auto value = [&field](const char* name) {
+            EXPECT_EQ(field.count(name), 1u) << name;
+            return field.count(name) != 0 ? std::stod(field[name]) : -1.0;
+        };
+        const double f1 = value("f1");
+        const double n = value("n");
+        EXPECT_EQ(field["posterior"], field["pp1"]) << m[0];
+        EXPECT_NEAR(std::stod(m[1].str()), value("posterior"), 0.005 + 1e-9) << m[0];
+        EXPECT_NEAR(value("pp1") + value("pp2") + value("pp3"), 1, 2e-4) << m[0];
+        EXPECT_NEAR(f1 + value("f2") + value("f3"), n, 1e-5 * n) << m[0];
+        const double length = f1 >= n ? 10 : f1 / n <= 1.0 / 3 ? 0 : -std::log(1.5 * (1 - f1 / n));
+        EXPECT_NEAR(value("length"), length, 1e-4 * (1 + length)) << m[0];
+        EXPECT_EQ(field["length"], m[3].str());
+        EXPECT_GE(value("bootstrap"), 0) << m[0];
+        EXPECT_EQ(field.size(), 10u) << m[0];
+    }
+    EXPECT_EQ(nodes, 9) << tree;  // of 11 inner nodes, the root and its ingroup side bear none
 }
 
 }  // namespace

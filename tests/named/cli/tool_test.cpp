@@ -205,6 +205,27 @@ TEST_F(NewickTool, HelpAndVersionGoToStandardOutput) {
     }
 }
 
+// The map is read, never written: naming it as any output of infer or score
+// is refused, and it stays as it was.
+TEST_F(NewickTool, TheMapIsNeverAnOutput) {
+    put("genes.nwk", "((a1,b1),(c1,(d1,d2)));\n");
+    put("map.txt", "A:a1\nB:b1\nC:c1\nD:d1,d2\n");
+    put("species.nwk", "((A,B),(C,D));\n");
+    const std::vector<std::string> runs[] = {
+        {"infer", "--map", "map.txt", "genes.nwk", "map.txt"},
+        {"infer", "--map", "map.txt", "--log", "map.txt", "genes.nwk", "out.nwk"},
+        {"score", "--map", "map.txt", "genes.nwk", "species.nwk", "map.txt"},
+        {"score", "--map", "map.txt", "--svg", "map.txt", "genes.nwk", "species.nwk", "out.nwk"}};
+    for (const std::vector<std::string>& args : runs) {
+        const ToolRun run = newick(args);
+        EXPECT_EQ(run.status, 1) << args[0] << " " << args[3];
+        EXPECT_EQ(run.err.rfind("tressil-newick: map.txt and map.txt are the same file", 0), 0u)
+            << run.err;
+        EXPECT_EQ(get("map.txt"), "A:a1\nB:b1\nC:c1\nD:d1,d2\n");
+    }
+    EXPECT_EQ(newick({"infer", "--map", "map.txt", "genes.nwk", "out.nwk"}).status, 0);
+}
+
 struct Failing {
     const char* name;
     std::string input;  // written to "t.nwk" (encode) or "result.txt" (decode)

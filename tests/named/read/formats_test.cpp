@@ -161,6 +161,35 @@ TEST_P(TreeFileFails, AtItsPlace) {
 
 const std::string kTrees = "#NEXUS\nbegin trees;\n";
 
+// Every tree of a file, as read, or the message.
+std::string readTrees(const std::string& bytes) {
+    try {
+        TreeSource source = openTreeSource(bytes);
+        std::vector<NamedTree> trees;
+        for (NamedTree tree{}; readNextTree(&source, &tree, true);)
+            trees.push_back(tree);
+        return renderTrees(trees);
+    } catch (const NewickError& error) {
+        return error.message;
+    }
+}
+
+// A byte order mark before either format, PAUP's UTREE, and a TRANSLATE
+// table that names the trees of its own block alone.
+TEST(TreeFileRead, TakesWhatTreeBuildersWrite) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::pair<std::string, std::string> cases[] = {
+        {bom + "[c] ((A,B),C);", "((A,B),C);"},
+        {bom + "#NEXUS\nbegin trees; tree t = ((A,B),C); end;", "((A,B),C);"},
+        {kTrees + "UTREE * u = [&U] ((A,B),C);\nutree v = (A,(B,C));\nend;",
+         "((A,B),C);(A,(B,C));"},
+        {kTrees + "translate 1 A, 2 B, 3 C, 4 D;\ntree t = ((1,2),(3,4));\nend;\n" + kTrees +
+             "tree t = ((1,2),(3,4));\nend;",
+         "((A,B),(C,D));((1,2),(3,4));"}};
+    for (const auto& [bytes, trees] : cases)
+        EXPECT_EQ(readTrees(bytes), trees) << bytes;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Texts, TreeFileFails,
     ::testing::Values(

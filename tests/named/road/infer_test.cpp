@@ -407,9 +407,87 @@ int64_t rescore(const std::string& newick, const std::vector<Rooted>& rooted, co
     return total;
 }
 
-int64_t reportedTotal(const std::string& report) {
-    const std::string key = "%Total weight of satisfied triples: ";
-    return std::stoll(report.substr(report.find(key) + key.size()));
+int64_t reportedTotal(const std::string& report,
+                      const std::string& key = "%Total weight of satisfied triples: ") {
+    const size_t at = report.find(key);
+    return at == std::string::npos ? -1 : std::stoll(report.substr(at + key.size()));
+}
+
+// The same counts for many taxa. In a gene tree, x and y meet below z
+// exactly when the smallest cluster holding x and y is smaller than the one
+// holding x and z; meet[x * n + y] is that size, 0 when x or y is missing.
+std::vector<size_t> meetSizes(const Rooted& tree, const std::vector<std::string>& pool) {
+    const size_t n = pool.size();
+    std::vector<size_t> meet(n * n, 0);
+    std::vector<const Names*> clusters;
+    for (const Names& c : tree.clusters)
+        clusters.push_back(&c);
+    std::sort(clusters.begin(), clusters.end(),
+              [](const Names* a, const Names* b) { return a->size() > b->size(); });
+    for (const Names* c : clusters) {
+        std::vector<size_t> taxa;
+        for (const std::string& name : *c)
+            taxa.push_back(
+                static_cast<size_t>(std::find(pool.begin(), pool.end(), name) - pool.begin()));
+        for (const size_t x : taxa)
+            for (const size_t y : taxa)
+                meet[x * n + y] = c->size();
+    }
+    return meet;
+}
+
+// The weight the written tree satisfies and the weight of every resolved
+// triple, counted on the gene trees.
+std::pair<int64_t, int64_t> countOnTrees(const std::string& newick,
+                                         const std::vector<Rooted>& rooted,
+                                         const std::vector<std::string>& pool) {
+    std::vector<LabelledNode> nodes;
+    size_t pos = 0;
+    readLabelled(newick, &pos, &nodes);
+    const size_t n = pool.size();
+    const auto number = [&pool](const Names& names) {
+        std::vector<size_t> taxa;
+        for (const std::string& name : names)
+            taxa.push_back(
+                static_cast<size_t>(std::find(pool.begin(), pool.end(), name) - pool.begin()));
+        return taxa;
+    };
+    int64_t satisfied = 0;
+    int64_t resolved = 0;
+    for (const Rooted& r : rooted) {
+        const std::vector<size_t> meet = meetSizes(r, pool);
+        const auto below = [&meet, n](size_t x, size_t y, size_t z) {
+            return meet[x * n + y] != 0 && meet[x * n + z] != 0 &&
+                   meet[x * n + y] < meet[x * n + z];
+        };
+        for (const LabelledNode& node : nodes) {
+            std::vector<bool> inside(n, false);
+            const std::vector<size_t> left = number(node.left);
+            const std::vector<size_t> right = number(node.right);
+            for (const size_t t : left)
+                inside[t] = true;
+            for (const size_t t : right)
+                inside[t] = true;
+            for (size_t z = 0; z < n; ++z)
+                for (const size_t x : left)
+                    for (const size_t y : right)
+                        satisfied += !inside[z] && below(x, y, z) ? r.weight : 0;
+        }
+        for (size_t x = 0; x < n; ++x)
+            for (size_t y = x + 1; y < n; ++y)
+                for (size_t z = y + 1; z < n; ++z)
+                    resolved += below(x, y, z) || below(x, z, y) || below(y, z, x) ? r.weight : 0;
+    }
+    return {satisfied, resolved};
+}
+
+std::vector<Rooted> rootedTrees(const std::string& text) {
+    std::vector<Rooted> rooted;
+    size_t pos = 0;
+    NamedTree tree{};
+    while (readNextTree(text, &pos, &tree, true))
+        rooted.push_back({leafNames(tree), clusterSets(tree), tree.weight});
+    return rooted;
 }
 
 // With an outgroup, each side's table is laid out inside the full one or
@@ -459,10 +537,7 @@ TEST(InferSums, TotalsPastTwoToThe31MatchACountOnTheTreesForAnyThreads) {
             tree.weight = 500000000 + t;
             text += writeRandomNewick(tree, rng);
         }
-        size_t pos = 0;
-        NamedTree tree{};
-        while (readNextTree(text, &pos, &tree, true))
-            rooted.push_back({leafNames(tree), clusterSets(tree), tree.weight});
+        rooted = rootedTrees(text);
         const InferResult one = inferSpeciesTree(text, inferOptions({}, InferMethod::kBest));
         const InferResult three =
             inferSpeciesTree(text, threeThreads(inferOptions({}, InferMethod::kBest)));
@@ -472,6 +547,12 @@ TEST(InferSums, TotalsPastTwoToThe31MatchACountOnTheTreesForAnyThreads) {
         const int64_t total = reportedTotal(one.report);
         EXPECT_GT(total, int64_t{INT32_MAX} * 10);
         EXPECT_EQ(total, rescore(one.newick, rooted, Names(pool.begin(), pool.end())));
+        // score sums in 64 bits too.
+        const InferResult scored =
+            scoreSpeciesTree(text, one.newick, inferOptions({}, InferMethod::kBest));
+        EXPECT_EQ(reportedTotal(scored.report), total) << scored.report;
+        EXPECT_EQ(reportedTotal(scored.report, "%Total weight of resolved triples: "),
+                  countOnTrees(one.newick, rooted, pool).second);
         if (taxa <= kMaxExactSpecies) {
             EXPECT_THROW(inferSpeciesTree(text, inferOptions({}, InferMethod::kExact)),
                          NewickError);
@@ -487,18 +568,22 @@ TEST(InferSums, TotalsPastTwoToThe31MatchACountOnTheTreesForAnyThreads) {
     }
 }
 
-// Above 128 species, where the search leaves most constructions out and
-// every part of it shares work among threads, the result is the same for
-// every thread count.
-TEST(InferSums, AboveTheNumberedLimitThreadsDoNotChangeTheResult) {
+// Above 128 species, where the search leaves most constructions out, species
+// sets spill past their local words and every part of the search shares
+// work among threads: gene trees that all lie within one hidden tree are
+// solved by it, the reported total is what the written tree satisfies on
+// them, and the result is the same for every thread count.
+TEST(InferSums, AboveTheNumberedLimitTheTotalIsTheBestTreesOnTheGeneTrees) {
     std::mt19937 rng(37);
     const std::vector<std::string> pool = poolOf(140);
+    const NamedTree hidden = randomTree(pool, rng);
     std::string text;
     for (int t = 0; t < 12; ++t) {
-        NamedTree tree = randomTree(randomTaxa(pool, t == 0 ? pool.size() : 100, rng), rng);
-        collapseRandomly(&tree, 10, rng);
+        NamedTree tree = hidden;
+        collapseRandomly(&tree, 40, rng);
         text += writeRandomNewick(tree, rng);
     }
+    const std::vector<Rooted> rooted = rootedTrees(text);
     const InferResult one =
         inferSpeciesTree(text, inferOptions({}, InferMethod::kBest, SupportKind::kShare));
     const InferResult three = inferSpeciesTree(
@@ -506,8 +591,12 @@ TEST(InferSums, AboveTheNumberedLimitThreadsDoNotChangeTheResult) {
     EXPECT_EQ(one.newick, three.newick);
     EXPECT_EQ(one.report, three.report);
     EXPECT_NE(one.report.find("%Number of species: 140"), std::string::npos) << one.report;
-    EXPECT_NE(one.report.find("%Upper bound on satisfied weight, from species triples: "),
-              std::string::npos)
+    // The hidden tree satisfies every resolved triple.
+    const auto [satisfied, best] = countOnTrees(one.newick, rooted, pool);
+    EXPECT_EQ(satisfied, best);
+    EXPECT_EQ(reportedTotal(one.report), best) << one.report;
+    EXPECT_EQ(reportedTotal(one.report, "%Upper bound on satisfied weight, from species triples: "),
+              best)
         << one.report;
 }
 
@@ -522,6 +611,11 @@ TEST(InferSums, ARunThatCannotFitIsRefusedNamingTheLargestThatWould) {
             EXPECT_GT(runMemoryBytes(method, n + 1, 3, 1000, scaledNodes(200000, 100, n + 1)),
                       available);
         }
+    // The table, twice for the search, and an eighth more that the allocator keeps.
+    for (const int32_t n : {1000, 3000}) {
+        EXPECT_GE(runMemoryBytes(Method::kHeuristic, n, 1, 3, 3000), tripleTableBytes(n) / 8 * 9);
+        EXPECT_GE(runMemoryBytes(Method::kSearch, n, 1, 3, 3000), tripleTableBytes(n) / 4 * 9);
+    }
     std::mt19937 rng(41);
     const std::vector<std::string> pool = poolOf(5000);
     std::string text;

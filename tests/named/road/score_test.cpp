@@ -2,8 +2,10 @@
 // a bootstrap whose one replicate draws every gene once holds every cluster.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <numeric>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,80 @@ TEST(Bootstrap, OneReplicateOfEveryGeneOnceHoldsEveryCluster) {
     for (size_t v = 0; v < species.tree.nodes.size(); ++v)
         EXPECT_EQ(support.percent[v], 100) << v;
     EXPECT_EQ(resultNewick(species.tree, genes.names), main.newick);
+}
+
+// Every tree lists the taxa in one order, so that any draw of them numbers
+// the taxa alike and a replicate's tree is the tree its drawn trees give.
+const char* const kDrawnGenes[] = {"((A,B),((C,D),(E,F)));", "(((A,B),C),(D,(E,F)));",
+                                   "((A,(B,C)),((D,E),F));", "(A,((B,C),(D,(E,F))));",
+                                   "(((A,B),(C,D)),(E,F));"};
+constexpr int kDraws = 9;  // seed 1 gives clusters held by 5, 6 and 8 of them
+
+// Taxon names below every node of a tree, children first as the nodes are.
+std::vector<std::set<std::string>> namesBelow(const NamedTree& tree) {
+    std::vector<std::set<std::string>> below(tree.nodes.size());
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        if (tree.nodes[i].children.empty()) below[i] = {tree.nodes[i].name};
+        for (const int32_t child : tree.nodes[i].children)
+            below[i].insert(below[static_cast<size_t>(child)].begin(),
+                            below[static_cast<size_t>(child)].end());
+    }
+    return below;
+}
+
+// From the command line: with seed 1 unless another is given, each
+// replicate's tree is the tree of its draw of the gene trees, every node is
+// labelled with the percentage of them that hold its cluster, rounded half
+// up, every gene tree can be drawn, and a file of one tree is drawn whole.
+TEST(Bootstrap, ReplicatesAreTheTreesOfTheirDrawsAndLabelsTheirRoundedShare) {
+    const std::string dir = makeScratchDirectory();
+    std::string genes;
+    for (const char* tree : kDrawnGenes)
+        genes += std::string(tree) + "\n";
+    writeFile(dir + "/genes.nwk", genes);
+    std::vector<std::string> args = {
+        "infer",    "--support=bootstrap", "--bootstrap", std::to_string(kDraws), "--replicates",
+        "reps.nwk", "genes.nwk",           "out.nwk"};
+    ASSERT_EQ(runIn(dir, TRESSIL_NEWICK_BINARY, args).status, 0);
+    const std::string labelled = readFile(dir + "/out.nwk");
+    const std::string replicates = readFile(dir + "/reps.nwk");
+    args.insert(args.begin() + 1, {"--seed", "1"});
+    ASSERT_EQ(runIn(dir, TRESSIL_NEWICK_BINARY, args).status, 0);
+    EXPECT_EQ(readFile(dir + "/out.nwk"), labelled);
+    EXPECT_EQ(readFile(dir + "/reps.nwk"), replicates);
+
+    std::string expected;
+    std::vector<std::set<std::set<std::string>>> held;
+    for (const std::vector<int32_t>& draw : drawReplicates(std::size(kDrawnGenes), kDraws, 1)) {
+        std::string drawn;
+        for (const int32_t t : draw)
+            drawn += kDrawnGenes[t];
+        const InferResult replicate = inferSpeciesTree(drawn, inferOptions({}, InferMethod::kBest));
+        expected += replicate.newick;
+        held.push_back(clusterSets(parseNewick(replicate.newick).at(0)));
+    }
+    EXPECT_EQ(replicates, expected);
+    const NamedTree tree = parseNewick(labelled).at(0);
+    const std::vector<std::set<std::string>> below = namesBelow(tree);
+    for (size_t v = 0; v < tree.nodes.size(); ++v) {
+        if (tree.nodes[v].children.empty() || static_cast<int32_t>(v) == tree.root) continue;
+        int count = 0;
+        for (const std::set<std::set<std::string>>& clusters : held)
+            count += static_cast<int>(clusters.count(below[v]));
+        EXPECT_EQ(tree.nodes[v].support, (200 * count + kDraws) / (2 * kDraws)) << labelled;
+    }
+
+    std::set<int32_t> drawn;
+    for (const std::vector<int32_t>& draw : drawReplicates(4, 10, 1))
+        drawn.insert(draw.begin(), draw.end());
+    EXPECT_EQ(drawn, (std::set<int32_t>{0, 1, 2, 3}));
+    writeFile(dir + "/one.nwk", caterpillar(4) + "\n");
+    const ToolRun one =
+        runIn(dir, TRESSIL_NEWICK_BINARY,
+              {"infer", "--support=bootstrap", "--bootstrap", "2", "one.nwk", "out.nwk"});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(readFile(dir + "/out.nwk"), "(t3,(t2,(t1,t0)100)100);\n");
+    removeScratchDirectory(dir);
 }
 
 }  // namespace

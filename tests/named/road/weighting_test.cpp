@@ -98,4 +98,22 @@ TEST(SupportWeighting, SaysWhichFiguresItWeighs) {
     }
 }
 
+// Weighed triples count in thousandths, so the room of one table entry
+// holds a thousandth of the [&W] weight it holds unweighed: the largest
+// weight that fits is taken and its total passes 32 bits, one more is refused.
+TEST(SupportWeighting, WeightsAreRefusedWhereTheirThousandthsPassAnEntry) {
+    const std::string tree = caterpillar(5);
+    InferOptions options = inferOptions({}, InferMethod::kBest);  // past what --exact sums
+    options.weight = WeightRule::kAnyRight;
+    const InferResult largest = inferSpeciesTree("[&W 2147483]" + tree, options);
+    EXPECT_NE(largest.report.find("fully supported triple: 21474830000.\n"), std::string::npos)
+        << largest.report;
+    try {
+        inferSpeciesTree("[&W 2147484]" + tree, options);
+        ADD_FAILURE() << "a weight past an entry's room in thousandths was taken";
+    } catch (const NewickError& error) {
+        EXPECT_NE(error.message.find("weights are too large"), std::string::npos) << error.message;
+    }
+}
+
 }  // namespace

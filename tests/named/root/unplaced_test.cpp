@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -168,6 +169,32 @@ TEST(RootUnplaced, UsesEveryTreeAndReportsWhatTheTreeSatisfies) {
             << text << result.newick;
     }
     EXPECT_GE(settled, 8);
+}
+
+// Random trees, most without the outgroup, keep the species tree moving
+// for some inputs; the rooting by it stops after three rounds all the same.
+TEST(RootUnplaced, StopsAfterThreeRounds) {
+    int unsettled = 0;
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::mt19937 rng(seed);
+        std::vector<std::string> pool;
+        for (unsigned t = 0; t < 6 + seed % 5; ++t)
+            pool.push_back("s" + std::to_string(t));
+        const std::vector<std::string> ingroup(pool.begin() + 1, pool.end());
+        std::string text;
+        for (unsigned t = 0; t < 1 + seed % 2; ++t)
+            text += writeRandomNewick(randomTree(randomTaxa(pool, pool.size(), rng), rng), rng);
+        for (unsigned t = 0; t < 4 + seed % 9; ++t)
+            text += writeRandomNewick(randomTree(randomTaxa(ingroup, 4, rng), rng), rng);
+        InferOptions options = inferOptions({"s0"}, InferMethod::kExact);
+        options.rootUnplaced = true;
+        const std::string notes = inferSpeciesTree(text, options).notes;
+        const std::regex rounds(
+            R"(settled after ([123]) rounds? of|still changed in round 3, the last of)");
+        EXPECT_TRUE(std::regex_search(notes, rounds)) << notes;
+        unsettled += notes.find("still changed") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_GE(unsettled, 1);
 }
 
 }  // namespace
