@@ -47,8 +47,10 @@ const Option kOptions[] = {
      "root every tree where it misplaces the fewest of these taxa", false},
     {"rooted", nullptr, "infer score",
      "take every tree as rooted as written, even with 3 subtrees at its root", false},
-    {"root-unplaced", nullptr, "infer score",
-     "root trees without an outgroup taxon by the species tree, not leave them out", false},
+    {"drop-unplaced", nullptr, "infer score",
+     "leave out trees without an outgroup taxon (by default the species tree roots them)", false},
+    {"root-unplaced", nullptr, "infer score", "the default; kept so that older scripts still run",
+     false},
     {"exact", nullptr, "infer score", "the exact method (at most 20 taxa)", false},
     {"heuristic", nullptr, "infer score", "the eight heuristic constructions, the best one kept",
      false},
@@ -163,8 +165,11 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
     if (methods > 1) throw UsageError{"give only one of --exact, --heuristic and --search"};
     if (hasOption(args, "rooted") && hasOption(args, "outgroup"))
         throw UsageError{"give only one of --rooted and --outgroup"};
-    if (hasOption(args, "root-unplaced") && !hasOption(args, "outgroup"))
-        throw UsageError{"--root-unplaced needs --outgroup"};
+    if (hasOption(args, "root-unplaced") && hasOption(args, "drop-unplaced"))
+        throw UsageError{"give only one of --root-unplaced and --drop-unplaced"};
+    for (const char* unplaced : {"root-unplaced", "drop-unplaced"})
+        if (hasOption(args, unplaced) && !hasOption(args, "outgroup"))
+            throw UsageError{"--" + std::string(unplaced) + " needs --outgroup"};
     return args;
 }
 

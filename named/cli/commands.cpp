@@ -100,7 +100,7 @@ InferOptions optionsOfRoad(const Arguments& args) {
     options.picture = hasOption(args, "svg");
     options.log = hasOption(args, "log");
     options.rooted = hasOption(args, "rooted");
-    options.rootUnplaced = hasOption(args, "root-unplaced");
+    options.dropUnplaced = hasOption(args, "drop-unplaced");
     options.threads = parseThreads(args);
     if (hasOption(args, "bootstrap"))
         options.bootstrap = static_cast<int32_t>(wholeNumber(args, "bootstrap", 1, kMaxReplicates));

@@ -140,8 +140,8 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
             const RootingResult rooted = rootOnOutgroup(&tree, outgroup);
             record.misplaced = rooted.misplaced;
             record.fate = rooted.how != Rooting::kNoOutgroup ? TreeFate::kOnOutgroup
-                          : options.rootUnplaced             ? TreeFate::kBySpeciesTree
-                                                             : TreeFate::kLeftOut;
+                          : options.dropUnplaced             ? TreeFate::kLeftOut
+                                                             : TreeFate::kBySpeciesTree;
             if (record.fate == TreeFate::kBySpeciesTree)
                 ++genes.counts.bySpeciesTree;
             else

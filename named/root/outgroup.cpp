@@ -163,7 +163,11 @@ std::string rootingNote(const RootingCounts& counts) {
         note += ", " + std::to_string(counts.misplacing) + " of them with misplaced taxa (" +
                 std::to_string(counts.misplacedTaxa) + " in all)";
     if (counts.bySpeciesTree > 0)
-        return note + "; rooted " + std::to_string(counts.bySpeciesTree) +
-               " without an outgroup taxon by the species tree\n";
-    return note + "; left out " + std::to_string(counts.leftOut) + " without an outgroup taxon\n";
+        note += "; rooted " + std::to_string(counts.bySpeciesTree) +
+                " without an outgroup taxon by the species tree";
+    if (counts.leftOut > 0)
+        note += "; left out " + std::to_string(counts.leftOut) + " without an outgroup taxon";
+    if (counts.bySpeciesTree == 0 && counts.leftOut == 0)
+        note += "; every tree holds an outgroup taxon";
+    return note + "\n";
 }

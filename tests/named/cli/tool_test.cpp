@@ -137,7 +137,7 @@ TEST_F(NewickTool, InferOnTheShippedGeneTreesMatchesTheThreeCommandRoad) {
               "%Number of input trees: 40\n%Number of species: 12\n%Using method: Exact\n"
               "%Total weight of satisfied triples: 7089.\n");
     EXPECT_EQ(infer.err,
-              "tressil-newick: rooted 40 trees on the outgroup; left out 0 without an outgroup "
+              "tressil-newick: rooted 40 trees on the outgroup; every tree holds an outgroup "
               "taxon\n");
     EXPECT_EQ(get("tree.svg").find("<svg"), 39u);
     ASSERT_EQ(
@@ -323,6 +323,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "((A,B),C);",
                 {"infer", "--root-unplaced", "t.nwk", "new.nwk"},
                 "tressil-newick: --root-unplaced needs --outgroup"},
+        Failing{"RootAndDropUnplaced",
+                "((A,B),C);",
+                {"infer", "--outgroup=A", "--root-unplaced", "--drop-unplaced", "t.nwk", "new.nwk"},
+                "tressil-newick: give only one of --root-unplaced and --drop-unplaced"},
         Failing{"OutgroupMisspelt",
                 "((Homo,Pan),Gorilla);",
                 {"infer", "--outgroup", "gorila", "t.nwk", "new.nwk"},

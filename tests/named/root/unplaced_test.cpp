@@ -108,7 +108,7 @@ TEST(RootBySpeciesTree, MatchesTryingEveryEdge) {
     }
 }
 
-// --root-unplaced uses every tree, and once the species tree has settled,
+// Rooting unplaced trees uses every tree, and once the species tree has settled,
 // its reported total is the weight it satisfies on the gene trees rooted by
 // the outgroup or, without one, on the edge that suits it best.
 TEST(RootUnplaced, UsesEveryTreeAndReportsWhatTheTreeSatisfies) {
@@ -137,7 +137,6 @@ TEST(RootUnplaced, UsesEveryTreeAndReportsWhatTheTreeSatisfies) {
             text += writeRandomNewick(gene, rng);
         }
         InferOptions options = inferOptions(outgroup, InferMethod::kExact);
-        options.rootUnplaced = true;
         options.log = true;
         const InferResult result = inferSpeciesTree(text, options);
         EXPECT_EQ(result.log.find("left out"), std::string::npos) << result.log;
