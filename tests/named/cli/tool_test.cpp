@@ -195,13 +195,51 @@ TEST_F(NewickTool, OutputsGoThroughLinksPipesAndStandardOutput) {
 }
 
 TEST_F(NewickTool, HelpAndVersionGoToStandardOutput) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--help"}, {"infer", "--help"}, {"--version"}}) {
+    const std::string overview = newick({"--help"}).out;
+    const std::string inferHelp = newick({"infer", "--help"}).out;
+    EXPECT_EQ(overview.compare(0, 5, "use: "), 0);
+    EXPECT_EQ(inferHelp.compare(0, 26, "use: tressil-newick infer "), 0);
+    // -h and any prefix of --help that no other option begins answer alike.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-h"},
+                                                 {"--h"},
+                                                 {"infer", "-h"},
+                                                 {"infer", "--hel"},
+                                                 {"infer", "t.nwk", "-h", "x"},
+                                                 {"--version"},
+                                                 {"--vers"}}) {
         const ToolRun run = newick(args);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
-        EXPECT_NE(run.out.find(args[0] == "--version" ? "tressil-newick " : "use: "),
-                  std::string::npos);
+        EXPECT_EQ(run.out, args[0].compare(0, 3, "--v") == 0 ? "tressil-newick " TRESSIL_VERSION
+                                                               "\n"
+                           : args.size() == 1 ? overview
+                                              : inferHelp);
+    }
+}
+
+// A prefix that only one option begins stands for it; a mistake takes two
+// lines, the reason and where to read the usage.
+TEST_F(NewickTool, OptionPrefixesWorkAndMistakesTakeTwoLines) {
+    put("t.nwk", "((A,B),(C,D));\n(A,(B,C));\n");
+    const ToolRun full = newick({"infer", "--outgroup=A", "--drop-unplaced", "t.nwk", "-"});
+    const ToolRun shortened = newick({"infer", "--out", "A", "--drop", "t.nwk", "-"});
+    EXPECT_EQ(full.status, 0);
+    EXPECT_EQ(shortened.out, full.out);
+    EXPECT_EQ(shortened.err, full.err);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+        {{"infer", "--s", "t.nwk", "x.nwk"},
+         "tressil-newick: --s is ambiguous for infer: --search, --support, --seed or --svg\n"
+         "try 'tressil-newick infer --help'\n"},
+        {{"infer", "--support", "pp", "t.nwk", "x.nwk"},
+         "tressil-newick: infer takes 2 file names, not 3; 'pp' after --support was read as a "
+         "file name: write --support=pp\ntry 'tressil-newick infer --help'\n"},
+        {{}, "tressil-newick: give a command\ntry 'tressil-newick --help'\n"},
+    };
+    for (const auto& [args, message] : mistakes) {
+        const ToolRun run = newick(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, message);
+        EXPECT_EQ(run.out, "");
     }
 }
 
@@ -340,8 +378,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "((A,B),C);",
                 {"infer", "--support=posterior", "t.nwk", "new.nwk"},
                 "tressil-newick: --support takes share, pp, full or bootstrap, not 'posterior'"},
-        Failing{
-            "NoArguments", "", {}, "tressil-newick: give a command\nuse: tressil-newick COMMAND"},
         Failing{"UnknownCommand",
                 "",
                 {"convert", "a", "b", "c"},
