@@ -57,6 +57,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
     std::vector<int32_t> placed(genes->trees.size(), 1);
     for (const size_t at : genes->unplacedAt)
         placed[at] = 0;
+    reportProgressPart(ProgressPart::kRootingRound, 0, kMaxUnplacedRounds);
     fillTable(*genes, placed);
     SpeciesTree species = solveSpeciesTree(options.method, genes->ingroupCount);
     std::vector<bool> known = taxaOfPlacedTrees(*genes, placed);
@@ -64,6 +65,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
     int round = 0;
     while (changed && round < kMaxUnplacedRounds) {
         ++round;
+        reportProgressPart(ProgressPart::kRootingRound, round, kMaxUnplacedRounds);
         rootUnplacedTrees(genes, species.tree, known);
         known.clear();  // from now on the species tree rests on every tree
         fillTable(*genes, {});
@@ -71,6 +73,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
         changed = topologyKey(next.tree) != topologyKey(species.tree);
         species = std::move(next);
     }
+    reportProgressPart(ProgressPart::kWhole, 0, 0);
     *notes +=
         "tressil-newick: the species tree " +
         (changed ? "still changed in round " + std::to_string(round) + ", the last"
