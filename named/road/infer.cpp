@@ -38,6 +38,24 @@ std::string reportText(Method method, const MethodResult& result) {
     return text;
 }
 
+void replaceOnce(std::string* text, const std::string& from, const std::string& to) {
+    const size_t at = text->find(from);
+    if (at != std::string::npos) text->replace(at, from.size(), to);
+}
+
+// tressil's report in the words of gene trees: the heuristic method counts
+// its input lines as triples, but here they are gene trees; and the bound
+// says which trees it holds for, which with an outgroup are those with its
+// root (score's bound holds for every tree).
+std::string inferReport(const SpeciesTree& species) {
+    std::string text = reportText(species.method, species.figures);
+    replaceOnce(&text, "%Number of input triples: ", "%Number of input trees: ");
+    replaceOnce(&text, "%Upper bound on satisfied weight",
+                std::string("%Upper bound on satisfied weight of any tree ") +
+                    (species.rootGiven ? "with the outgroup's root" : "on these species"));
+    return text;
+}
+
 // The taxa of the trees rooted on the outgroup: what a species tree
 // inferred from them alone can say something about.
 std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<int32_t>& placed) {
@@ -191,7 +209,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     } else {
         species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
-    out.report = reportText(species.method, species.figures);
+    out.report = inferReport(species);
     if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
