@@ -43,7 +43,7 @@ void nameSpecies(const std::string& text, NamedTree* tree,
         for (const auto& entry : speciesOf)
             individuals.insert(entry.first);
         throwAt(text, node.offset,
-                "individual '" + node.name + "' is not in the map; " +
+                "individual " + shownName(node.name) + " is not in the map; " +
                     suggestNames(node.name, individuals) + "add it to the map with its species");
     }
 }

@@ -120,7 +120,7 @@ std::string treeNotes(const GeneTrees& genes, bool rooting) {
         notes += "tressil-newick: skipped " + std::to_string(genes.skipped) + " of " +
                  std::to_string(genes.read) + " trees with fewer than 3 taxa\n";
     if (rooting) notes += rootingNote(genes.counts);
-    return notes;
+    return notes + lookalikeNamesNote(genes.names);
 }
 
 // One line under the picture: what the numbers at the nodes are and how

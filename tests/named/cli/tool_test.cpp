@@ -217,6 +217,28 @@ TEST_F(NewickTool, HelpAndVersionGoToStandardOutput) {
     }
 }
 
+// Under --map an individual given as the outgroup stands for its species,
+// and names that differ only in blanks and underscores are pointed out.
+TEST_F(NewickTool, NotesNameTheOutgroupsSpeciesAndLookalikeNames) {
+    put("ind.nwk", "((S05_2,(S05_1,S06_1)),S07_1);\n((S06_1,S07_1),S05_2);\n");
+    put("map.txt", "S05:S05_1,S05_2\nS06:S06_1\nS07:S07_1\n");
+    const ToolRun bySpecies =
+        newick({"infer", "--map", "map.txt", "--outgroup", "S05", "ind.nwk", "-"});
+    const ToolRun byIndividual =
+        newick({"infer", "--map", "map.txt", "--outgroup", "S05_2,S05_1", "ind.nwk", "-"});
+    EXPECT_EQ(byIndividual.status, 0);
+    EXPECT_EQ(byIndividual.out, bySpecies.out);
+    EXPECT_EQ(byIndividual.err,
+              "tressil-newick: outgroup 'S05_2' is an individual of species 'S05'; the outgroup "
+              "holds that species\ntressil-newick: outgroup 'S05_1' is an individual of species "
+              "'S05'; the outgroup holds that species\n" +
+                  bySpecies.err);
+    put("t.nwk", "((Mouse_Lemur,B),(C,D));\n(('Mouse_Lemur',B),C);\n");
+    EXPECT_EQ(newick({"infer", "--rooted", "t.nwk", "new.nwk"}).err,
+              "tressil-newick: Mouse_Lemur and 'Mouse_Lemur' are different taxa, since outside "
+              "quotes an underscore reads as a blank; write them alike if they are one\n");
+}
+
 // A prefix that only one option begins stands for it; a mistake takes two
 // lines, the reason and where to read the usage.
 TEST_F(NewickTool, OptionPrefixesWorkAndMistakesTakeTwoLines) {
@@ -365,6 +387,16 @@ INSTANTIATE_TEST_SUITE_P(
                 "((A,B),C);",
                 {"infer", "--outgroup=A", "--root-unplaced", "--drop-unplaced", "t.nwk", "new.nwk"},
                 "tressil-newick: give only one of --root-unplaced and --drop-unplaced"},
+        Failing{"OutgroupIsEveryTaxon",
+                "((A,B),C);\n(A,(B,D));",
+                {"infer", "--outgroup=D,C,B,A", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: --outgroup lists all 4 taxa of the trees, which leaves "
+                "none for the ingroup; list only the outgroup's taxa\n"},
+        Failing{"NamesShownAsWritten",
+                "((S05_2,B),C);",
+                {"infer", "--outgroup=S05_3", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: outgroup taxon 'S05_3' is in no tree; did you mean "
+                "'S05_2'?"},
         Failing{"OutgroupMisspelt",
                 "((Homo,Pan),Gorilla);",
                 {"infer", "--outgroup", "gorila", "t.nwk", "new.nwk"},
