@@ -49,7 +49,7 @@ const Option kOptions[] = {
     {"rooted", nullptr, "infer score",
      "take every tree as rooted as written, even with 3 subtrees at its root", false},
     {"drop-unplaced", nullptr, "infer score",
-     "leave out trees without an outgroup taxon (by default the species tree roots them)", false},
+     "leave out trees without an outgroup taxon, not root them by the species tree", false},
     {"root-unplaced", nullptr, "infer score", "the default; kept so that older scripts still run",
      false},
     {"exact", nullptr, "infer score", "the exact method (at most 20 taxa)", false},
