@@ -13,7 +13,7 @@ struct FileError {
     std::string message;
 };
 
-// A mistake in the command line: printed with the usage.
+// A mistake in the command line: printed with where to find the usage.
 struct UsageError {
     std::string message;
 };

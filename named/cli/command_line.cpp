@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "named/annotate/annotate.h"
 #include "named/cli/cli.h"
 #include "named/cli/cli_steps.h"
 
@@ -47,8 +48,10 @@ const Option kOptions[] = {
      "root every tree where it misplaces the fewest of these taxa", false},
     {"rooted", nullptr, "infer score",
      "take every tree as rooted as written, even with 3 subtrees at its root", false},
-    {"root-unplaced", nullptr, "infer score",
-     "root trees without an outgroup taxon by the species tree, not leave them out", false},
+    {"drop-unplaced", nullptr, "infer score",
+     "leave out trees without an outgroup taxon, not root them by the species tree", false},
+    {"root-unplaced", nullptr, "infer score", "the default; kept so that older scripts still run",
+     false},
     {"exact", nullptr, "infer score", "the exact method (at most 20 taxa)", false},
     {"heuristic", nullptr, "infer score", "the eight heuristic constructions, the best one kept",
      false},
@@ -74,7 +77,7 @@ const Option kOptions[] = {
     {"svg", "PICTURE.svg", "infer score", "draw the species tree as a picture too", false},
     {"log", "FILE", "infer score", "write one line per input tree (TSV): what became of it", false},
     {"threads", "N", "infer score", "use N threads, 1 to 1024 (default: one per core)", false},
-    {"help", nullptr, "infer encode decode score", "show this text and exit", false},
+    {"help", nullptr, "infer encode decode score", "show this text and exit (also -h)", false},
 };
 
 bool takes(const Option& option, const std::string& command) {
@@ -120,15 +123,51 @@ std::string commandHelp(const Command& command) {
     return text + "  --                          end of options: later arguments are files\n";
 }
 
-const Option* findOption(const std::string& name, const std::string& command) {
-    for (const Option& option : kOptions)
-        if (name == option.name && takes(option, command)) return &option;
-    return nullptr;
+// The options of the command the word names: the one spelt out in full, or
+// every one it begins, as tressil reads its own.
+std::vector<const Option*> optionsNamed(const std::string& word, const std::string& command) {
+    std::vector<const Option*> begun;
+    for (const Option& option : kOptions) {
+        if (!takes(option, command)) continue;
+        if (word == option.name) return {&option};
+        if (!word.empty() && std::strncmp(option.name, word.c_str(), word.size()) == 0)
+            begun.push_back(&option);
+    }
+    return begun;
 }
 
-// "--name value", "--name=value" or "--name"; "--" ends the options.
-Arguments parseArguments(const std::string& command, int argc, char** argv) {
-    Arguments args{command, {}, {}};
+const Option* findOption(const std::string& word, const std::string& command) {
+    const std::vector<const Option*> found = optionsNamed(word, command);
+    if (found.empty()) throw UsageError{"unknown option --" + word + " for " + command};
+    if (found.size() == 1) return found[0];
+    std::string names;
+    for (size_t i = 0; i < found.size(); ++i)
+        names += (i == 0                  ? "--"
+                  : i + 1 == found.size() ? " or --"
+                                          : ", --") +
+                 std::string(found[i]->name);
+    throw UsageError{"--" + word + " is ambiguous for " + command + ": " + names};
+}
+
+// A file count other than the command takes; a support kind read as a file
+// name after --support (which joins its kind with '=') is the likely cause.
+void checkFileCount(const Command& command, const Arguments& args, const std::string& kindAsFile) {
+    if (args.files.size() == static_cast<size_t>(command.fileCount)) return;
+    std::string message = std::string(command.name) + " takes " +
+                          std::to_string(command.fileCount) + " file names, not " +
+                          std::to_string(args.files.size());
+    if (!kindAsFile.empty())
+        message += "; '" + kindAsFile +
+                   "' after --support was read as a file name: write --support=" + kindAsFile;
+    throw UsageError{message};
+}
+
+// "--name value", "--name=value" or "--name", the name spelt out or
+// shortened to any prefix no other option of the command shares; "--" ends
+// the options.
+Arguments parseArguments(const Command& command, int argc, char** argv) {
+    Arguments args{command.name, {}, {}};
+    std::string kindAsFile;
     bool optionsEnded = false;
     for (int i = 2; i < argc; ++i) {
         const std::string word = argv[i];
@@ -140,15 +179,17 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
             continue;
         }
         const size_t equals = word.find('=');
-        const std::string name =
-            word.substr(2, equals == std::string::npos ? word.npos : equals - 2);
-        const Option* option = findOption(name, command);
-        if (option == nullptr) throw UsageError{"unknown option --" + name + " for " + command};
+        const Option* option = findOption(
+            word.substr(2, equals == std::string::npos ? word.npos : equals - 2), args.command);
+        const std::string name = option->name;
         std::string value;
         if (option->value == nullptr) {
             if (equals != std::string::npos) throw UsageError{"--" + name + " takes no value"};
         } else if (option->joinedValue) {
-            if (equals != std::string::npos) value = word.substr(equals + 1);
+            if (equals != std::string::npos)
+                value = word.substr(equals + 1);
+            else if (i + 1 < argc && supportKindNamed(argv[i + 1]) != SupportKind::kNone)
+                kindAsFile = argv[i + 1];
         } else if (equals != std::string::npos) {
             value = word.substr(equals + 1);
         } else {
@@ -163,16 +204,37 @@ Arguments parseArguments(const std::string& command, int argc, char** argv) {
     if (methods > 1) throw UsageError{"give only one of --exact, --heuristic and --search"};
     if (hasOption(args, "rooted") && hasOption(args, "outgroup"))
         throw UsageError{"give only one of --rooted and --outgroup"};
-    if (hasOption(args, "root-unplaced") && !hasOption(args, "outgroup"))
-        throw UsageError{"--root-unplaced needs --outgroup"};
+    if (hasOption(args, "root-unplaced") && hasOption(args, "drop-unplaced"))
+        throw UsageError{"give only one of --root-unplaced and --drop-unplaced"};
+    for (const char* unplaced : {"root-unplaced", "drop-unplaced"})
+        if (hasOption(args, unplaced) && !hasOption(args, "outgroup"))
+            throw UsageError{"--" + std::string(unplaced) + " needs --outgroup"};
+    checkFileCount(command, args, kindAsFile);
     return args;
 }
 
+// One line for the reason and one for where to read more: the whole usage
+// would push the reason off the screen.
 int printUsageError(const std::string& message, const Command* command) {
-    std::fprintf(stderr, "tressil-newick: %s\n", message.c_str());
-    const std::string help = command != nullptr ? commandHelp(*command) : overview();
-    std::fputs(help.c_str(), stderr);
+    const std::string help = command != nullptr ? std::string(command->name) + " --help" : "--help";
+    std::fprintf(stderr, "tressil-newick: %s\ntry 'tressil-newick %s'\n", message.c_str(),
+                 help.c_str());
     return kExitError;
+}
+
+// What an option word asks for: "help", "version", or "" for anything else.
+// -h, and every prefix of a long option that only it begins, are taken.
+std::string informationAsked(const std::string& word, const Command* command) {
+    if (word == "-h") return "help";
+    if (word.size() < 3 || word.compare(0, 2, "--") != 0) return "";
+    const std::string name = word.substr(2);
+    if (command != nullptr) {
+        const std::vector<const Option*> found = optionsNamed(name, command->name);
+        return found.size() == 1 && std::string(found[0]->name) == "help" ? "help" : "";
+    }
+    for (const char* asked : {"help", "version"})
+        if (std::strncmp(asked, name.c_str(), name.size()) == 0) return asked;
+    return "";
 }
 
 // --help and --version answer on standard output, before anything else.
@@ -180,11 +242,12 @@ bool answerInformation(int argc, char** argv, const Command* command) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--") return false;
-        if (word == "--help") {
+        const std::string asked = informationAsked(word, command);
+        if (asked == "help") {
             std::fputs((command != nullptr ? commandHelp(*command) : overview()).c_str(), stdout);
             return true;
         }
-        if (word == "--version" && command == nullptr) {
+        if (asked == "version") {
             std::fputs("tressil-newick " TRESSIL_VERSION "\n", stdout);
             return true;
         }
@@ -211,10 +274,7 @@ int runNewickTool(int argc, char** argv) {
                                nullptr);
     Arguments args;
     try {
-        args = parseArguments(name, argc, argv);
-        if (args.files.size() != static_cast<size_t>(command->fileCount))
-            throw UsageError{name + " takes " + std::to_string(command->fileCount) +
-                             " file names, not " + std::to_string(args.files.size())};
+        args = parseArguments(*command, argc, argv);
         parseThreads(args);
     } catch (const UsageError& error) {
         return printUsageError(error.message, command);

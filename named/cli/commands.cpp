@@ -100,7 +100,7 @@ InferOptions optionsOfRoad(const Arguments& args) {
     options.picture = hasOption(args, "svg");
     options.log = hasOption(args, "log");
     options.rooted = hasOption(args, "rooted");
-    options.rootUnplaced = hasOption(args, "root-unplaced");
+    options.dropUnplaced = hasOption(args, "drop-unplaced");
     options.threads = parseThreads(args);
     if (hasOption(args, "bootstrap"))
         options.bootstrap = static_cast<int32_t>(wholeNumber(args, "bootstrap", 1, kMaxReplicates));
@@ -127,6 +127,14 @@ void readSpeciesMap(const Arguments& args, InferOptions* options) {
     const std::string text = readWholeFile(path);
     options->speciesOf =
         convertFile<SpeciesMap>(path, [&] { return parseSpeciesMap(text); }).speciesOf;
+}
+
+// --outgroup NAME,...: under --map, an individual stands for its species.
+std::vector<std::string> outgroupOfRoad(const Arguments& args, const InferOptions& options,
+                                        std::string* notes) {
+    if (!hasOption(args, "outgroup")) return {};
+    return outgroupOfSpecies(parseOutgroup(optionValue(args, "outgroup")), options.speciesOf,
+                             notes);
 }
 
 // The species tree, then the picture, the log and the replicates, as asked.
@@ -161,6 +169,7 @@ void encodeFiles(const Arguments& args) {
         std::fprintf(stderr, "tressil-newick: skipped %d of %d trees with fewer than 3 taxa\n",
                      encoded.treesSkipped, encoded.treesRead);
     if (hasOption(args, "outgroup")) std::fputs(rootingNote(encoded.rooting).c_str(), stderr);
+    std::fputs(lookalikeNamesNote(encoded.names).c_str(), stderr);
     printReport(std::to_string(encoded.treesRead) +
                     " trees read: " + std::to_string(encoded.topologies.size()) +
                     " distinct trees on " + std::to_string(encoded.names.size()) + " taxa\n",
@@ -208,13 +217,13 @@ void inferFiles(const Arguments& args) {
     checkDistinct(roadInputs(args, {genesPath}), outputs);
     readSpeciesMap(args, &options);
     const std::string text = readWholeFile(genesPath);
+    std::string notes;
     const InferResult result = convertFile<InferResult>(genesPath, [&] {
-        if (hasOption(args, "outgroup"))
-            options.outgroup = parseOutgroup(optionValue(args, "outgroup"));
+        options.outgroup = outgroupOfRoad(args, options, &notes);
         return inferSpeciesTree(text, options);
     });
     writeOutputs(outputs, roadTexts(args, result));
-    std::fputs(result.notes.c_str(), stderr);
+    std::fputs((notes + result.notes).c_str(), stderr);
     printReport(result.report, outputs);
 }
 
@@ -227,9 +236,9 @@ void scoreFiles(const Arguments& args) {
     readSpeciesMap(args, &options);
     const std::string genes = readWholeFile(genesPath);
     const std::string species = readWholeFile(speciesPath);
+    std::string notes;
     const InferResult result = convertFile<InferResult>(genesPath, [&] {
-        if (hasOption(args, "outgroup"))
-            options.outgroup = parseOutgroup(optionValue(args, "outgroup"));
+        options.outgroup = outgroupOfRoad(args, options, &notes);
         try {
             return scoreSpeciesTree(genes, species, options);
         } catch (const SpeciesTreeError& error) {
@@ -237,6 +246,6 @@ void scoreFiles(const Arguments& args) {
         }
     });
     writeOutputs(outputs, roadTexts(args, result));
-    std::fputs(result.notes.c_str(), stderr);
+    std::fputs((notes + result.notes).c_str(), stderr);
     printReport(result.report, outputs);
 }

@@ -2,6 +2,7 @@
 #include "named/common/named.h"
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -55,6 +56,29 @@ std::string quoteName(const std::string& name) {
     for (const char c : name)
         quoted += c == '\'' ? std::string("''") : std::string(1, c);
     return quoted + "'";
+}
+
+std::string shownName(const std::string& name) {
+    const std::string label = quoteName(name);
+    return label[0] == '\'' ? label : "'" + label + "'";
+}
+
+std::string lookalikeNamesNote(const std::vector<std::string>& names) {
+    std::map<std::string, std::vector<std::string>> byBlanks;
+    for (const std::string& name : names)
+        byBlanks[matchName(name)].push_back(name);
+    std::string note;
+    for (auto& [blanks, group] : byBlanks) {
+        if (group.size() < 2) continue;
+        std::sort(group.begin(), group.end());
+        note += "tressil-newick: ";
+        for (size_t i = 0; i < group.size(); ++i)
+            note += (i == 0 ? "" : i + 1 == group.size() ? " and " : ", ") + quoteName(group[i]);
+        note +=
+            " are different taxa, since outside quotes an underscore reads as a blank; write "
+            "them alike if they are one\n";
+    }
+    return note;
 }
 
 [[noreturn]] static void throwFatal(int /*status*/, const char* message) {
@@ -114,6 +138,6 @@ std::string suggestNames(const std::string& name, const std::unordered_set<std::
     if (close.empty()) return "";
     std::string text = "did you mean ";
     for (size_t i = 0; i < close.size(); ++i)
-        text += (i == 0 ? "'" : i + 1 == close.size() ? " or '" : ", '") + close[i].second + "'";
+        text += (i == 0 ? "" : i + 1 == close.size() ? " or " : ", ") + shownName(close[i].second);
     return text + "? ";
 }

@@ -92,6 +92,17 @@ std::string matchName(const std::string& unquotedText);
 // ('a_b').
 std::string quoteName(const std::string& name);
 
+// The name as a message quotes it: as a Newick file writes it (an
+// underscore for a blank, "S05_2" rather than "S05 2"), in single quotes,
+// which a name that needs them as a label already has.
+std::string shownName(const std::string& name);
+
+// A warning line for every group of names that differ only in blanks and
+// underscores, as Mouse_Lemur and 'Mouse_Lemur' do in a file: they are
+// different taxa, which is seldom what was meant. Each name is shown as a
+// Newick label, so the quotes tell them apart. "" when there is none.
+std::string lookalikeNamesNote(const std::vector<std::string>& names);
+
 // "did you mean 'A' or 'B'? " for the names closest to name (letter case
 // aside, within a third of its length and at least 2 edits), or "" when
 // none is close.

@@ -238,7 +238,7 @@ int32_t readLeaf(Cursor& cur, NamedTree& tree, std::unordered_map<std::string, s
     const auto [it, fresh] = seen.emplace(name, start);
     if (!fresh)
         throwAt(cur.text, start,
-                "taxon '" + name + "' appears twice in this tree (first at " +
+                "taxon " + shownName(name) + " appears twice in this tree (first at " +
                     placeText(cur.text, it->second) + "); each taxon may appear once per tree");
     ++tree.leafCount;
     return addNode(tree, std::move(name), {}, start);

@@ -85,3 +85,10 @@ struct SpeciesMap {
     std::vector<std::string> species;                        // in the order of the file
 };
 SpeciesMap parseSpeciesMap(const std::string& text);
+
+// The outgroup as species: a name that is an individual of the map, and no
+// species itself, stands for its species, and a line of *notes says so.
+// Every species is listed once, in the order of first mention.
+std::vector<std::string> outgroupOfSpecies(
+    const std::vector<std::string>& outgroup,
+    const std::unordered_map<std::string, std::string>& speciesOf, std::string* notes);

@@ -6,7 +6,10 @@
 // told apart by their content: a ':' on any line means the first form.
 // Blank lines and lines starting with '#' are skipped. Names follow the
 // trees' rule, an unquoted underscore reading as a blank.
+#include <algorithm>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "named/read/read.h"
@@ -32,8 +35,9 @@ void addIndividual(SpeciesMap* map, const std::string& text, size_t at,
     const auto [it, fresh] = map->speciesOf.emplace(matchName(individual), species);
     if (!fresh && it->second != species)
         throwAt(text, at,
-                "individual '" + individual + "' is mapped to two species, '" + it->second +
-                    "' and '" + species + "'; give each individual one species");
+                "individual '" + individual + "' is mapped to two species, " +
+                    shownName(it->second) + " and " + shownName(species) +
+                    "; give each individual one species");
 }
 
 // "SPECIES:IND1,IND2,..."
@@ -45,8 +49,8 @@ void readSpeciesLine(SpeciesMap* map, const std::string& text, size_t start, siz
     if (species.empty()) throwAt(text, start, "a line without a species name before ':'");
     if (trimmed(text, colon + 1, end).empty())
         throwAt(text, start,
-                "species '" + species +
-                    "' has no individuals; list them after ':', separated "
+                "species " + shownName(species) +
+                    " has no individuals; list them after ':', separated "
                     "by ','");
     map->species.push_back(species);
     for (size_t from = colon + 1; from <= end;) {
@@ -80,6 +84,27 @@ void readPairLine(SpeciesMap* map, const std::string& text, size_t start, size_t
 }
 
 }  // namespace
+
+std::vector<std::string> outgroupOfSpecies(
+    const std::vector<std::string>& outgroup,
+    const std::unordered_map<std::string, std::string>& speciesOf, std::string* notes) {
+    std::unordered_set<std::string> species;
+    for (const auto& entry : speciesOf)
+        species.insert(entry.second);
+    std::vector<std::string> named;
+    for (const std::string& name : outgroup) {
+        const auto individual = speciesOf.find(name);
+        std::string taken = name;
+        if (species.count(name) == 0 && individual != speciesOf.end()) {
+            taken = individual->second;
+            *notes += "tressil-newick: outgroup " + shownName(name) +
+                      " is an individual of species " + shownName(taken) +
+                      "; the outgroup holds that species\n";
+        }
+        if (std::find(named.begin(), named.end(), taken) == named.end()) named.push_back(taken);
+    }
+    return named;
+}
 
 SpeciesMap parseSpeciesMap(const std::string& text) {
     SpeciesMap map;

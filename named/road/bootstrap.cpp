@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/progress.h"
 #include "named/road/road_steps.h"
 
 namespace {
@@ -66,7 +67,10 @@ BootstrapSupport bootstrapSupport(const GeneTrees& genes, const ResultTree& tree
     const std::vector<Cluster> mainClusters = clustersOf(tree);
     std::vector<int32_t> holding(tree.nodes.size(), 0);
     BootstrapSupport support{{}, ""};
-    for (const std::vector<int32_t>& draw : draws) {
+    const auto replicates = static_cast<int64_t>(draws.size());
+    for (int64_t r = 0; r < replicates; ++r) {
+        const std::vector<int32_t>& draw = draws[static_cast<size_t>(r)];
+        reportProgressPart(ProgressPart::kReplicate, r + 1, replicates);
         std::vector<int32_t> copies(genes.trees.size(), 0);
         for (const int32_t t : draw)
             ++copies[static_cast<size_t>(t)];
@@ -78,6 +82,7 @@ BootstrapSupport bootstrapSupport(const GeneTrees& genes, const ResultTree& tree
             holding[v] += held.count(mainClusters[v]) != 0 ? 1 : 0;
         if (options.replicates) support.replicates += resultNewick(replicate.tree, genes.names);
     }
+    reportProgressPart(ProgressPart::kWhole, 0, 0);
     const auto n = static_cast<int64_t>(draws.size());
     for (const int32_t count : holding)  // rounded half up, in integers
         support.percent.push_back(n == 0 ? 0 : static_cast<int32_t>((200 * count + n) / (2 * n)));

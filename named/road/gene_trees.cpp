@@ -43,7 +43,7 @@ void nameSpecies(const std::string& text, NamedTree* tree,
         for (const auto& entry : speciesOf)
             individuals.insert(entry.first);
         throwAt(text, node.offset,
-                "individual '" + node.name + "' is not in the map; " +
+                "individual " + shownName(node.name) + " is not in the map; " +
                     suggestNames(node.name, individuals) + "add it to the map with its species");
     }
 }
@@ -140,8 +140,8 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
             const RootingResult rooted = rootOnOutgroup(&tree, outgroup);
             record.misplaced = rooted.misplaced;
             record.fate = rooted.how != Rooting::kNoOutgroup ? TreeFate::kOnOutgroup
-                          : options.rootUnplaced             ? TreeFate::kBySpeciesTree
-                                                             : TreeFate::kLeftOut;
+                          : options.dropUnplaced             ? TreeFate::kLeftOut
+                                                             : TreeFate::kBySpeciesTree;
             if (record.fate == TreeFate::kBySpeciesTree)
                 ++genes.counts.bySpeciesTree;
             else

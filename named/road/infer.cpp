@@ -38,6 +38,24 @@ std::string reportText(Method method, const MethodResult& result) {
     return text;
 }
 
+void replaceOnce(std::string* text, const std::string& from, const std::string& to) {
+    const size_t at = text->find(from);
+    if (at != std::string::npos) text->replace(at, from.size(), to);
+}
+
+// tressil's report in the words of gene trees: the heuristic method counts
+// its input lines as triples, but here they are gene trees; and the bound
+// says which trees it holds for, which with an outgroup are those with its
+// root (score's bound holds for every tree).
+std::string inferReport(const SpeciesTree& species) {
+    std::string text = reportText(species.method, species.figures);
+    replaceOnce(&text, "%Number of input triples: ", "%Number of input trees: ");
+    replaceOnce(&text, "%Upper bound on satisfied weight",
+                std::string("%Upper bound on satisfied weight of any tree ") +
+                    (species.rootGiven ? "with the outgroup's root" : "on these species"));
+    return text;
+}
+
 // The taxa of the trees rooted on the outgroup: what a species tree
 // inferred from them alone can say something about.
 std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<int32_t>& placed) {
@@ -57,6 +75,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
     std::vector<int32_t> placed(genes->trees.size(), 1);
     for (const size_t at : genes->unplacedAt)
         placed[at] = 0;
+    reportProgressPart(ProgressPart::kRootingRound, 0, kMaxUnplacedRounds);
     fillTable(*genes, placed);
     SpeciesTree species = solveSpeciesTree(options.method, genes->ingroupCount);
     std::vector<bool> known = taxaOfPlacedTrees(*genes, placed);
@@ -64,6 +83,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
     int round = 0;
     while (changed && round < kMaxUnplacedRounds) {
         ++round;
+        reportProgressPart(ProgressPart::kRootingRound, round, kMaxUnplacedRounds);
         rootUnplacedTrees(genes, species.tree, known);
         known.clear();  // from now on the species tree rests on every tree
         fillTable(*genes, {});
@@ -71,6 +91,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
         changed = topologyKey(next.tree) != topologyKey(species.tree);
         species = std::move(next);
     }
+    reportProgressPart(ProgressPart::kWhole, 0, 0);
     *notes +=
         "tressil-newick: the species tree " +
         (changed ? "still changed in round " + std::to_string(round) + ", the last"
@@ -99,7 +120,7 @@ std::string treeNotes(const GeneTrees& genes, bool rooting) {
         notes += "tressil-newick: skipped " + std::to_string(genes.skipped) + " of " +
                  std::to_string(genes.read) + " trees with fewer than 3 taxa\n";
     if (rooting) notes += rootingNote(genes.counts);
-    return notes;
+    return notes + lookalikeNamesNote(genes.names);
 }
 
 // One line under the picture: what the numbers at the nodes are and how
@@ -188,7 +209,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     } else {
         species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
-    out.report = reportText(species.method, species.figures);
+    out.report = inferReport(species);
     if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);

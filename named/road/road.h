@@ -74,7 +74,8 @@ enum class WeightRule { kNone, kAnyRight, kLargest, kAboveChance };
 struct InferOptions {
     std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
     bool rooted = false;                // without an outgroup: a root of many subtrees is allowed
-    bool rootUnplaced = false;          // root trees without an outgroup taxon by the species tree
+    bool dropUnplaced = false;          // leave out trees without an outgroup taxon, not root
+                                        // them by the species tree
     InferMethod method = InferMethod::kBest;
     SupportKind support = SupportKind::kNone;  // what the inner nodes' labels say
     bool lengths = false;                      // coalescent branch lengths on the inner branches

@@ -122,9 +122,8 @@ std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights) {
            "\n%Total weight of satisfied triples: " + std::to_string(weights.satisfied) +
            ".\n%Total weight of resolved triples: " + std::to_string(weights.resolved) +
            ".\n%Share of the resolved weight satisfied: " + share +
-           (fromTriples ? "\n%Upper bound on satisfied weight, from species triples: "
-                        : "\n%Upper bound on satisfied weight: ") +
-           std::to_string(bound) + ".\n";
+           "\n%Upper bound on satisfied weight of any tree on these species, however rooted" +
+           (fromTriples ? ", from species triples: " : ": ") + std::to_string(bound) + ".\n";
 }
 
 }  // namespace

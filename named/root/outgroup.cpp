@@ -140,8 +140,15 @@ void checkOutgroupNames(const std::vector<std::string>& outgroup,
                         const std::unordered_set<std::string>& allNames) {
     for (const std::string& name : outgroup)
         if (allNames.count(name) == 0)
-            failWhole("outgroup taxon '" + name + "' is in no tree; " +
+            failWhole("outgroup taxon " + shownName(name) + " is in no tree; " +
                       suggestNames(name, allNames) + "check its spelling against the tree file");
+    const std::unordered_set<std::string> listed(outgroup.begin(), outgroup.end());
+    if (!outgroup.empty() &&
+        std::all_of(allNames.begin(), allNames.end(),
+                    [&listed](const std::string& name) { return listed.count(name) != 0; }))
+        failWhole("--outgroup lists all " + std::to_string(allNames.size()) +
+                  " taxa of the trees, which leaves none for the ingroup; list only the "
+                  "outgroup's taxa");
 }
 
 void countRooting(const RootingResult& rooting, RootingCounts* counts) {
@@ -163,7 +170,11 @@ std::string rootingNote(const RootingCounts& counts) {
         note += ", " + std::to_string(counts.misplacing) + " of them with misplaced taxa (" +
                 std::to_string(counts.misplacedTaxa) + " in all)";
     if (counts.bySpeciesTree > 0)
-        return note + "; rooted " + std::to_string(counts.bySpeciesTree) +
-               " without an outgroup taxon by the species tree\n";
-    return note + "; left out " + std::to_string(counts.leftOut) + " without an outgroup taxon\n";
+        note += "; rooted " + std::to_string(counts.bySpeciesTree) +
+                " without an outgroup taxon by the species tree";
+    if (counts.leftOut > 0)
+        note += "; left out " + std::to_string(counts.leftOut) + " without an outgroup taxon";
+    if (counts.bySpeciesTree == 0 && counts.leftOut == 0)
+        note += "; every tree holds an outgroup taxon";
+    return note + "\n";
 }

@@ -45,7 +45,8 @@ void rootBySpeciesTree(NamedTree* tree, const std::vector<int32_t>& leafTaxon,
 // ('a,b' is one name). Throws NewickError (line 0) on a bad list.
 std::vector<std::string> parseOutgroup(const std::string& list);
 
-// Throws unless every outgroup name is a taxon of some tree (allNames).
+// Throws unless every outgroup name is a taxon of some tree (allNames) and
+// some taxon is left out of the outgroup.
 void checkOutgroupNames(const std::vector<std::string>& outgroup,
                         const std::unordered_set<std::string>& allNames);
 

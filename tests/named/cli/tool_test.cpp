@@ -137,7 +137,7 @@ TEST_F(NewickTool, InferOnTheShippedGeneTreesMatchesTheThreeCommandRoad) {
               "%Number of input trees: 40\n%Number of species: 12\n%Using method: Exact\n"
               "%Total weight of satisfied triples: 7089.\n");
     EXPECT_EQ(infer.err,
-              "tressil-newick: rooted 40 trees on the outgroup; left out 0 without an outgroup "
+              "tressil-newick: rooted 40 trees on the outgroup; every tree holds an outgroup "
               "taxon\n");
     EXPECT_EQ(get("tree.svg").find("<svg"), 39u);
     ASSERT_EQ(
@@ -195,13 +195,73 @@ TEST_F(NewickTool, OutputsGoThroughLinksPipesAndStandardOutput) {
 }
 
 TEST_F(NewickTool, HelpAndVersionGoToStandardOutput) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--help"}, {"infer", "--help"}, {"--version"}}) {
+    const std::string overview = newick({"--help"}).out;
+    const std::string inferHelp = newick({"infer", "--help"}).out;
+    EXPECT_EQ(overview.compare(0, 5, "use: "), 0);
+    EXPECT_EQ(inferHelp.compare(0, 26, "use: tressil-newick infer "), 0);
+    // -h and any prefix of --help that no other option begins answer alike.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-h"},
+                                                 {"--h"},
+                                                 {"infer", "-h"},
+                                                 {"infer", "--hel"},
+                                                 {"infer", "t.nwk", "-h", "x"},
+                                                 {"--version"},
+                                                 {"--vers"}}) {
         const ToolRun run = newick(args);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
-        EXPECT_NE(run.out.find(args[0] == "--version" ? "tressil-newick " : "use: "),
-                  std::string::npos);
+        EXPECT_EQ(run.out, args[0].compare(0, 3, "--v") == 0 ? "tressil-newick " TRESSIL_VERSION
+                                                               "\n"
+                           : args.size() == 1 ? overview
+                                              : inferHelp);
+    }
+}
+
+// Under --map an individual given as the outgroup stands for its species,
+// and names that differ only in blanks and underscores are pointed out.
+TEST_F(NewickTool, NotesNameTheOutgroupsSpeciesAndLookalikeNames) {
+    put("ind.nwk", "((S05_2,(S05_1,S06_1)),S07_1);\n((S06_1,S07_1),S05_2);\n");
+    put("map.txt", "S05:S05_1,S05_2\nS06:S06_1\nS07:S07_1\n");
+    const ToolRun bySpecies =
+        newick({"infer", "--map", "map.txt", "--outgroup", "S05", "ind.nwk", "-"});
+    const ToolRun byIndividual =
+        newick({"infer", "--map", "map.txt", "--outgroup", "S05_2,S05_1", "ind.nwk", "-"});
+    EXPECT_EQ(byIndividual.status, 0);
+    EXPECT_EQ(byIndividual.out, bySpecies.out);
+    EXPECT_EQ(byIndividual.err,
+              "tressil-newick: outgroup 'S05_2' is an individual of species 'S05'; the outgroup "
+              "holds that species\ntressil-newick: outgroup 'S05_1' is an individual of species "
+              "'S05'; the outgroup holds that species\n" +
+                  bySpecies.err);
+    put("t.nwk", "((Mouse_Lemur,B),(C,D));\n(('Mouse_Lemur',B),C);\n");
+    EXPECT_EQ(newick({"infer", "--rooted", "t.nwk", "new.nwk"}).err,
+              "tressil-newick: Mouse_Lemur and 'Mouse_Lemur' are different taxa, since outside "
+              "quotes an underscore reads as a blank; write them alike if they are one\n");
+}
+
+// A prefix that only one option begins stands for it; a mistake takes two
+// lines, the reason and where to read the usage.
+TEST_F(NewickTool, OptionPrefixesWorkAndMistakesTakeTwoLines) {
+    put("t.nwk", "((A,B),(C,D));\n(A,(B,C));\n");
+    const ToolRun full = newick({"infer", "--outgroup=A", "--drop-unplaced", "t.nwk", "-"});
+    const ToolRun shortened = newick({"infer", "--out", "A", "--drop", "t.nwk", "-"});
+    EXPECT_EQ(full.status, 0);
+    EXPECT_EQ(shortened.out, full.out);
+    EXPECT_EQ(shortened.err, full.err);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+        {{"infer", "--s", "t.nwk", "x.nwk"},
+         "tressil-newick: --s is ambiguous for infer: --search, --support, --seed or --svg\n"
+         "try 'tressil-newick infer --help'\n"},
+        {{"infer", "--support", "pp", "t.nwk", "x.nwk"},
+         "tressil-newick: infer takes 2 file names, not 3; 'pp' after --support was read as a "
+         "file name: write --support=pp\ntry 'tressil-newick infer --help'\n"},
+        {{}, "tressil-newick: give a command\ntry 'tressil-newick --help'\n"},
+    };
+    for (const auto& [args, message] : mistakes) {
+        const ToolRun run = newick(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, message);
+        EXPECT_EQ(run.out, "");
     }
 }
 
@@ -344,6 +404,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "((A,B),C);",
                 {"infer", "--root-unplaced", "t.nwk", "new.nwk"},
                 "tressil-newick: --root-unplaced needs --outgroup"},
+        Failing{"RootAndDropUnplaced",
+                "((A,B),C);",
+                {"infer", "--outgroup=A", "--root-unplaced", "--drop-unplaced", "t.nwk", "new.nwk"},
+                "tressil-newick: give only one of --root-unplaced and --drop-unplaced"},
+        Failing{"OutgroupIsEveryTaxon",
+                "((A,B),C);\n(A,(B,D));",
+                {"infer", "--outgroup=D,C,B,A", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: --outgroup lists all 4 taxa of the trees, which leaves "
+                "none for the ingroup; list only the outgroup's taxa\n"},
+        Failing{"NamesShownAsWritten",
+                "((S05_2,B),C);",
+                {"infer", "--outgroup=S05_3", "t.nwk", "new.nwk"},
+                "tressil-newick: t.nwk: outgroup taxon 'S05_3' is in no tree; did you mean "
+                "'S05_2'?"},
         Failing{"OutgroupMisspelt",
                 "((Homo,Pan),Gorilla);",
                 {"infer", "--outgroup", "gorila", "t.nwk", "new.nwk"},
@@ -357,8 +431,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "((A,B),C);",
                 {"infer", "--support=posterior", "t.nwk", "new.nwk"},
                 "tressil-newick: --support takes share, pp, full or bootstrap, not 'posterior'"},
-        Failing{
-            "NoArguments", "", {}, "tressil-newick: give a command\nuse: tressil-newick COMMAND"},
         Failing{"UnknownCommand",
                 "",
                 {"convert", "a", "b", "c"},

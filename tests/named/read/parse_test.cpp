@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"RepeatedTaxon", "((A,B),A);", 1, 8,
                  "'A' appears twice in this tree (first at line 1, column 3)"},
         Rejected{"RepeatedQuotedTaxon", "(('A',B),A);", 1, 10, "appears twice"},
-        Rejected{"UnderscoreAndBlankOneTaxon", "(('a b',B),a_b);", 1, 12, "'a b' appears twice"},
+        Rejected{"UnderscoreAndBlankOneTaxon", "(('a b',B),a_b);", 1, 12, "'a_b' appears twice"},
         Rejected{"EmptyLeafAfterComma", "((A,B),);", 1, 8, "empty leaf label"},
         Rejected{"EmptyLeafFirst", "(,A);", 1, 2, "empty leaf label"},
         Rejected{"EmptyGroup", "((),A);", 1, 3, "empty leaf label"},

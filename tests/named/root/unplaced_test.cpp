@@ -109,7 +109,7 @@ TEST(RootBySpeciesTree, MatchesTryingEveryEdge) {
     }
 }
 
-// --root-unplaced uses every tree, and once the species tree has settled,
+// Rooting unplaced trees uses every tree, and once the species tree has settled,
 // its reported total is the weight it satisfies on the gene trees rooted by
 // the outgroup or, without one, on the edge that suits it best.
 TEST(RootUnplaced, UsesEveryTreeAndReportsWhatTheTreeSatisfies) {
@@ -138,7 +138,6 @@ TEST(RootUnplaced, UsesEveryTreeAndReportsWhatTheTreeSatisfies) {
             text += writeRandomNewick(gene, rng);
         }
         InferOptions options = inferOptions(outgroup, InferMethod::kExact);
-        options.rootUnplaced = true;
         options.log = true;
         const InferResult result = inferSpeciesTree(text, options);
         EXPECT_EQ(result.log.find("left out"), std::string::npos) << result.log;
@@ -187,7 +186,6 @@ TEST(RootUnplaced, StopsAfterThreeRounds) {
         for (unsigned t = 0; t < 4 + seed % 9; ++t)
             text += writeRandomNewick(randomTree(randomTaxa(ingroup, 4, rng), rng), rng);
         InferOptions options = inferOptions({"s0"}, InferMethod::kExact);
-        options.rootUnplaced = true;
         const std::string notes = inferSpeciesTree(text, options).notes;
         const std::regex rounds(
             R"(settled after ([123]) rounds? of|still changed in round 3, the last of)");
