@@ -36,7 +36,11 @@ struct NamedNode {
     // where it stands (kNoLabel when there is none).
     double support = std::numeric_limits<double>::quiet_NaN();
     size_t labelOffset = kNoLabel;
+    std::string label{};  // that label as written when unquoted, e.g. "95.2/100"
 };
+
+// What a "[&R]" or "[&U]" comment before a tree says of its root.
+enum class RootMark { kNone, kRooted, kUnrooted };
 
 // One tree as read. Single-child nodes are already collapsed, so every inner
 // node has two children or more. Nodes are stored children first; as read,
@@ -47,6 +51,7 @@ struct NamedTree {
     int64_t weight;  // from a "[&W n]" comment before the tree, else 1
     size_t offset;   // byte offset of the tree's first character
     int32_t leafCount;
+    RootMark mark = RootMark::kNone;
 };
 
 // A rooted tree on numbered taxa: tressil's result (binary), or a species

@@ -161,11 +161,29 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
     return evidence;
 }
 
+// What --min-support did, on the scale of the file's labels, and plainly
+// when it took away most of what the trees resolve.
+std::string collapseNote(const GeneTrees& genes, double threshold) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", threshold);
+    const CollapseCounts& c = genes.collapse;
+    std::string note = "tressil-newick: --min-support " + std::string(value) +
+                       " on labels from 0 to " + (genes.supportScale > 1 ? "100" : "1") +
+                       ": collapsed " + std::to_string(c.collapsed) + " of " +
+                       std::to_string(c.labelled) + " labelled branches";
+    if (2 * c.collapsed > c.labelled)
+        note +=
+            "; that is more than half of them, so the gene trees keep little of their "
+            "resolution: check the threshold against the labels' scale";
+    return note + "\n";
+}
+
 GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out) {
     g_threadCount = options.threads;
     GeneTrees genes = readGeneTrees(bytes, options);
     checkRunMemory(genes, options.method);
     out->notes = treeNotes(genes, !options.outgroup.empty());
+    if (options.minSupport >= 0) out->notes += collapseNote(genes, options.minSupport);
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;
     if (genes.weighted && coalescent)

@@ -9,6 +9,7 @@
 
 #include "named/annotate/annotate.h"
 #include "named/common/named.h"
+#include "named/read/read.h"
 #include "named/root/root.h"
 #include "triples/triples.h"
 
@@ -85,7 +86,10 @@ struct InferOptions {
     uint64_t seed = 1;        // of those draws
     bool replicates = false;  // keep the replicates' trees
     WeightRule weight = WeightRule::kNone;
-    double minSupport = -1;  // collapse branches of lower support (0 to 1); negative: none
+    // Collapse branches of lower support, on the scale of the file's labels;
+    // negative: none.
+    double minSupport = -1;
+    int supportField = kLastField;  // the value of an "a/b" label read as the support
     // With several individuals per species: the species of every individual
     // (leaf name); empty when every leaf is a species.
     std::unordered_map<std::string, std::string> speciesOf;
