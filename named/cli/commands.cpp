@@ -116,6 +116,10 @@ InferOptions optionsOfRoad(const Arguments& args) {
             throw UsageError{"--support-field needs --weight or --min-support"};
         options.supportField = static_cast<int>(wholeNumber(args, "support-field", 1, kMaxFields));
     }
+    // Replicates are never run for nothing: without another kind, their
+    // percentages are the labels.
+    if (options.bootstrap > 0 && !hasOption(args, "support"))
+        options.support = SupportKind::kBootstrap;
     if (options.bootstrap == 0 && (options.support == SupportKind::kBootstrap ||
                                    options.replicates || hasOption(args, "seed")))
         throw UsageError{"--support=bootstrap, --replicates and --seed need --bootstrap N"};

@@ -15,6 +15,7 @@
 #include <limits>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 // A failure and the place where it was found.
@@ -62,6 +63,9 @@ struct ResultNode {
     std::string label;              // written after an inner node's ')', e.g. a support value
     std::string comment;            // written after the label, e.g. "[&pp=0.98]"
     std::string length;             // written after a ':' when not empty
+    // Every figure of the node by name, e.g. {"posterior", "0.9381"}, for
+    // the formats that carry them all as annotations.
+    std::vector<std::pair<std::string, std::string>> values{};
 };
 struct ResultTree {
     std::vector<ResultNode> nodes;  // children first

@@ -102,9 +102,10 @@ std::string treeNotes(const GeneTrees& genes, bool rooting) {
     return notes;
 }
 
-// One line under the picture: what the numbers at the nodes are and how
-// many gene trees they rest on.
-std::string pictureLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
+namespace {
+
+// What the numbers at the nodes are, before any bootstrap after a '/'.
+std::string supportLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
                           size_t trees) {
     const std::string all = std::to_string(trees) + (trees == 1 ? " gene tree" : " gene trees");
     switch (options.support) {
@@ -137,6 +138,18 @@ std::string pictureLegend(const InferOptions& options, const std::vector<BranchE
             break;
     }
     return "Species tree from " + all;
+}
+
+}  // namespace
+
+// One line under the picture: what the numbers at the nodes are and how
+// many gene trees they rest on.
+std::string pictureLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
+                          size_t trees) {
+    const std::string legend = supportLegend(options, evidence, trees);
+    if (options.bootstrap == 0 || options.support == SupportKind::kBootstrap) return legend;
+    return legend + "; after the '/', the percentage of " + std::to_string(options.bootstrap) +
+           " bootstrap replicates that hold the clade";
 }
 
 std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTrees& genes,
