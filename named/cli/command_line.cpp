@@ -59,6 +59,8 @@ const Option kOptions[] = {
      "label inner nodes from this input (share), or by KIND (share, pp, full) with --input", false},
     {"input", "INPUT.txt", "decode", "the tressil input file of the result, for --support=KIND",
      false},
+    {"format", "FORMAT", "infer score",
+     "the species tree as newick (default), nexus (FigTree) or nhx (ete3)", false},
     {"lengths", nullptr, "infer score", "branch lengths in coalescent units on inner branches",
      false},
     {"bootstrap", "N", "infer score", "N replicates of the gene trees drawn with replacement",

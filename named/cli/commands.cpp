@@ -86,6 +86,13 @@ double supportThreshold(const Arguments& args) {
     return value;
 }
 
+TreeOutput treeOutputNamed(const std::string& name) {
+    if (name == "newick") return TreeOutput::kNewick;
+    if (name == "nexus") return TreeOutput::kNexus;
+    if (name == "nhx") return TreeOutput::kNhx;
+    throw UsageError{"--format takes newick, nexus or nhx, not '" + name + "'"};
+}
+
 // The options infer and score share.
 InferOptions optionsOfRoad(const Arguments& args) {
     InferOptions options;
@@ -100,6 +107,7 @@ InferOptions optionsOfRoad(const Arguments& args) {
             throw UsageError{"--support takes share, pp, full or bootstrap, not '" + kind + "'"};
     }
     options.lengths = hasOption(args, "lengths");
+    if (hasOption(args, "format")) options.format = treeOutputNamed(optionValue(args, "format"));
     options.picture = hasOption(args, "svg");
     options.log = hasOption(args, "log");
     options.rooted = hasOption(args, "rooted");

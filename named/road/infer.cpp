@@ -223,7 +223,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
-    out.newick = resultNewick(species.tree, genes.names);
+    out.newick = speciesTreeText(species.tree, genes.names, options.format);
     if (options.picture)
         out.svg = drawTreeSvg(species.tree, genes.names,
                               pictureLegend(options, evidence, genes.trees.size()));

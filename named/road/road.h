@@ -58,6 +58,16 @@ ResultTree parseResultTree(const std::string& resultText, const std::vector<std:
 // One line of Newick ending in ";\n", numbers replaced by their names.
 std::string resultNewick(const ResultTree& tree, const std::vector<std::string>& names);
 
+// How a species tree is written: plain Newick with labels (and --support
+// =full's comment); NEXUS with one [&name=value,...] comment per node, as
+// FigTree reads it; or NHX, [&&NHX:name=value:...], as ete3 reads it.
+enum class TreeOutput { kNewick, kNexus, kNhx };
+
+// The species tree as a whole file in the format: resultNewick's line, or a
+// NEXUS file with TAXA and TREES blocks, or one line of NHX.
+std::string speciesTreeText(const ResultTree& tree, const std::vector<std::string>& names,
+                            TreeOutput format);
+
 // parseResultTree then resultNewick.
 std::string decodeResult(const std::string& resultText, const std::vector<std::string>& names);
 
@@ -89,7 +99,8 @@ struct InferOptions {
     // Collapse branches of lower support, on the scale of the file's labels;
     // negative: none.
     double minSupport = -1;
-    int supportField = kLastField;  // the value of an "a/b" label read as the support
+    int supportField = kLastField;            // the value of an "a/b" label read as the support
+    TreeOutput format = TreeOutput::kNewick;  // of the species tree written
     // With several individuals per species: the species of every individual
     // (leaf name); empty when every leaf is a species.
     std::unordered_map<std::string, std::string> speciesOf;

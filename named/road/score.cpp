@@ -152,7 +152,7 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species, genes, options, !options.outgroup.empty(), &out.replicates);
-    out.newick = resultNewick(species, genes.names);
+    out.newick = speciesTreeText(species, genes.names, options.format);
     if (options.picture)
         out.svg =
             drawTreeSvg(species, genes.names, pictureLegend(options, evidence, genes.trees.size()));
