@@ -122,4 +122,24 @@ TEST_F(TreeOutput, DendroPyReadsTheNamesAndEveryValue) {
     EXPECT_EQ(nexus.out.substr(nexus.out.find('\n')), newick.out.substr(newick.out.find('\n')));
 }
 
+// Replicates always reach the labels: alone without --support, after the
+// other kind's value with one.
+TEST_F(TreeOutput, BootstrapShowsWithAnyKind) {
+    std::vector<std::vector<std::string>> labels;
+    for (const char* support : {"", "--support=bootstrap", "--support=pp"}) {
+        std::vector<std::string> args = {"infer", "--bootstrap", "3", "genes.nwk", "out.nwk"};
+        if (*support != '\0') args.insert(args.begin() + 1, support);
+        const ToolRun run = runIn(dir_, TRESSIL_NEWICK_BINARY, args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        labels.emplace_back();
+        for (const NamedNode& node : readBack(get("out.nwk")).nodes)
+            if (node.labelOffset != kNoLabel) labels.back().push_back(node.label);
+    }
+    ASSERT_EQ(labels[0].size(), 4u);
+    EXPECT_EQ(labels[0], labels[1]);
+    ASSERT_EQ(labels[2].size(), labels[0].size());
+    for (size_t k = 0; k < labels[0].size(); ++k)
+        EXPECT_EQ(labels[2][k].substr(4), "/" + labels[0][k]) << labels[2][k];
+}
+
 }  // namespace
