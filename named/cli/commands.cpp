@@ -62,6 +62,7 @@ uint64_t wholeNumber(const Arguments& args, const std::string& name, uint64_t le
 }
 
 constexpr uint64_t kMaxReplicates = 100000;
+constexpr uint64_t kMaxFields = 100;  // of an "a/b/c" support label
 
 // "support" is the rule chosen by the accuracy benchmark; the others stay
 // open for comparing.
@@ -73,14 +74,23 @@ WeightRule weightRuleNamed(const std::string& name) {
                      name + "'"};
 }
 
-// A support threshold on the labels' scale: 0 to 1, or 0 to 100 above 1.
+// A support threshold, compared with the labels as the file writes them
+// (0 to 1, or 0 to 100), so that its meaning never jumps at 1.
 double supportThreshold(const Arguments& args) {
     const std::string text = optionValue(args, "min-support");
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || !(value >= 0 && value <= 100))
-        throw UsageError{"--min-support takes a number from 0 to 1, or from 0 to 100"};
-    return value > 1 ? value / 100 : value;
+        throw UsageError{
+            "--min-support takes a number from 0 to 100, on the scale of the trees' labels"};
+    return value;
+}
+
+TreeOutput treeOutputNamed(const std::string& name) {
+    if (name == "newick") return TreeOutput::kNewick;
+    if (name == "nexus") return TreeOutput::kNexus;
+    if (name == "nhx") return TreeOutput::kNhx;
+    throw UsageError{"--format takes newick, nexus or nhx, not '" + name + "'"};
 }
 
 // The options infer and score share.
@@ -97,6 +107,7 @@ InferOptions optionsOfRoad(const Arguments& args) {
             throw UsageError{"--support takes share, pp, full or bootstrap, not '" + kind + "'"};
     }
     options.lengths = hasOption(args, "lengths");
+    if (hasOption(args, "format")) options.format = treeOutputNamed(optionValue(args, "format"));
     options.picture = hasOption(args, "svg");
     options.log = hasOption(args, "log");
     options.rooted = hasOption(args, "rooted");
@@ -108,6 +119,15 @@ InferOptions optionsOfRoad(const Arguments& args) {
     options.replicates = hasOption(args, "replicates");
     if (hasOption(args, "weight")) options.weight = weightRuleNamed(optionValue(args, "weight"));
     if (hasOption(args, "min-support")) options.minSupport = supportThreshold(args);
+    if (hasOption(args, "support-field")) {
+        if (options.weight == WeightRule::kNone && options.minSupport < 0)
+            throw UsageError{"--support-field needs --weight or --min-support"};
+        options.supportField = static_cast<int>(wholeNumber(args, "support-field", 1, kMaxFields));
+    }
+    // Replicates are never run for nothing: without another kind, their
+    // percentages are the labels.
+    if (options.bootstrap > 0 && !hasOption(args, "support"))
+        options.support = SupportKind::kBootstrap;
     if (options.bootstrap == 0 && (options.support == SupportKind::kBootstrap ||
                                    options.replicates || hasOption(args, "seed")))
         throw UsageError{"--support=bootstrap, --replicates and --seed need --bootstrap N"};

@@ -45,7 +45,7 @@ std::string quoteName(const std::string& name) {
     // A blank reads back from an underscore, so a real underscore needs quotes.
     bool plain = !name.empty();
     for (const char c : name)
-        if (std::string("_\t\r\n\v\f()[]':;,").find(c) != std::string::npos) plain = false;
+        if (std::string("_\t\r\n\v\f()[]{}':;,=\"\\").find(c) != std::string::npos) plain = false;
     if (plain) {
         std::string label = name;
         for (char& c : label)

@@ -15,6 +15,7 @@
 #include <limits>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 // A failure and the place where it was found.
@@ -36,7 +37,11 @@ struct NamedNode {
     // where it stands (kNoLabel when there is none).
     double support = std::numeric_limits<double>::quiet_NaN();
     size_t labelOffset = kNoLabel;
+    std::string label{};  // that label as written when unquoted, e.g. "95.2/100"
 };
+
+// What a "[&R]" or "[&U]" comment before a tree says of its root.
+enum class RootMark { kNone, kRooted, kUnrooted };
 
 // One tree as read. Single-child nodes are already collapsed, so every inner
 // node has two children or more. Nodes are stored children first; as read,
@@ -47,6 +52,7 @@ struct NamedTree {
     int64_t weight;  // from a "[&W n]" comment before the tree, else 1
     size_t offset;   // byte offset of the tree's first character
     int32_t leafCount;
+    RootMark mark = RootMark::kNone;
 };
 
 // A rooted tree on numbered taxa: tressil's result (binary), or a species
@@ -57,6 +63,9 @@ struct ResultNode {
     std::string label;              // written after an inner node's ')', e.g. a support value
     std::string comment;            // written after the label, e.g. "[&pp=0.98]"
     std::string length;             // written after a ':' when not empty
+    // Every figure of the node by name, e.g. {"posterior", "0.9381"}, for
+    // the formats that carry them all as annotations.
+    std::vector<std::pair<std::string, std::string>> values{};
 };
 struct ResultTree {
     std::vector<ResultNode> nodes;  // children first

@@ -10,14 +10,18 @@
 
 namespace {
 
-constexpr double kRow = 18;             // pixels between two tips
-constexpr double kMargin = 20;          // around the drawing
-constexpr double kMaxTreeWidth = 720;   // of the branches, at most
-constexpr double kLevelWidth = 48;      // per level of a shallow tree
-constexpr double kCharWidth = 7.5;      // an estimate for the 12 px font
-constexpr double kNameGap = 5;          // between a tip and its name
-constexpr double kTipRoom = 0.1;        // beyond the deepest inner node, drawn to scale
-constexpr double kUnscaledBranch = 12;  // an inner branch without a length, drawn to scale
+constexpr double kRow = 18;               // pixels between two tips
+constexpr double kMargin = 20;            // around the drawing
+constexpr double kMaxTreeWidth = 720;     // of the branches, at most
+constexpr double kLevelWidth = 48;        // per level of a shallow tree
+constexpr double kCharWidth = 7.5;        // an estimate for the 12 px font
+constexpr double kNameGap = 5;            // between a tip and its name
+constexpr double kTipRoom = 0.1;          // beyond the deepest inner node, drawn to scale
+constexpr double kUnscaledBranch = 12;    // an inner branch without a length, drawn to scale
+constexpr double kLabelCharWidth = 6.25;  // an estimate for the 10 px font of the labels
+constexpr double kLabelAscent = 8;        // of that font, above the baseline
+constexpr double kLabelDescent = 2;       // and below it
+constexpr double kLabelGap = 2;           // between a label and its node, or its branch
 
 std::string number(double value) {
     char text[32];
@@ -131,6 +135,59 @@ std::string scaleBar(double unit, double y) {
            "\" font-family=\"sans-serif\" font-size=\"10\">" + text + "</text>\n";
 }
 
+// Where a label is written: its right end and its baseline.
+struct LabelPlace {
+    double right;
+    double baseline;
+};
+
+struct Box {
+    double left, top, right, bottom;
+};
+
+Box boxOf(const LabelPlace& place, const std::string& label) {
+    return {place.right - kLabelCharWidth * static_cast<double>(label.size()),
+            place.baseline - kLabelAscent, place.right, place.baseline + kLabelDescent};
+}
+
+bool overlap(const Box& a, const Box& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool clear(const Box& box, const std::vector<Box>& placed) {
+    for (const Box& other : placed)
+        if (overlap(box, other)) return false;
+    return true;
+}
+
+// Every label ends at its node, above the branch that leads there, or below
+// it where that place is taken. Drawn to scale, a short branch can bring a
+// node and its parent close enough for their labels to run together, so a
+// label that fits neither way moves left along its row until it is clear of
+// every label placed before it.
+std::vector<LabelPlace> placeLabels(const ResultTree& tree, const std::vector<double>& x,
+                                    const std::vector<double>& y) {
+    std::vector<LabelPlace> places(tree.nodes.size(), LabelPlace{0, 0});
+    std::vector<Box> placed;
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const std::string& label = tree.nodes[i].label;
+        if (label.empty()) continue;
+        const double right = x[i] - kLabelGap;
+        LabelPlace place{right, y[i] - kLabelGap - kLabelDescent + 1};
+        if (!clear(boxOf(place, label), placed)) {
+            const LabelPlace below{right, y[i] + kLabelGap + kLabelAscent + 1};
+            if (clear(boxOf(below, label), placed))
+                place = below;
+            else
+                while (!clear(boxOf(place, label), placed))
+                    place.right -= kLabelCharWidth;
+        }
+        places[i] = place;
+        placed.push_back(boxOf(place, label));
+    }
+    return places;
+}
+
 }  // namespace
 
 std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& names,
@@ -171,12 +228,20 @@ std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& 
         std::max(across.tipX + kNameGap + kCharWidth * static_cast<double>(longestName) + kMargin,
                  2 * kMargin + kCharWidth * static_cast<double>(legend.size()));
     const double height = 2 * kMargin + kRow * (tips + lines);
+    const std::vector<LabelPlace> places = placeLabels(tree, x, y);
+    // A label moved left past the margin widens the picture on that side.
+    double left = 0;
+    for (size_t i = 0; i < count; ++i)
+        if (!tree.nodes[i].label.empty())
+            left = std::min(left, boxOf(places[i], tree.nodes[i].label).left - kLabelGap);
 
     std::string svg =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
-        number(width) + "\" height=\"" + number(height) + "\" viewBox=\"0 0 " + number(width) +
-        " " + number(height) + "\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n" +
+        number(width - left) + "\" height=\"" + number(height) + "\" viewBox=\"" +
+        (left < 0 ? number(left) : "0") + " 0 " + number(width - left) + " " + number(height) +
+        "\">\n<rect " + (left < 0 ? "x=\"" + number(left) + "\" " : "") +
+        "width=\"100%\" height=\"100%\" fill=\"white\"/>\n" +
         "<g stroke=\"black\" stroke-width=\"1.5\" stroke-linecap=\"square\">\n";
     for (size_t i = 0; i < count; ++i) {
         const ResultNode& n = tree.nodes[i];
@@ -198,8 +263,8 @@ std::string drawTreeSvg(const ResultTree& tree, const std::vector<std::string>& 
         "text-anchor=\"end\">\n";
     for (size_t i = 0; i < count; ++i)
         if (!tree.nodes[i].label.empty())
-            svg += "<text x=\"" + number(x[i] - 2) + "\" y=\"" + number(y[i] - 3) + "\">" +
-                   escapeXml(tree.nodes[i].label) + "</text>\n";
+            svg += "<text x=\"" + number(places[i].right) + "\" y=\"" + number(places[i].baseline) +
+                   "\">" + escapeXml(tree.nodes[i].label) + "</text>\n";
     svg += "</g>\n";
     double next = below + kRow / 2;
     if (across.unit > 0) {

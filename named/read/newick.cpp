@@ -117,8 +117,18 @@ void skipInTree(Cursor& cur) {
     }
 }
 
-// Skips blanks and comments before a tree and takes its weight comment.
-void skipBeforeTree(Cursor& cur, int64_t* weight, size_t* weightOffset) {
+// "[&R]" or "[&U]", in either case, as tree writers mark rooted and
+// unrooted trees.
+RootMark rootMarkOf(const std::string& body) {
+    if (body.size() != 2 || body[0] != '&') return RootMark::kNone;
+    if (body[1] == 'R' || body[1] == 'r') return RootMark::kRooted;
+    if (body[1] == 'U' || body[1] == 'u') return RootMark::kUnrooted;
+    return RootMark::kNone;
+}
+
+// Skips blanks and comments before a tree and takes its weight comment and
+// its root mark.
+void skipBeforeTree(Cursor& cur, int64_t* weight, size_t* weightOffset, RootMark* mark) {
     for (;;) {
         const int c = peek(cur);
         if (isBlankChar(c)) {
@@ -128,6 +138,7 @@ void skipBeforeTree(Cursor& cur, int64_t* weight, size_t* weightOffset) {
         if (c != '[') return;
         const size_t open = cur.pos;
         const std::string body = readComment(cur);
+        if (rootMarkOf(body) != RootMark::kNone) *mark = rootMarkOf(body);
         if (!isWeightComment(body)) continue;
         if (*weightOffset != kNoOffset)
             throwAt(cur.text, open,
@@ -165,28 +176,6 @@ std::string readLabel(Cursor& cur) {
     }
 }
 
-// Any decimal form: sign, digits with an optional point, optional exponent.
-bool isNumber(const std::string& s) {
-    size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    size_t digits = 0;
-    for (; i < s.size() && isDigitChar(s[i]); ++i)
-        ++digits;
-    if (i < s.size() && s[i] == '.')
-        for (++i; i < s.size() && isDigitChar(s[i]); ++i)
-            ++digits;
-    if (digits == 0) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-        size_t exponent = 0;
-        for (; i < s.size() && isDigitChar(s[i]); ++i)
-            ++exponent;
-        if (exponent == 0) return false;
-    }
-    return i == s.size();
-}
-
 // The label after a ')': kept as the support of the branch above the node
 // when it is a number (a leaf left alone in its group takes it too).
 void readInnerLabel(Cursor& cur, NamedNode* node) {
@@ -194,7 +183,9 @@ void readInnerLabel(Cursor& cur, NamedNode* node) {
     const bool quoted = peek(cur) == '\'';
     const std::string label = readLabel(cur);
     node->labelOffset = start;
-    if (!quoted && isNumber(label)) node->support = std::strtod(label.c_str(), nullptr);
+    if (quoted) return;
+    node->label = label;
+    if (isNumber(label)) node->support = std::strtod(label.c_str(), nullptr);
 }
 
 // An optional ":length" after a node; its value is not needed.
@@ -357,6 +348,28 @@ NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translatio
 
 }  // namespace
 
+// Any decimal form: sign, digits with an optional point, optional exponent.
+bool isNumber(const std::string& s) {
+    size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t digits = 0;
+    for (; i < s.size() && isDigitChar(s[i]); ++i)
+        ++digits;
+    if (i < s.size() && s[i] == '.')
+        for (++i; i < s.size() && isDigitChar(s[i]); ++i)
+            ++digits;
+    if (digits == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        size_t exponent = 0;
+        for (; i < s.size() && isDigitChar(s[i]); ++i)
+            ++exponent;
+        if (exponent == 0) return false;
+    }
+    return i == s.size();
+}
+
 void failWideNode(const std::string& text, size_t offset, size_t children) {
     throwAt(text, offset,
             "this node has " + std::to_string(children) +
@@ -402,7 +415,8 @@ bool readTreeAt(const std::string& text, size_t* pos, NamedTree* tree, bool anyD
     Cursor cur{text, *pos};
     int64_t weight = 1;
     size_t weightOffset = kNoOffset;
-    skipBeforeTree(cur, &weight, &weightOffset);
+    RootMark mark = RootMark::kNone;
+    skipBeforeTree(cur, &weight, &weightOffset, &mark);
     if (peek(cur) == kEnd) {
         if (weightOffset != kNoOffset)
             throwAt(text, weightOffset,
@@ -411,6 +425,7 @@ bool readTreeAt(const std::string& text, size_t* pos, NamedTree* tree, bool anyD
         return false;
     }
     *tree = readTree(cur, weight, anyDegree, translate);
+    tree->mark = mark;
     *pos = cur.pos;
     return true;
 }

@@ -63,18 +63,32 @@ bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree, bool an
 std::vector<NamedTree> parseNewick(const std::string& text);
 
 // Branch supports as tree builders write them: 0 to 1 (SH-like, posterior)
-// or 0 to 100 (bootstrap). The scale of a whole file: 100 when some label
-// is above 1, else 1. Throws NewickError at a label that is not a number
-// from 0 to 100.
-double supportScaleOf(const std::string& bytes);
+// or 0 to 100 (bootstrap), alone or as several values joined by '/'
+// ("95.2/100", IQ-TREE's SH-aLRT/UFBoot). field picks one of those values,
+// from 1; kLastField the last, whatever their number.
+constexpr int kLastField = 0;
+
+// Sets the support of every inner node that has a label to the value of the
+// field. Throws NewickError at a label that is not a support value from 0 to
+// 100 or has no such field.
+void readSupports(const std::string& text, NamedTree* tree, int field);
+
+// The scale of a whole file's supports in that field: 100 when some label
+// is above 1, else 1. Throws as readSupports does.
+double supportScaleOf(const std::string& bytes, int field);
 
 // Divides every support by the scale, so that all are from 0 to 1.
 void normaliseSupports(NamedTree* tree, double scale);
 
 // Merges every inner node (the root aside) whose branch has a support below
 // threshold into its parent, as users collapse weak branches by hand. A
-// branch without a support is kept.
-void collapseWeakBranches(NamedTree* tree, double threshold);
+// branch without a support is kept. Returns the branches with a support and
+// those merged.
+struct CollapseCounts {
+    int64_t labelled;
+    int64_t collapsed;
+};
+CollapseCounts collapseWeakBranches(NamedTree* tree, double threshold);
 
 // Which species every individual belongs to, from a map file: lines
 // "SPECIES:IND1,IND2,..." or two columns "INDIVIDUAL SPECIES", told apart by

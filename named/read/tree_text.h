@@ -11,6 +11,9 @@ using Translation = std::unordered_map<std::string, std::string>;
 
 bool isBlankChar(int c);
 
+// Any decimal form: sign, digits with an optional point, optional exponent.
+bool isNumber(const std::string& s);
+
 // "line L, column C" of an offset, for messages that name a second place.
 std::string placeText(const std::string& text, size_t offset);
 

@@ -127,6 +127,55 @@ int32_t addResultNode(ResultTree& tree, int32_t taxon, std::vector<int32_t> chil
     return static_cast<int32_t>(tree.nodes.size() - 1);
 }
 
+// A name as NEXUS writes it: quoted also where NEXUS punctuation stands,
+// which Newick readers take in a name.
+std::string nexusName(const std::string& name) {
+    const std::string newick = quoteName(name);
+    if (newick[0] == '\'' || newick.find_first_of("*+-/<>`&") == std::string::npos) return newick;
+    return "'" + newick + "'";  // a name that needs no quotes in Newick holds none
+}
+
+// The annotation of a node in a format: FigTree's [&a=1,b=2] or NHX's
+// [&&NHX:a=1:b=2].
+std::string annotation(const ResultNode& node, const std::string& open, char between) {
+    if (node.values.empty()) return "";
+    std::string text = open;
+    for (size_t k = 0; k < node.values.size(); ++k)
+        text += (k == 0 ? "" : std::string(1, between)) + node.values[k].first + "=" +
+                node.values[k].second;
+    return text + "]";
+}
+
+// One tree without its ';'. Plain Newick writes the labels and the comment
+// kept for it; the annotated formats write every value by name instead,
+// where their readers look for it: before the length in NEXUS, after it in
+// NHX.
+std::string treeText(const ResultTree& tree, const std::vector<std::string>& names,
+                     TreeOutput format) {
+    std::vector<std::string> text(tree.nodes.size());
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const ResultNode& node = tree.nodes[i];
+        if (node.children.empty()) {
+            const std::string& name = names[static_cast<size_t>(node.taxon)];
+            text[i] = format == TreeOutput::kNexus ? nexusName(name) : quoteName(name);
+        } else {
+            text[i] = "(";
+            for (const int32_t child : node.children) {
+                std::string& part = text[static_cast<size_t>(child)];
+                text[i] += (text[i].size() > 1 ? "," : "") + part;
+                part.clear();  // each subtree is copied into its parent once
+            }
+            text[i] += ")";
+            if (format == TreeOutput::kNewick) text[i] += node.label;
+        }
+        if (format == TreeOutput::kNewick) text[i] += node.comment;
+        if (format == TreeOutput::kNexus) text[i] += annotation(node, "[&", ',');
+        if (!node.length.empty()) text[i] += ":" + node.length;
+        if (format == TreeOutput::kNhx) text[i] += annotation(node, "[&&NHX:", ':');
+    }
+    return text[static_cast<size_t>(tree.root)];
+}
+
 }  // namespace
 
 std::vector<std::string> parseNameTable(const std::string& text) {
@@ -198,24 +247,19 @@ ResultTree parseResultTree(const std::string& resultText, const std::vector<std:
 }
 
 std::string resultNewick(const ResultTree& tree, const std::vector<std::string>& names) {
-    std::vector<std::string> text(tree.nodes.size());
-    for (size_t i = 0; i < tree.nodes.size(); ++i) {
-        const ResultNode& node = tree.nodes[i];
-        if (node.children.empty()) {
-            text[i] = quoteName(names[static_cast<size_t>(node.taxon)]);
-        } else {
-            text[i] = "(";
-            for (const int32_t child : node.children) {
-                std::string& part = text[static_cast<size_t>(child)];
-                text[i] += (text[i].size() > 1 ? "," : "") + part;
-                part.clear();  // each subtree is copied into its parent once
-            }
-            text[i] += ")" + node.label;
-        }
-        text[i] += node.comment;
-        if (!node.length.empty()) text[i] += ":" + node.length;
-    }
-    return text[static_cast<size_t>(tree.root)] + ";\n";
+    return treeText(tree, names, TreeOutput::kNewick) + ";\n";
+}
+
+std::string speciesTreeText(const ResultTree& tree, const std::vector<std::string>& names,
+                            TreeOutput format) {
+    if (format != TreeOutput::kNexus) return treeText(tree, names, format) + ";\n";
+    // FigTree and DendroPy want a TAXA block to match the tree's names to.
+    std::string text =
+        "#NEXUS\nBEGIN TAXA;\n\tDIMENSIONS NTAX=" + std::to_string(names.size()) + ";\n\tTAXLABELS";
+    for (const std::string& name : names)
+        text += "\n\t\t" + nexusName(name);
+    return text + "\n\t;\nEND;\nBEGIN TREES;\n\tTREE species_tree = [&R] " +
+           treeText(tree, names, format) + ";\nEND;\n";
 }
 
 std::string decodeResult(const std::string& resultText, const std::vector<std::string>& names) {

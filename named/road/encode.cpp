@@ -98,6 +98,11 @@ EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string
             ++encoded.treesSkipped;
             continue;
         }
+        if (!rooting && tree.mark == RootMark::kUnrooted)
+            throwAt(text, tree.offset,
+                    "tree " + std::to_string(encoded.treesRead) +
+                        " is marked unrooted ([&U]), but tressil needs rooted trees; give "
+                        "--outgroup");
         if (rooting && !rootForEncode(text, &tree, outgroupSet, &encoded.rooting)) continue;
         numberTaxa(tree, numbers, encoded.names);
         // Past the taxon limit the run fails; the rest is read only to count

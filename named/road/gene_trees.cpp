@@ -48,8 +48,24 @@ void nameSpecies(const std::string& text, NamedTree* tree,
     }
 }
 
+// The threshold compares with the labels as written; the supports are then
+// brought to 0 to 1 for weighing.
+void collapseAsAsked(NamedTree* tree, const InferOptions& options, GeneTrees* genes) {
+    if (options.minSupport >= 0) {
+        const CollapseCounts counts = collapseWeakBranches(tree, options.minSupport);
+        genes->collapse.labelled += counts.labelled;
+        genes->collapse.collapsed += counts.collapsed;
+    }
+    normaliseSupports(tree, genes->supportScale);
+}
+
 void checkRootedAsWritten(const std::string& text, const NamedTree& tree, int32_t index) {
     const NamedNode& root = tree.nodes[static_cast<size_t>(tree.root)];
+    if (tree.mark == RootMark::kUnrooted)
+        throwAt(text, tree.offset,
+                "tree " + std::to_string(index) +
+                    " is marked unrooted ([&U]); give --outgroup, or --rooted to take every root "
+                    "as written");
     if (root.children.size() < 3) return;
     throwAt(text, root.offset,
             "tree " + std::to_string(index) + " is unrooted (" +
@@ -115,7 +131,7 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     std::vector<std::string> idNames;
     std::unordered_set<std::string> allNames;
     const bool supports = options.weight != WeightRule::kNone || options.minSupport >= 0;
-    const double scale = supports ? supportScaleOf(bytes) : 1;
+    genes.supportScale = supports ? supportScaleOf(bytes, options.supportField) : 1;
     TreeSource source = openTreeSource(bytes);
     const std::string& text = sourceText(source);
     LineCounter lines{text, 0, 1};
@@ -124,7 +140,7 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
         if (genes.read == INT32_MAX) failWhole("more than 2147483647 trees; split the file");
         ++genes.read;
         reportProgress(ProgressStage::kReadTrees, genes.read, 0);
-        if (supports) normaliseSupports(&tree, scale);
+        if (supports) readSupports(text, &tree, options.supportField);
         if (!options.speciesOf.empty()) nameSpecies(text, &tree, options.speciesOf);
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);
@@ -134,9 +150,9 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
             record.fate = TreeFate::kSkipped;
         } else if (!rooting) {
             if (!options.rooted) checkRootedAsWritten(text, tree, genes.read);
-            if (options.minSupport >= 0) collapseWeakBranches(&tree, options.minSupport);
+            collapseAsAsked(&tree, options, &genes);
         } else {
-            if (options.minSupport >= 0) collapseWeakBranches(&tree, options.minSupport);
+            collapseAsAsked(&tree, options, &genes);
             const RootingResult rooted = rootOnOutgroup(&tree, outgroup);
             record.misplaced = rooted.misplaced;
             record.fate = rooted.how != Rooting::kNoOutgroup ? TreeFate::kOnOutgroup

@@ -123,9 +123,10 @@ std::string treeNotes(const GeneTrees& genes, bool rooting) {
     return notes + lookalikeNamesNote(genes.names);
 }
 
-// One line under the picture: what the numbers at the nodes are and how
-// many gene trees they rest on.
-std::string pictureLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
+namespace {
+
+// What the numbers at the nodes are, before any bootstrap after a '/'.
+std::string supportLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
                           size_t trees) {
     const std::string all = std::to_string(trees) + (trees == 1 ? " gene tree" : " gene trees");
     switch (options.support) {
@@ -160,6 +161,18 @@ std::string pictureLegend(const InferOptions& options, const std::vector<BranchE
     return "Species tree from " + all;
 }
 
+}  // namespace
+
+// One line under the picture: what the numbers at the nodes are and how
+// many gene trees they rest on.
+std::string pictureLegend(const InferOptions& options, const std::vector<BranchEvidence>& evidence,
+                          size_t trees) {
+    const std::string legend = supportLegend(options, evidence, trees);
+    if (options.bootstrap == 0 || options.support == SupportKind::kBootstrap) return legend;
+    return legend + "; after the '/', the percentage of " + std::to_string(options.bootstrap) +
+           " bootstrap replicates that hold the clade";
+}
+
 std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTrees& genes,
                                                 const InferOptions& options, bool rootGiven,
                                                 std::string* replicates) {
@@ -182,11 +195,29 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
     return evidence;
 }
 
+// What --min-support did, on the scale of the file's labels, and plainly
+// when it took away most of what the trees resolve.
+std::string collapseNote(const GeneTrees& genes, double threshold) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", threshold);
+    const CollapseCounts& c = genes.collapse;
+    std::string note = "tressil-newick: --min-support " + std::string(value) +
+                       " on labels from 0 to " + (genes.supportScale > 1 ? "100" : "1") +
+                       ": collapsed " + std::to_string(c.collapsed) + " of " +
+                       std::to_string(c.labelled) + " labelled branches";
+    if (2 * c.collapsed > c.labelled)
+        note +=
+            "; that is more than half of them, so the gene trees keep little of their "
+            "resolution: check the threshold against the labels' scale";
+    return note + "\n";
+}
+
 GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out) {
     g_threadCount = options.threads;
     GeneTrees genes = readGeneTrees(bytes, options);
     checkRunMemory(genes, options.method);
     out->notes = treeNotes(genes, !options.outgroup.empty());
+    if (options.minSupport >= 0) out->notes += collapseNote(genes, options.minSupport);
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;
     if (genes.weighted && coalescent)
@@ -213,7 +244,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
-    out.newick = resultNewick(species.tree, genes.names);
+    out.newick = speciesTreeText(species.tree, genes.names, options.format);
     if (options.picture)
         out.svg = drawTreeSvg(species.tree, genes.names,
                               pictureLegend(options, evidence, genes.trees.size()));

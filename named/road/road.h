@@ -9,6 +9,7 @@
 
 #include "named/annotate/annotate.h"
 #include "named/common/named.h"
+#include "named/read/read.h"
 #include "named/root/root.h"
 #include "triples/triples.h"
 
@@ -57,6 +58,16 @@ ResultTree parseResultTree(const std::string& resultText, const std::vector<std:
 // One line of Newick ending in ";\n", numbers replaced by their names.
 std::string resultNewick(const ResultTree& tree, const std::vector<std::string>& names);
 
+// How a species tree is written: plain Newick with labels (and --support
+// =full's comment); NEXUS with one [&name=value,...] comment per node, as
+// FigTree reads it; or NHX, [&&NHX:name=value:...], as ete3 reads it.
+enum class TreeOutput { kNewick, kNexus, kNhx };
+
+// The species tree as a whole file in the format: resultNewick's line, or a
+// NEXUS file with TAXA and TREES blocks, or one line of NHX.
+std::string speciesTreeText(const ResultTree& tree, const std::vector<std::string>& names,
+                            TreeOutput format);
+
 // parseResultTree then resultNewick.
 std::string decodeResult(const std::string& resultText, const std::vector<std::string>& names);
 
@@ -86,7 +97,11 @@ struct InferOptions {
     uint64_t seed = 1;        // of those draws
     bool replicates = false;  // keep the replicates' trees
     WeightRule weight = WeightRule::kNone;
-    double minSupport = -1;  // collapse branches of lower support (0 to 1); negative: none
+    // Collapse branches of lower support, on the scale of the file's labels;
+    // negative: none.
+    double minSupport = -1;
+    int supportField = kLastField;            // the value of an "a/b" label read as the support
+    TreeOutput format = TreeOutput::kNewick;  // of the species tree written
     // With several individuals per species: the species of every individual
     // (leaf name); empty when every leaf is a species.
     std::unordered_map<std::string, std::string> speciesOf;

@@ -34,6 +34,8 @@ struct GeneTrees {
     RootingCounts counts;
     int32_t read;
     int32_t skipped;
+    double supportScale;      // of the file's support labels: 1 or 100
+    CollapseCounts collapse;  // of --min-support
     // When triples are weighed by branch supports: how, and the unit.
     bool weighted;
     TripleWeighting weighting;

@@ -36,6 +36,10 @@ NamedTree readSpeciesTree(const std::string& bytes, const InferOptions& options)
         return tree;
     }
     const NamedNode& root = tree.nodes[static_cast<size_t>(tree.root)];
+    if (tree.mark == RootMark::kUnrooted && !options.rooted)
+        throwAt(text, tree.offset,
+                "the species tree is marked unrooted ([&U]); give --outgroup, or --rooted to take "
+                "its root as written");
     if (root.children.size() > 2 && !options.rooted)
         throwAt(text, root.offset,
                 "the species tree is unrooted (" + std::to_string(root.children.size()) +
@@ -147,7 +151,7 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     if (genes.weighted) out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species, genes, options, !options.outgroup.empty(), &out.replicates);
-    out.newick = resultNewick(species, genes.names);
+    out.newick = speciesTreeText(species, genes.names, options.format);
     if (options.picture)
         out.svg =
             drawTreeSvg(species, genes.names, pictureLegend(options, evidence, genes.trees.size()));

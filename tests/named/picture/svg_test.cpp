@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct Line {
 };
 
 struct Text {
+    double x;
     double y;
     std::string text;
 };
@@ -28,6 +30,7 @@ struct Picture {
     std::vector<Line> across;
     std::vector<Line> down;
     std::vector<Text> texts;
+    double left = 0;  // of the view box
     bool inText = false;
 };
 
@@ -40,7 +43,11 @@ double attribute(const XML_Char** attributes, const std::string& name) {
 void startElement(void* data, const XML_Char* name, const XML_Char** attributes) {
     auto* p = static_cast<Picture*>(data);
     p->inText = std::string(name) == "text";
-    if (p->inText) p->texts.push_back({attribute(attributes, "y"), ""});
+    if (std::string(name) == "svg") {
+        for (const XML_Char** a = attributes; *a != nullptr; a += 2)
+            if (std::string(a[0]) == "viewBox") p->left = std::stod(a[1]);
+    }
+    if (p->inText) p->texts.push_back({attribute(attributes, "x"), attribute(attributes, "y"), ""});
     if (std::string(name) != "line") return;
     const double x[2] = {attribute(attributes, "x1"), attribute(attributes, "x2")};
     const double y[2] = {attribute(attributes, "y1"), attribute(attributes, "y2")};
@@ -50,12 +57,19 @@ void startElement(void* data, const XML_Char* name, const XML_Char** attributes)
     (y[0] == y[1] ? p->across : p->down).push_back(line);
 }
 
-// infer --svg on the trees: the picture as read, and the written tree.
-Picture inferPicture(const std::string& trees, std::string* written) {
+// A run of tressil-newick --svg on the trees (and a species tree for score):
+// the picture as read, and the written tree.
+Picture drawnPicture(const std::string& trees, std::string* written,
+                     std::vector<std::string> args = {"infer"}, const std::string& species = "") {
     const std::string dir = makeScratchDirectory();
     writeFile(dir + "/genes.nwk", trees);
-    const ToolRun run = runIn(dir, TRESSIL_NEWICK_BINARY,
-                              {"infer", "--svg", "tree.svg", "genes.nwk", "species.nwk"});
+    args.insert(args.end(), {"--svg", "tree.svg", "genes.nwk"});
+    if (!species.empty()) {
+        writeFile(dir + "/given.nwk", species);
+        args.push_back("given.nwk");
+    }
+    args.push_back("species.nwk");
+    const ToolRun run = runIn(dir, TRESSIL_NEWICK_BINARY, args);
     EXPECT_EQ(run.status, 0) << run.err;
     *written = readFile(dir + "/species.nwk");
     const std::string svg = readFile(dir + "/tree.svg");
@@ -132,7 +146,7 @@ void expectNoOverlap(const std::vector<Line>& lines, bool down) {
 TEST(InferPicture, NamesWithXmlSpecialsReadBackAsGiven) {
     std::string written;
     const Picture picture =
-        inferPicture("((('A&B','<C>'),'it''s'),('say \"hi\"','x>y'));\n", &written);
+        drawnPicture("((('A&B','<C>'),'it''s'),('say \"hi\"','x>y'));\n", &written);
     ASSERT_EQ(picture.error, "");
     std::vector<std::string> names;
     for (const Text& t : picture.texts)
@@ -149,7 +163,7 @@ TEST(InferPicture, DrawsTheWrittenTreeWithEvenlySpacedTips) {
          {"((a,b),c);", "((((a,b),c),d),e);", "(((a,b),(c,d)),((e,f),(g,h)));",
           "((a,(b,c)),((d,e),(f,(g,(h,i)))));"}) {
         std::string written;
-        const Picture picture = inferPicture(tree + "\n", &written);
+        const Picture picture = drawnPicture(tree + "\n", &written);
         ASSERT_EQ(picture.error, "") << tree;
         ASSERT_FALSE(picture.across.empty()) << tree;
         expectNoOverlap(picture.across, false);
@@ -164,6 +178,38 @@ TEST(InferPicture, DrawsTheWrittenTreeWithEvenlySpacedTips) {
         for (size_t i = 1; i < rows.size(); ++i)
             EXPECT_TRUE(rows[i] > rows[0] && near(rows[i] - rows[i - 1], rows[1] - rows[0]))
                 << tree << ": tip " << i;
+    }
+}
+
+// Drawn to scale, branches of length 0 put a node beside its parent and
+// grandparent; the labels must still stand apart, each inside the picture.
+TEST(InferPicture, LabelsNeverRunTogether) {
+    std::mt19937 rng(5);
+    std::string genes;
+    const std::vector<std::string> taxa = {"a", "b", "c", "d", "e", "f"};
+    for (int t = 0; t < 60; ++t) {  // random but for (g,h): one long branch, the others short
+        const std::string random = writeRandomNewick(randomTree(taxa, rng), rng);
+        genes += "(" + random.substr(0, random.size() - 2) + ",(g,h));\n";
+    }
+    std::string written;
+    const Picture p = drawnPicture(genes, &written, {"score", "--support=pp", "--lengths"},
+                                   "(((((a,(b,(c,d))),e),f)),(g,h));\n");
+    ASSERT_EQ(p.error, "");
+    // Glyph boxes of the 10 px labels, a little smaller than any font draws.
+    std::vector<Text> labels;
+    for (const Text& t : p.texts)
+        if (t.text.size() == 4 && t.text[1] == '.') labels.push_back(t);
+    ASSERT_EQ(labels.size(), 6u) << written;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        EXPECT_GE(labels[i].x - 5.5 * static_cast<double>(labels[i].text.size()), p.left);
+        for (size_t j = i + 1; j < labels.size(); ++j) {
+            const Text& a = labels[i];
+            const Text& b = labels[j];
+            const bool across = std::fabs(a.y - b.y) < 7.5;
+            const bool along = std::fabs(a.x - b.x) < 5.5 * static_cast<double>(a.text.size());
+            EXPECT_FALSE(across && along) << a.text << " at " << a.x << "," << a.y << " and "
+                                          << b.text << " at " << b.x << "," << b.y;
+        }
     }
 }
 

@@ -139,4 +139,23 @@ INSTANTIATE_TEST_SUITE_P(
         Rejected{"ColumnsCountCharacters", "((Ä,B),Ä);", 1, 8, "appears twice"}),
     [](const ::testing::TestParamInfo<Rejected>& info) { return std::string(info.param.name); });
 
+// A root mark before a tree, in Newick or NEXUS, in either case; other
+// comments leave the tree unmarked.
+TEST(RootMarks, AreReadBeforeEachTree) {
+    const std::string newick = "[&U]((A,B),(C,D));[&r][x]((A,B),C);[&Ux]((A,B),C);";
+    const std::string nexus =
+        "#NEXUS\nBEGIN TREES;\nTREE t = [&u] ((A,B),(C,D));\nTREE s = [&R] ((A,B),C);\nEND;\n";
+    for (const std::string& text : {newick, nexus}) {
+        TreeSource source = openTreeSource(text);
+        std::vector<RootMark> marks;
+        NamedTree tree{};
+        while (readNextTree(&source, &tree, true))
+            marks.push_back(tree.mark);
+        marks.resize(3, RootMark::kNone);
+        EXPECT_EQ(marks,
+                  (std::vector<RootMark>{RootMark::kUnrooted, RootMark::kRooted, RootMark::kNone}))
+            << text;
+    }
+}
+
 }  // namespace
