@@ -43,6 +43,10 @@ const OptionValue kValues[] = {{"--threads", "1", true},
                                {"--min-support", "100.5", false},
                                {"--min-support", "-0.1", false},
                                {"--min-support", "nan", false},
+                               {"--support-field", "1", true},
+                               {"--support-field", "100", true},
+                               {"--support-field", "0", false},
+                               {"--support-field", "101", false},
                                {"--outgroup", "'O''Brien'", true}};
 
 // What tressil-newick says when it refuses a value of the option.
@@ -50,7 +54,8 @@ std::string refusalOf(const std::string& option) {
     if (option == "--threads") return "--threads takes a whole number from 1 to 1024";
     if (option == "--bootstrap") return "--bootstrap takes a whole number from 1 to 100000";
     if (option == "--seed") return "--seed takes a whole number from 0 to 18446744073709551615";
-    return "--min-support takes a number from 0 to 1, or from 0 to 100";
+    if (option == "--support-field") return "--support-field takes a whole number from 1 to 100";
+    return "--min-support takes a number from 0 to 100, on the scale of the trees' labels";
 }
 
 // The options a value needs beside it; bootstrap labels are taken off the
@@ -58,6 +63,7 @@ std::string refusalOf(const std::string& option) {
 std::vector<std::string> companions(const std::string& option) {
     if (option == "--bootstrap") return {"--support=bootstrap"};
     if (option == "--seed") return {"--support=bootstrap", "--bootstrap", "1"};
+    if (option == "--support-field") return {"--min-support", "0"};
     return {};
 }
 

@@ -250,7 +250,7 @@ TEST_F(NewickTool, OptionPrefixesWorkAndMistakesTakeTwoLines) {
     EXPECT_EQ(shortened.err, full.err);
     const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
         {{"infer", "--s", "t.nwk", "x.nwk"},
-         "tressil-newick: --s is ambiguous for infer: --search, --support, --seed or --svg\n"
+         "tressil-newick: --s is ambiguous for infer: --search, --support, --seed, --support-field or --svg\n"
          "try 'tressil-newick infer --help'\n"},
         {{"infer", "--support", "pp", "t.nwk", "x.nwk"},
          "tressil-newick: infer takes 2 file names, not 3; 'pp' after --support was read as a "
