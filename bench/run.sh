@@ -73,6 +73,7 @@ measure() {
 scale_workloads=(
     "infer, 200 species, 1000 gene trees|200 1000 0 7 --present 70|t001|20|512"
     "infer, 500 species, 1000 gene trees|500 1000 0 7 --present 70|t001|180|2048"
+    "infer, the same, a four-taxon outgroup|500 1000 0 7 --present 70|t001,t002,t003,t004|180|2048"
     "infer, 1000 species, 1000 gene trees|1000 1000 0 7 --present 70|t0001|1200|8192"
     "infer, 120 species, 20000 complete trees|120 20000 0 7|t001|30|256"
 )

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/common.h"
@@ -47,8 +48,13 @@ int main(int argc, char** argv) {
     int64_t nodes = 0;
     size_t pos = 0;
     NamedTree tree{};
+    // OUTGROUP may list several taxa, separated by commas.
+    std::unordered_set<std::string> outgroup;
+    std::stringstream list(argv[2]);
+    for (std::string name; std::getline(list, name, ',');)
+        outgroup.insert(name);
     while (readNextTree(text, &pos, &tree, true)) {
-        if (tree.leafCount < 3 || rootOnOutgroup(&tree, {argv[2]}).how == Rooting::kNoOutgroup)
+        if (tree.leafCount < 3 || rootOnOutgroup(&tree, outgroup).how == Rooting::kNoOutgroup)
             continue;
         numberTaxa(tree, numbers, names);
         trees.push_back(geneTreeOf(tree, numbers));
