@@ -209,6 +209,13 @@ std::string collapseNote(const GeneTrees& genes, double threshold) {
         note +=
             "; that is more than half of them, so the gene trees keep little of their "
             "resolution: check the threshold against the labels' scale";
+    // A threshold written as a fraction on percentages collapses next to
+    // nothing: say what it would be as a percentage.
+    if (genes.supportScale > 1 && threshold > 0 && threshold < 1) {
+        std::snprintf(value, sizeof value, "%g", threshold * 100);
+        note += "; the labels are percentages: for " + std::string(value) +
+                " %, give --min-support " + std::string(value);
+    }
     return note + "\n";
 }
 
