@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -68,7 +67,14 @@ std::vector<std::string> companions(const std::string& option) {
 }
 
 std::string withoutLabels(const std::string& tree) {
-    return std::regex_replace(tree, std::regex(R"(\)[0-9]+)"), ")");
+    std::string plain;
+    for (size_t i = 0; i < tree.size(); ++i) {
+        plain += tree[i];
+        if (tree[i] != ')') continue;
+        while (i + 1 < tree.size() && tree[i + 1] >= '0' && tree[i + 1] <= '9')
+            ++i;
+    }
+    return plain;
 }
 
 // Unrooted gene trees; rooted on O'Brien they agree on one species tree.
