@@ -36,6 +36,7 @@ struct NamedNode {
     // where it stands (kNoLabel when there is none).
     double support = std::numeric_limits<double>::quiet_NaN();
     size_t labelOffset = kNoLabel;
+    double length = std::numeric_limits<double>::quiet_NaN();  // of the branch above; NaN: none
 };
 
 // One tree as read. Single-child nodes are already collapsed, so every inner

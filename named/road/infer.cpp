@@ -188,8 +188,11 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     } else {
         species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
+    if (options.triples == TripleKind::kAnchored)
+        species = anchorAndSolve(&genes, options, std::move(species), &out.notes);
     out.report = reportText(species.method, species.figures);
-    if (genes.weighted) out.report = withWeightUnit(out.report);
+    if (genes.weighted || options.triples == TripleKind::kAnchored)
+        out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
     out.newick = resultNewick(species.tree, genes.names);

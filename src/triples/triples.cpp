@@ -772,3 +772,177 @@ TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b) {
         }
     return support;
 }
+
+// ---------------------------------------------------------------------------
+// Anchored triples.
+
+// One gene tree as the anchored fill reads it: leaves (node, species), the
+// node where every two leaves meet and the child of that node on the second
+// leaf's side, each node's depth, and per clade and node the whole-number
+// share for a third leaf on the side of the node's branch: "down" when the
+// node is the median's child towards it, "up" when the node is the median
+// and the third leaf lies above it.
+struct AnchoredTree {
+    std::vector<int32_t> leafNode;
+    std::vector<int32_t> leafSpecies;
+    std::vector<int32_t> meet;                   // leaves x leaves
+    std::vector<int32_t> toward;                 // leaves x leaves
+    std::vector<int32_t> depth;                  // per node
+    std::vector<int32_t> down;                   // clades x nodes
+    std::vector<int32_t> up;                     // clades x nodes
+    std::vector<std::vector<int32_t>> leavesOf;  // per species: leaf indexes
+};
+
+// Meeting nodes of every two leaves, node by node: leaves below different
+// children meet there.
+static void meetLeaves(const GeneTree& tree, AnchoredTree* a) {
+    const size_t nodes = tree.parent.size();
+    const size_t leaves = a->leafNode.size();
+    std::vector<std::vector<int32_t>> below(nodes);
+    std::vector<std::vector<int32_t>> children(nodes);
+    for (size_t l = 0; l < leaves; ++l)
+        below[static_cast<size_t>(a->leafNode[l])].push_back(static_cast<int32_t>(l));
+    for (size_t v = 0; v < nodes; ++v)
+        if (tree.parent[v] >= 0)
+            children[static_cast<size_t>(tree.parent[v])].push_back(static_cast<int32_t>(v));
+    a->meet.assign(leaves * leaves, -1);
+    a->toward.assign(leaves * leaves, -1);
+    for (size_t v = 0; v < nodes; ++v) {
+        const auto& kids = children[v];
+        for (size_t i = 0; i < kids.size(); ++i)
+            for (size_t j = 0; j < kids.size(); ++j) {
+                if (i == j) continue;
+                for (const int32_t x : below[static_cast<size_t>(kids[i])])
+                    for (const int32_t y : below[static_cast<size_t>(kids[j])]) {
+                        const size_t at = static_cast<size_t>(x) * leaves + static_cast<size_t>(y);
+                        a->meet[at] = static_cast<int32_t>(v);
+                        a->toward[at] = kids[j];
+                    }
+            }
+        for (const int32_t c : kids) {
+            auto& from = below[static_cast<size_t>(c)];
+            below[v].insert(below[v].end(), from.begin(), from.end());
+            std::vector<int32_t>().swap(from);
+        }
+    }
+}
+
+// The shares of every clade at every node: leaves of species outside the
+// clade below the node's branch (down) and on its other side (up), over all
+// of them. A clade holding every leaf of the tree adds nothing.
+static void shareByClade(const GeneTree& tree, const AnchorClades& clades, int32_t unit,
+                         const TripleWeighting* weighting, AnchoredTree* a) {
+    const size_t nodes = tree.parent.size();
+    const auto n = a->leavesOf.size();
+    a->down.assign(static_cast<size_t>(clades.count) * nodes, 0);
+    a->up.assign(static_cast<size_t>(clades.count) * nodes, 0);
+    std::vector<double> branch(nodes, 1.0);
+    if (weighting != nullptr && !tree.support.empty())
+        for (size_t v = 0; v < nodes; ++v)
+            branch[v] = supportWeight(weighting->rule, &tree.support[v], 1);
+    std::vector<int32_t> outside(nodes);
+    for (int32_t c = 0; c < clades.count; ++c) {
+        const uint8_t* inside = clades.inside.data() + static_cast<size_t>(c) * n;
+        std::fill(outside.begin(), outside.end(), 0);
+        int32_t all = 0;
+        for (size_t l = 0; l < a->leafNode.size(); ++l)
+            if (inside[static_cast<size_t>(a->leafSpecies[l])] == 0) {
+                outside[static_cast<size_t>(a->leafNode[l])] = 1;
+                ++all;
+            }
+        for (size_t v = 0; v < nodes; ++v)
+            if (tree.parent[v] >= 0) outside[static_cast<size_t>(tree.parent[v])] += outside[v];
+        if (all == 0) continue;
+        // unit * weight is at most 2^31 and a share at most 1: the rounded
+        // value fits an entry, and the caller bounds the sum.
+        const double scale = static_cast<double>(unit) * tree.weight / all;
+        int32_t* down = a->down.data() + static_cast<size_t>(c) * nodes;
+        int32_t* up = a->up.data() + static_cast<size_t>(c) * nodes;
+        for (size_t v = 0; v < nodes; ++v) {
+            down[v] = static_cast<int32_t>(std::llround(scale * branch[v] * outside[v]));
+            up[v] = static_cast<int32_t>(std::llround(scale * branch[v] * (all - outside[v])));
+        }
+    }
+}
+
+static AnchoredTree prepareAnchored(const GeneTree& tree, int32_t species,
+                                    const AnchorClades& clades, int32_t unit,
+                                    const TripleWeighting* weighting) {
+    AnchoredTree a;
+    const size_t nodes = tree.parent.size();
+    a.leavesOf.resize(static_cast<size_t>(species));
+    a.depth.assign(nodes, 0);
+    // Parents come after their children: from the top down, depths.
+    for (size_t v = nodes; v-- > 0;)
+        if (tree.parent[v] >= 0) a.depth[v] = a.depth[static_cast<size_t>(tree.parent[v])] + 1;
+    for (size_t v = 0; v < nodes; ++v) {
+        if (tree.species[v] < 0) continue;
+        a.leavesOf[static_cast<size_t>(tree.species[v])].push_back(
+            static_cast<int32_t>(a.leafNode.size()));
+        a.leafNode.push_back(static_cast<int32_t>(v));
+        a.leafSpecies.push_back(tree.species[v]);
+    }
+    meetLeaves(tree, &a);
+    shareByClade(tree, clades, unit, weighting, &a);
+    return a;
+}
+
+// Row w[species x][species y] gains, for every leaf z of a third species,
+// the share of z's side of the median of x, y and z in the smallest clade
+// of the three.
+static void addAnchoredPair(const AnchoredTree& a, const AnchorClades& clades, size_t x, size_t y) {
+    const size_t leaves = a.leafNode.size();
+    const size_t nodes = a.depth.size();
+    const auto n = a.leavesOf.size();
+    const auto sx = static_cast<size_t>(a.leafSpecies[x]);
+    const auto sy = static_cast<size_t>(a.leafSpecies[y]);
+    int32_t* row = changeTripleRow(static_cast<int>(sx), static_cast<int>(sy));
+    const int32_t u = a.meet[x * leaves + y];
+    const int32_t depthU = a.depth[static_cast<size_t>(u)];
+    const int32_t pairClade = clades.meet[sx * n + sy];
+    const int32_t pairDepth = clades.depth[static_cast<size_t>(pairClade)];
+    const int32_t* meetX = a.meet.data() + x * leaves;
+    const int32_t* meetY = a.meet.data() + y * leaves;
+    const int32_t* towardX = a.toward.data() + x * leaves;
+    const int32_t* towardY = a.toward.data() + y * leaves;
+    const int32_t* cladeX = clades.meet.data() + sx * n;
+    for (size_t z = 0; z < leaves; ++z) {
+        const auto sz = static_cast<size_t>(a.leafSpecies[z]);
+        if (sz == sx || sz == sy) continue;
+        const int32_t zClade = cladeX[sz];
+        const auto c = static_cast<size_t>(
+            clades.depth[static_cast<size_t>(zClade)] < pairDepth ? zClade : pairClade);
+        const int32_t depthXZ = a.depth[static_cast<size_t>(meetX[z])];
+        int32_t share;
+        if (depthXZ < depthU)
+            share = a.up[c * nodes + static_cast<size_t>(u)];
+        else if (depthXZ > depthU || a.depth[static_cast<size_t>(meetY[z])] <= depthU)
+            share = a.down[c * nodes + static_cast<size_t>(towardX[z])];
+        else
+            share = a.down[c * nodes + static_cast<size_t>(towardY[z])];
+        row[sz] += share;
+    }
+}
+
+// Rows of different first species are disjoint: threads share them out.
+static void addAnchoredRows(const AnchoredTree& a, const AnchorClades& clades,
+                            std::atomic<int32_t>* next) {
+    const auto n = static_cast<int32_t>(a.leavesOf.size());
+    for (int32_t p = (*next)++; p < n; p = (*next)++)
+        for (const int32_t x : a.leavesOf[static_cast<size_t>(p)])
+            for (size_t y = 0; y < a.leafNode.size(); ++y)
+                if (a.leafSpecies[y] > p) addAnchoredPair(a, clades, static_cast<size_t>(x), y);
+}
+
+void fillAnchoredTable(const std::vector<GeneTree>& trees, int32_t species,
+                       const AnchorClades& clades, int32_t unit, const TripleWeighting* weighting) {
+    sizeTripleTable(species);
+    int64_t done = 0;
+    for (const GeneTree& tree : trees) {
+        const AnchoredTree a = prepareAnchored(tree, species, clades, unit, weighting);
+        std::atomic<int32_t> next{0};
+        runOnThreads(threadCountToUse(),
+                     [&a, &clades, &next] { addAnchoredRows(a, clades, &next); });
+        reportProgress(ProgressStage::kFill, ++done, static_cast<int64_t>(trees.size()));
+    }
+}
