@@ -776,37 +776,52 @@ TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b) {
 // ---------------------------------------------------------------------------
 // Anchored triples.
 
-// One gene tree as the anchored fill reads it: leaves (node, species), the
-// node where every two leaves meet and the child of that node on the second
-// leaf's side, each node's depth, and per clade and node the whole-number
-// share for a third leaf on the side of the node's branch: "down" when the
-// node is the median's child towards it, "up" when the node is the median
-// and the third leaf lies above it.
+// One gene tree as the anchored fill reads it. Leaves are numbered in
+// species order, so that a pair's row is written from left to right. For
+// every two leaves: the depth of the node where they meet, and the child of
+// that node on the second leaf's side. Per clade, the whole-number share of
+// a third leaf on one side of each node: at v "down" (the median's child
+// towards the third leaf is v), at nodes + v "up" (v is the median and the
+// third leaf lies above it).
 struct AnchoredTree {
-    std::vector<int32_t> leafNode;
+    int32_t nodes;
     std::vector<int32_t> leafSpecies;
-    std::vector<int32_t> meet;                   // leaves x leaves
-    std::vector<int32_t> toward;                 // leaves x leaves
-    std::vector<int32_t> depth;                  // per node
-    std::vector<int32_t> down;                   // clades x nodes
-    std::vector<int32_t> up;                     // clades x nodes
-    std::vector<std::vector<int32_t>> leavesOf;  // per species: leaf indexes
+    std::vector<int32_t> leafMeetNode;           // leaves x leaves
+    std::vector<int32_t> meetDepth;              // leaves x leaves
+    std::vector<int32_t> toward;                 // leaves x leaves; 0 on the diagonal
+    std::vector<int32_t> share;                  // clades x 2 nodes
+    std::vector<std::vector<int32_t>> leavesOf;  // per species: leaf numbers
 };
 
-// Meeting nodes of every two leaves, node by node: leaves below different
-// children meet there.
-static void meetLeaves(const GeneTree& tree, AnchoredTree* a) {
+// The leaves' nodes in species order, and where every two meet: leaves below
+// different children of a node meet there.
+static std::vector<int32_t> meetLeaves(const GeneTree& tree, AnchoredTree* a) {
     const size_t nodes = tree.parent.size();
-    const size_t leaves = a->leafNode.size();
+    std::vector<int32_t> leafNode;
+    for (size_t v = 0; v < nodes; ++v)
+        if (tree.species[v] >= 0) leafNode.push_back(static_cast<int32_t>(v));
+    std::stable_sort(leafNode.begin(), leafNode.end(), [&tree](int32_t p, int32_t q) {
+        return tree.species[static_cast<size_t>(p)] < tree.species[static_cast<size_t>(q)];
+    });
+    const size_t leaves = leafNode.size();
+    std::vector<int32_t> depth(nodes, 0);
+    // Parents come after their children: from the top down, depths.
+    for (size_t v = nodes; v-- > 0;)
+        if (tree.parent[v] >= 0) depth[v] = depth[static_cast<size_t>(tree.parent[v])] + 1;
     std::vector<std::vector<int32_t>> below(nodes);
     std::vector<std::vector<int32_t>> children(nodes);
-    for (size_t l = 0; l < leaves; ++l)
-        below[static_cast<size_t>(a->leafNode[l])].push_back(static_cast<int32_t>(l));
+    for (size_t l = 0; l < leaves; ++l) {
+        below[static_cast<size_t>(leafNode[l])].push_back(static_cast<int32_t>(l));
+        a->leafSpecies.push_back(tree.species[static_cast<size_t>(leafNode[l])]);
+    }
     for (size_t v = 0; v < nodes; ++v)
         if (tree.parent[v] >= 0)
             children[static_cast<size_t>(tree.parent[v])].push_back(static_cast<int32_t>(v));
-    a->meet.assign(leaves * leaves, -1);
-    a->toward.assign(leaves * leaves, -1);
+    a->leafMeetNode.assign(leaves * leaves, 0);
+    a->meetDepth.assign(leaves * leaves, 0);
+    a->toward.assign(leaves * leaves, 0);
+    for (size_t l = 0; l < leaves; ++l)  // a leaf with itself reads as meeting deepest
+        a->meetDepth[l * leaves + l] = static_cast<int32_t>(nodes);
     for (size_t v = 0; v < nodes; ++v) {
         const auto& kids = children[v];
         for (size_t i = 0; i < kids.size(); ++i)
@@ -815,7 +830,8 @@ static void meetLeaves(const GeneTree& tree, AnchoredTree* a) {
                 for (const int32_t x : below[static_cast<size_t>(kids[i])])
                     for (const int32_t y : below[static_cast<size_t>(kids[j])]) {
                         const size_t at = static_cast<size_t>(x) * leaves + static_cast<size_t>(y);
-                        a->meet[at] = static_cast<int32_t>(v);
+                        a->leafMeetNode[at] = static_cast<int32_t>(v);
+                        a->meetDepth[at] = depth[v];
                         a->toward[at] = kids[j];
                     }
             }
@@ -825,17 +841,18 @@ static void meetLeaves(const GeneTree& tree, AnchoredTree* a) {
             std::vector<int32_t>().swap(from);
         }
     }
+    return leafNode;
 }
 
 // The shares of every clade at every node: leaves of species outside the
 // clade below the node's branch (down) and on its other side (up), over all
 // of them. A clade holding every leaf of the tree adds nothing.
-static void shareByClade(const GeneTree& tree, const AnchorClades& clades, int32_t unit,
-                         const TripleWeighting* weighting, AnchoredTree* a) {
+static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafNode,
+                         const AnchorClades& clades, int32_t unit, const TripleWeighting* weighting,
+                         AnchoredTree* a) {
     const size_t nodes = tree.parent.size();
     const auto n = a->leavesOf.size();
-    a->down.assign(static_cast<size_t>(clades.count) * nodes, 0);
-    a->up.assign(static_cast<size_t>(clades.count) * nodes, 0);
+    a->share.assign(static_cast<size_t>(clades.count) * 2 * nodes, 0);
     std::vector<double> branch(nodes, 1.0);
     if (weighting != nullptr && !tree.support.empty())
         for (size_t v = 0; v < nodes; ++v)
@@ -845,19 +862,19 @@ static void shareByClade(const GeneTree& tree, const AnchorClades& clades, int32
         const uint8_t* inside = clades.inside.data() + static_cast<size_t>(c) * n;
         std::fill(outside.begin(), outside.end(), 0);
         int32_t all = 0;
-        for (size_t l = 0; l < a->leafNode.size(); ++l)
+        for (size_t l = 0; l < leafNode.size(); ++l)
             if (inside[static_cast<size_t>(a->leafSpecies[l])] == 0) {
-                outside[static_cast<size_t>(a->leafNode[l])] = 1;
+                outside[static_cast<size_t>(leafNode[l])] = 1;
                 ++all;
             }
+        if (all == 0) continue;
         for (size_t v = 0; v < nodes; ++v)
             if (tree.parent[v] >= 0) outside[static_cast<size_t>(tree.parent[v])] += outside[v];
-        if (all == 0) continue;
         // unit * weight is at most 2^31 and a share at most 1: the rounded
         // value fits an entry, and the caller bounds the sum.
         const double scale = static_cast<double>(unit) * tree.weight / all;
-        int32_t* down = a->down.data() + static_cast<size_t>(c) * nodes;
-        int32_t* up = a->up.data() + static_cast<size_t>(c) * nodes;
+        int32_t* down = a->share.data() + static_cast<size_t>(c) * 2 * nodes;
+        int32_t* up = down + nodes;
         for (size_t v = 0; v < nodes; ++v) {
             down[v] = static_cast<int32_t>(std::llround(scale * branch[v] * outside[v]));
             up[v] = static_cast<int32_t>(std::llround(scale * branch[v] * (all - outside[v])));
@@ -869,80 +886,114 @@ static AnchoredTree prepareAnchored(const GeneTree& tree, int32_t species,
                                     const AnchorClades& clades, int32_t unit,
                                     const TripleWeighting* weighting) {
     AnchoredTree a;
-    const size_t nodes = tree.parent.size();
+    a.nodes = static_cast<int32_t>(tree.parent.size());
     a.leavesOf.resize(static_cast<size_t>(species));
-    a.depth.assign(nodes, 0);
-    // Parents come after their children: from the top down, depths.
-    for (size_t v = nodes; v-- > 0;)
-        if (tree.parent[v] >= 0) a.depth[v] = a.depth[static_cast<size_t>(tree.parent[v])] + 1;
-    for (size_t v = 0; v < nodes; ++v) {
-        if (tree.species[v] < 0) continue;
-        a.leavesOf[static_cast<size_t>(tree.species[v])].push_back(
-            static_cast<int32_t>(a.leafNode.size()));
-        a.leafNode.push_back(static_cast<int32_t>(v));
-        a.leafSpecies.push_back(tree.species[v]);
-    }
-    meetLeaves(tree, &a);
-    shareByClade(tree, clades, unit, weighting, &a);
+    const std::vector<int32_t> leafNode = meetLeaves(tree, &a);
+    for (size_t l = 0; l < leafNode.size(); ++l)
+        a.leavesOf[static_cast<size_t>(a.leafSpecies[l])].push_back(static_cast<int32_t>(l));
+    shareByClade(tree, leafNode, clades, unit, weighting, &a);
     return a;
 }
 
+// Prepared trees are added in batches of about this many bytes: each thread
+// passes the whole batch for every row of its own, so the batch should stay
+// in the cache it shares with the other threads.
+constexpr size_t kAnchoredBatchBytes = size_t{4} << 20;
+
+// Bytes of one prepared tree, for the batch limit.
+static size_t anchoredBytes(const AnchoredTree& a) {
+    return (a.leafMeetNode.size() * 3 + a.share.size() + a.leafSpecies.size() * 2) *
+           sizeof(int32_t);
+}
+
+// The species tree's clade where every two species meet, with its depth.
+struct CladeMeeting {
+    const int32_t* clade;  // species x species
+    const int32_t* depth;  // species x species
+};
+
 // Row w[species x][species y] gains, for every leaf z of a third species,
 // the share of z's side of the median of x, y and z in the smallest clade
-// of the three.
-static void addAnchoredPair(const AnchoredTree& a, const AnchorClades& clades, size_t x, size_t y) {
-    const size_t leaves = a.leafNode.size();
-    const size_t nodes = a.depth.size();
+// of the three. The sides are chosen without branches: z is above the node
+// u where x and y meet when it meets x higher up; it is on y's side when it
+// meets x at u and y below u; otherwise on x's side or in a direction of its
+// own at u, and towards it from where it meets x either way. Leaves of x's or
+// y's species add nothing.
+static void addAnchoredPair(const AnchoredTree& a, const CladeMeeting& meeting, size_t x,
+                            size_t y) {
+    const size_t leaves = a.leafSpecies.size();
     const auto n = a.leavesOf.size();
+    const auto nodes = static_cast<size_t>(a.nodes);
     const auto sx = static_cast<size_t>(a.leafSpecies[x]);
     const auto sy = static_cast<size_t>(a.leafSpecies[y]);
     int32_t* row = changeTripleRow(static_cast<int>(sx), static_cast<int>(sy));
-    const int32_t u = a.meet[x * leaves + y];
-    const int32_t depthU = a.depth[static_cast<size_t>(u)];
-    const int32_t pairClade = clades.meet[sx * n + sy];
-    const int32_t pairDepth = clades.depth[static_cast<size_t>(pairClade)];
-    const int32_t* meetX = a.meet.data() + x * leaves;
-    const int32_t* meetY = a.meet.data() + y * leaves;
+    const int32_t du = a.meetDepth[x * leaves + y];
+    const auto upAt = static_cast<int32_t>(nodes) + a.leafMeetNode[x * leaves + y];
+    const int32_t pairClade = meeting.clade[sx * n + sy];
+    const int32_t pairDepth = meeting.depth[sx * n + sy];
+    const int32_t* depthX = a.meetDepth.data() + x * leaves;
+    const int32_t* depthY = a.meetDepth.data() + y * leaves;
     const int32_t* towardX = a.toward.data() + x * leaves;
     const int32_t* towardY = a.toward.data() + y * leaves;
-    const int32_t* cladeX = clades.meet.data() + sx * n;
+    const int32_t* cladeX = meeting.clade + sx * n;
+    const int32_t* cladeDepthX = meeting.depth + sx * n;
+    const int32_t* shares = a.share.data();
+    const int32_t* species = a.leafSpecies.data();
     for (size_t z = 0; z < leaves; ++z) {
-        const auto sz = static_cast<size_t>(a.leafSpecies[z]);
-        if (sz == sx || sz == sy) continue;
-        const int32_t zClade = cladeX[sz];
-        const auto c = static_cast<size_t>(
-            clades.depth[static_cast<size_t>(zClade)] < pairDepth ? zClade : pairClade);
-        const int32_t depthXZ = a.depth[static_cast<size_t>(meetX[z])];
-        int32_t share;
-        if (depthXZ < depthU)
-            share = a.up[c * nodes + static_cast<size_t>(u)];
-        else if (depthXZ > depthU || a.depth[static_cast<size_t>(meetY[z])] <= depthU)
-            share = a.down[c * nodes + static_cast<size_t>(towardX[z])];
-        else
-            share = a.down[c * nodes + static_cast<size_t>(towardY[z])];
-        row[sz] += share;
+        const auto sz = static_cast<size_t>(species[z]);
+        const int32_t c = cladeDepthX[sz] < pairDepth ? cladeX[sz] : pairClade;
+        const int32_t dxz = depthX[z];
+        const bool onY = dxz == du && depthY[z] > du;
+        const int32_t side = dxz < du ? upAt : onY ? towardY[z] : towardX[z];
+        const int32_t value =
+            shares[static_cast<size_t>(c) * 2 * nodes + static_cast<size_t>(side)];
+        row[sz] += (sz != sx && sz != sy) ? value : 0;
     }
 }
 
-// Rows of different first species are disjoint: threads share them out.
-static void addAnchoredRows(const AnchoredTree& a, const AnchorClades& clades,
-                            std::atomic<int32_t>* next) {
-    const auto n = static_cast<int32_t>(a.leavesOf.size());
+// Rows of different first species are disjoint: threads share them out, and
+// each passes every tree of the batch while its rows stay in the cache.
+static void addAnchoredRows(const std::vector<AnchoredTree>& batch, const CladeMeeting& meeting,
+                            int32_t n, std::atomic<int32_t>* next) {
     for (int32_t p = (*next)++; p < n; p = (*next)++)
-        for (const int32_t x : a.leavesOf[static_cast<size_t>(p)])
-            for (size_t y = 0; y < a.leafNode.size(); ++y)
-                if (a.leafSpecies[y] > p) addAnchoredPair(a, clades, static_cast<size_t>(x), y);
+        for (const AnchoredTree& a : batch)
+            for (const int32_t x : a.leavesOf[static_cast<size_t>(p)]) {
+                const auto leaves = static_cast<int32_t>(a.leafSpecies.size());
+                for (int32_t y = x + 1; y < leaves; ++y)
+                    if (a.leafSpecies[static_cast<size_t>(y)] > p)
+                        addAnchoredPair(a, meeting, static_cast<size_t>(x), static_cast<size_t>(y));
+            }
 }
 
 void fillAnchoredTable(const std::vector<GeneTree>& trees, int32_t species,
                        const AnchorClades& clades, int32_t unit, const TripleWeighting* weighting) {
     sizeTripleTable(species);
+    const auto n = static_cast<size_t>(species);
+    std::vector<int32_t> cladeDepth(n * n, 0);
+    for (size_t i = 0; i < n * n; ++i)
+        if (clades.meet[i] >= 0) cladeDepth[i] = clades.depth[static_cast<size_t>(clades.meet[i])];
+    // A species with itself: any clade, never used.
+    std::vector<int32_t> cladeMeet = clades.meet;
+    for (int32_t& c : cladeMeet)
+        c = std::max(c, 0);
+    const CladeMeeting meeting{cladeMeet.data(), cladeDepth.data()};
+    std::vector<AnchoredTree> batch;
+    size_t bytes = 0;
     int64_t done = 0;
-    for (const GeneTree& tree : trees) {
-        const AnchoredTree a = prepareAnchored(tree, species, clades, unit, weighting);
+    const auto flush = [&] {
         std::atomic<int32_t> next{0};
-        runOnThreads(threadCountToUse(),
-                     [&a, &clades, &next] { addAnchoredRows(a, clades, &next); });
-        reportProgress(ProgressStage::kFill, ++done, static_cast<int64_t>(trees.size()));
+        runOnThreads(threadCountToUse(), [&batch, &meeting, species, &next] {
+            addAnchoredRows(batch, meeting, species, &next);
+        });
+        done += static_cast<int64_t>(batch.size());
+        reportProgress(ProgressStage::kFill, done, static_cast<int64_t>(trees.size()));
+        batch.clear();
+        bytes = 0;
+    };
+    for (const GeneTree& tree : trees) {
+        batch.push_back(prepareAnchored(tree, species, clades, unit, weighting));
+        bytes += anchoredBytes(batch.back());
+        if (bytes >= kAnchoredBatchBytes) flush();
     }
+    if (!batch.empty()) flush();
 }
