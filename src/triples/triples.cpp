@@ -776,33 +776,51 @@ TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b) {
 // ---------------------------------------------------------------------------
 // Anchored triples.
 
-// One gene tree as the anchored fill reads it. Leaves are numbered in
-// species order, so that a pair's row is written from left to right. For
+// One gene tree as the anchored fill reads it. A tree of distinct species
+// is read by species: leaf number s is species s, a missing species a leaf
+// that meets no other. Otherwise leaves are numbered in species order. For
 // every two leaves: the depth of the node where they meet, and the child of
 // that node on the second leaf's side. Per clade, the whole-number share of
 // a third leaf on one side of each node: at v "down" (the median's child
 // towards the third leaf is v), at nodes + v "up" (v is the median and the
-// third leaf lies above it).
+// third leaf lies above it), and 0 at 2 nodes, where a leaf with itself, a
+// missing leaf and the pair's own leaves point.
 struct AnchoredTree {
     int32_t nodes;
+    bool bySpecies;
     std::vector<int32_t> leafSpecies;
     std::vector<int32_t> leafMeetNode;           // leaves x leaves
     std::vector<int32_t> meetDepth;              // leaves x leaves
-    std::vector<int32_t> toward;                 // leaves x leaves; 0 on the diagonal
-    std::vector<int32_t> share;                  // clades x 2 nodes
+    std::vector<int32_t> toward;                 // leaves x leaves
+    std::vector<int32_t> share;                  // clades x (2 nodes + 1)
     std::vector<std::vector<int32_t>> leavesOf;  // per species: leaf numbers
 };
 
-// The leaves' nodes in species order, and where every two meet: leaves below
-// different children of a node meet there.
-static std::vector<int32_t> meetLeaves(const GeneTree& tree, AnchoredTree* a) {
+static size_t shareStride(const AnchoredTree& a) {
+    return 2 * static_cast<size_t>(a.nodes) + 1;
+}
+
+// The leaves' nodes, and where every two meet: leaves below different
+// children of a node meet there.
+static std::vector<int32_t> meetLeaves(const GeneTree& tree, int32_t species, AnchoredTree* a) {
     const size_t nodes = tree.parent.size();
     std::vector<int32_t> leafNode;
-    for (size_t v = 0; v < nodes; ++v)
-        if (tree.species[v] >= 0) leafNode.push_back(static_cast<int32_t>(v));
-    std::stable_sort(leafNode.begin(), leafNode.end(), [&tree](int32_t p, int32_t q) {
-        return tree.species[static_cast<size_t>(p)] < tree.species[static_cast<size_t>(q)];
-    });
+    if (a->bySpecies) {
+        leafNode.assign(static_cast<size_t>(species), -1);
+        for (int32_t s = 0; s < species; ++s)
+            a->leafSpecies.push_back(s);
+        for (size_t v = 0; v < nodes; ++v)
+            if (tree.species[v] >= 0)
+                leafNode[static_cast<size_t>(tree.species[v])] = static_cast<int32_t>(v);
+    } else {
+        for (size_t v = 0; v < nodes; ++v)
+            if (tree.species[v] >= 0) leafNode.push_back(static_cast<int32_t>(v));
+        std::stable_sort(leafNode.begin(), leafNode.end(), [&tree](int32_t p, int32_t q) {
+            return tree.species[static_cast<size_t>(p)] < tree.species[static_cast<size_t>(q)];
+        });
+        for (const int32_t v : leafNode)
+            a->leafSpecies.push_back(tree.species[static_cast<size_t>(v)]);
+    }
     const size_t leaves = leafNode.size();
     std::vector<int32_t> depth(nodes, 0);
     // Parents come after their children: from the top down, depths.
@@ -810,18 +828,17 @@ static std::vector<int32_t> meetLeaves(const GeneTree& tree, AnchoredTree* a) {
         if (tree.parent[v] >= 0) depth[v] = depth[static_cast<size_t>(tree.parent[v])] + 1;
     std::vector<std::vector<int32_t>> below(nodes);
     std::vector<std::vector<int32_t>> children(nodes);
-    for (size_t l = 0; l < leaves; ++l) {
-        below[static_cast<size_t>(leafNode[l])].push_back(static_cast<int32_t>(l));
-        a->leafSpecies.push_back(tree.species[static_cast<size_t>(leafNode[l])]);
-    }
+    for (size_t l = 0; l < leaves; ++l)
+        if (leafNode[l] >= 0)
+            below[static_cast<size_t>(leafNode[l])].push_back(static_cast<int32_t>(l));
     for (size_t v = 0; v < nodes; ++v)
         if (tree.parent[v] >= 0)
             children[static_cast<size_t>(tree.parent[v])].push_back(static_cast<int32_t>(v));
+    // Leaves that never meet read as meeting deeper than any node, towards
+    // the share of 0.
     a->leafMeetNode.assign(leaves * leaves, 0);
-    a->meetDepth.assign(leaves * leaves, 0);
-    a->toward.assign(leaves * leaves, 0);
-    for (size_t l = 0; l < leaves; ++l)  // a leaf with itself reads as meeting deepest
-        a->meetDepth[l * leaves + l] = static_cast<int32_t>(nodes);
+    a->meetDepth.assign(leaves * leaves, static_cast<int32_t>(nodes));
+    a->toward.assign(leaves * leaves, static_cast<int32_t>(2 * nodes));
     for (size_t v = 0; v < nodes; ++v) {
         const auto& kids = children[v];
         for (size_t i = 0; i < kids.size(); ++i)
@@ -852,7 +869,8 @@ static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafN
                          AnchoredTree* a) {
     const size_t nodes = tree.parent.size();
     const auto n = a->leavesOf.size();
-    a->share.assign(static_cast<size_t>(clades.count) * 2 * nodes, 0);
+    const size_t stride = shareStride(*a);
+    a->share.assign(static_cast<size_t>(clades.count) * stride, 0);
     std::vector<double> branch(nodes, 1.0);
     if (weighting != nullptr && !tree.support.empty())
         for (size_t v = 0; v < nodes; ++v)
@@ -863,7 +881,7 @@ static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafN
         std::fill(outside.begin(), outside.end(), 0);
         int32_t all = 0;
         for (size_t l = 0; l < leafNode.size(); ++l)
-            if (inside[static_cast<size_t>(a->leafSpecies[l])] == 0) {
+            if (leafNode[l] >= 0 && inside[static_cast<size_t>(a->leafSpecies[l])] == 0) {
                 outside[static_cast<size_t>(leafNode[l])] = 1;
                 ++all;
             }
@@ -873,7 +891,7 @@ static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafN
         // unit * weight is at most 2^31 and a share at most 1: the rounded
         // value fits an entry, and the caller bounds the sum.
         const double scale = static_cast<double>(unit) * tree.weight / all;
-        int32_t* down = a->share.data() + static_cast<size_t>(c) * 2 * nodes;
+        int32_t* down = a->share.data() + static_cast<size_t>(c) * stride;
         int32_t* up = down + nodes;
         for (size_t v = 0; v < nodes; ++v) {
             down[v] = static_cast<int32_t>(std::llround(scale * branch[v] * outside[v]));
@@ -884,13 +902,15 @@ static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafN
 
 static AnchoredTree prepareAnchored(const GeneTree& tree, int32_t species,
                                     const AnchorClades& clades, int32_t unit,
-                                    const TripleWeighting* weighting) {
+                                    const TripleWeighting* weighting, std::vector<char>* seen) {
     AnchoredTree a;
     a.nodes = static_cast<int32_t>(tree.parent.size());
+    a.bySpecies = hasDistinctLeaves(tree, seen);
     a.leavesOf.resize(static_cast<size_t>(species));
-    const std::vector<int32_t> leafNode = meetLeaves(tree, &a);
+    const std::vector<int32_t> leafNode = meetLeaves(tree, species, &a);
     for (size_t l = 0; l < leafNode.size(); ++l)
-        a.leavesOf[static_cast<size_t>(a.leafSpecies[l])].push_back(static_cast<int32_t>(l));
+        if (leafNode[l] >= 0)
+            a.leavesOf[static_cast<size_t>(a.leafSpecies[l])].push_back(static_cast<int32_t>(l));
     shareByClade(tree, leafNode, clades, unit, weighting, &a);
     return a;
 }
@@ -917,37 +937,108 @@ struct CladeMeeting {
 // of the three. The sides are chosen without branches: z is above the node
 // u where x and y meet when it meets x higher up; it is on y's side when it
 // meets x at u and y below u; otherwise on x's side or in a direction of its
-// own at u, and towards it from where it meets x either way. Leaves of x's or
-// y's species add nothing.
-static void addAnchoredPair(const AnchoredTree& a, const CladeMeeting& meeting, size_t x,
-                            size_t y) {
+// own at u, and towards it from where it meets x either way. By species,
+// leaf z is species z and the leaves of x's and y's species point at the
+// share of 0, so the loop runs over the row as it lies; otherwise leaves of
+// x's or y's species are masked.
+struct PairRow {
+    int32_t* row;
+    const int32_t* depthX;
+    const int32_t* depthY;
+    const int32_t* towardX;
+    const int32_t* towardY;
+    const int32_t* cladeX;
+    const int32_t* cladeDepthX;
+    const int32_t* shares;
+    int32_t du;
+    int32_t upAt;
+    int32_t pairClade;
+    int32_t pairDepth;
+    int32_t stride;
+};
+
+static int32_t pairShare(const PairRow& p, size_t z, size_t sz) {
+    const int32_t c = p.cladeDepthX[sz] < p.pairDepth ? p.cladeX[sz] : p.pairClade;
+    const int32_t dxz = p.depthX[z];
+    const bool onY = dxz == p.du && p.depthY[z] > p.du;
+    const int32_t side = dxz < p.du ? p.upAt : onY ? p.towardY[z] : p.towardX[z];
+    return p.shares[c * p.stride + side];
+}
+
+static inline int32_t speciesShare(const PairRow& p, size_t z) {
+    const int32_t c = p.cladeDepthX[z] < p.pairDepth ? p.cladeX[z] : p.pairClade;
+    const int32_t dxz = p.depthX[z];
+    const int32_t down = dxz == p.du && p.depthY[z] > p.du ? p.towardY[z] : p.towardX[z];
+    const int32_t side = dxz < p.du ? p.upAt : down;
+    return p
+        .shares[static_cast<size_t>(c) * static_cast<size_t>(p.stride) + static_cast<size_t>(side)];
+}
+
+static void addSpeciesRowPortable(const PairRow& p, size_t n) {
+    for (size_t z = 0; z < n; ++z)
+        p.row[z] += speciesShare(p, z);
+}
+
+#ifdef TRESSIL_X86_VECTOR
+// Eight species at a time: the sides are selected lane by lane and the
+// shares gathered. An index c * stride + side stays below the share table's
+// size, which the table's memory keeps far below 2^31.
+TRESSIL_TARGET_AVX2 static void addSpeciesRowVector(const PairRow& p, size_t n) {
+    const __m256i du = broadcast(static_cast<uint32_t>(p.du));
+    const __m256i upAt = broadcast(static_cast<uint32_t>(p.upAt));
+    const __m256i pairDepth = broadcast(static_cast<uint32_t>(p.pairDepth));
+    const __m256i pairClade = broadcast(static_cast<uint32_t>(p.pairClade));
+    const __m256i stride = broadcast(static_cast<uint32_t>(p.stride));
+    size_t z = 0;
+    for (; z + kLanes <= n; z += kLanes) {
+        const __m256i c =
+            _mm256_blendv_epi8(pairClade, loadLanes(p.cladeX + z),
+                               _mm256_cmpgt_epi32(pairDepth, loadLanes(p.cladeDepthX + z)));
+        const __m256i dxz = loadLanes(p.depthX + z);
+        const __m256i onY = _mm256_and_si256(_mm256_cmpeq_epi32(dxz, du),
+                                             _mm256_cmpgt_epi32(loadLanes(p.depthY + z), du));
+        const __m256i down =
+            _mm256_blendv_epi8(loadLanes(p.towardX + z), loadLanes(p.towardY + z), onY);
+        const __m256i side = _mm256_blendv_epi8(down, upAt, _mm256_cmpgt_epi32(du, dxz));
+        const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(c, stride), side);
+        const __m256i value = _mm256_i32gather_epi32(p.shares, at, 4);
+        storeLanes(p.row + z, _mm256_add_epi32(loadLanes(p.row + z), value));
+    }
+    for (; z < n; ++z)
+        p.row[z] += speciesShare(p, z);
+}
+#endif
+
+static void addAnchoredPair(const AnchoredTree& a, const CladeMeeting& meeting, size_t x, size_t y,
+                            bool useVector) {
     const size_t leaves = a.leafSpecies.size();
     const auto n = a.leavesOf.size();
-    const auto nodes = static_cast<size_t>(a.nodes);
     const auto sx = static_cast<size_t>(a.leafSpecies[x]);
     const auto sy = static_cast<size_t>(a.leafSpecies[y]);
-    int32_t* row = changeTripleRow(static_cast<int>(sx), static_cast<int>(sy));
-    const int32_t du = a.meetDepth[x * leaves + y];
-    const auto upAt = static_cast<int32_t>(nodes) + a.leafMeetNode[x * leaves + y];
-    const int32_t pairClade = meeting.clade[sx * n + sy];
-    const int32_t pairDepth = meeting.depth[sx * n + sy];
-    const int32_t* depthX = a.meetDepth.data() + x * leaves;
-    const int32_t* depthY = a.meetDepth.data() + y * leaves;
-    const int32_t* towardX = a.toward.data() + x * leaves;
-    const int32_t* towardY = a.toward.data() + y * leaves;
-    const int32_t* cladeX = meeting.clade + sx * n;
-    const int32_t* cladeDepthX = meeting.depth + sx * n;
-    const int32_t* shares = a.share.data();
-    const int32_t* species = a.leafSpecies.data();
+    const PairRow p{changeTripleRow(static_cast<int>(sx), static_cast<int>(sy)),
+                    a.meetDepth.data() + x * leaves,
+                    a.meetDepth.data() + y * leaves,
+                    a.toward.data() + x * leaves,
+                    a.toward.data() + y * leaves,
+                    meeting.clade + sx * n,
+                    meeting.depth + sx * n,
+                    a.share.data(),
+                    a.meetDepth[x * leaves + y],
+                    a.nodes + a.leafMeetNode[x * leaves + y],
+                    meeting.clade[sx * n + sy],
+                    meeting.depth[sx * n + sy],
+                    static_cast<int32_t>(shareStride(a))};
+    if (a.bySpecies) {
+#ifdef TRESSIL_X86_VECTOR
+        if (useVector) return addSpeciesRowVector(p, n);
+#endif
+        (void)useVector;
+        return addSpeciesRowPortable(p, n);
+    }
     for (size_t z = 0; z < leaves; ++z) {
-        const auto sz = static_cast<size_t>(species[z]);
-        const int32_t c = cladeDepthX[sz] < pairDepth ? cladeX[sz] : pairClade;
-        const int32_t dxz = depthX[z];
-        const bool onY = dxz == du && depthY[z] > du;
-        const int32_t side = dxz < du ? upAt : onY ? towardY[z] : towardX[z];
-        const int32_t value =
-            shares[static_cast<size_t>(c) * 2 * nodes + static_cast<size_t>(side)];
-        row[sz] += (sz != sx && sz != sy) ? value : 0;
+        const auto sz = static_cast<size_t>(a.leafSpecies[z]);
+        const int32_t value = pairShare(p, z, sz);
+        p.row[sz] += (sz != sx && sz != sy) ? value : 0;
     }
 }
 
@@ -955,13 +1046,17 @@ static void addAnchoredPair(const AnchoredTree& a, const CladeMeeting& meeting, 
 // each passes every tree of the batch while its rows stay in the cache.
 static void addAnchoredRows(const std::vector<AnchoredTree>& batch, const CladeMeeting& meeting,
                             int32_t n, std::atomic<int32_t>* next) {
+    const bool useVector = vectorKernelsUsable();
     for (int32_t p = (*next)++; p < n; p = (*next)++)
         for (const AnchoredTree& a : batch)
             for (const int32_t x : a.leavesOf[static_cast<size_t>(p)]) {
                 const auto leaves = static_cast<int32_t>(a.leafSpecies.size());
                 for (int32_t y = x + 1; y < leaves; ++y)
-                    if (a.leafSpecies[static_cast<size_t>(y)] > p)
-                        addAnchoredPair(a, meeting, static_cast<size_t>(x), static_cast<size_t>(y));
+                    if (a.leafSpecies[static_cast<size_t>(y)] > p &&
+                        !a.leavesOf[static_cast<size_t>(a.leafSpecies[static_cast<size_t>(y)])]
+                             .empty())
+                        addAnchoredPair(a, meeting, static_cast<size_t>(x), static_cast<size_t>(y),
+                                        useVector);
             }
 }
 
@@ -990,8 +1085,9 @@ void fillAnchoredTable(const std::vector<GeneTree>& trees, int32_t species,
         batch.clear();
         bytes = 0;
     };
+    std::vector<char> seen(n, 0);
     for (const GeneTree& tree : trees) {
-        batch.push_back(prepareAnchored(tree, species, clades, unit, weighting));
+        batch.push_back(prepareAnchored(tree, species, clades, unit, weighting, &seen));
         bytes += anchoredBytes(batch.back());
         if (bytes >= kAnchoredBatchBytes) flush();
     }
