@@ -173,6 +173,11 @@ GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferR
             "tressil-newick: posterior support and branch lengths count each gene "
             "tree's triples unweighted; --weight weighs the species tree, the shares "
             "and the bootstrap\n";
+    if (options.triples == TripleKind::kAnchored && coalescent)
+        out->notes +=
+            "tressil-newick: posterior support and branch lengths count each gene "
+            "tree's triples as rooted on the outgroup; anchored triples weigh the species "
+            "tree, the shares and the bootstrap\n";
     return genes;
 }
 

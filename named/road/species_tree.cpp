@@ -276,9 +276,10 @@ void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies) {
                                  genes.weighted ? tree.support : std::vector<float>{}});
         g_treeCount += static_cast<int32_t>(times);
     }
-    // Weighed triples count up to the unit each.
-    const GeneTreeLoad load = measureGeneTrees(trees, n);
+    // Weighed triples count up to the unit each. Anchored entries are
+    // bounded with their unit; weighed ones as they always were.
     const bool anchored = genes.anchor.count > 0;
+    const GeneTreeLoad load = measureGeneTrees(trees, n, anchored ? kWeightUnit : 1);
     const int64_t unit = genes.weighted || anchored ? kWeightUnit : 1;
     if (!load.fits || load.entryBound > INT32_MAX / unit)
         failWhole(

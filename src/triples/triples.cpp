@@ -536,7 +536,7 @@ static int64_t largestTripleOfCounts(const GeneTree& tree, std::vector<int32_t>*
 // entry at most four times, and this leaves a factor 4 more.
 constexpr int64_t kMaxTableSumBound = int64_t{1} << 60;
 
-GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species) {
+GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species, int32_t unit) {
     std::vector<int32_t> counts(static_cast<size_t>(species), 0);
     GeneTreeLoad load{0, true};
     for (const GeneTree& tree : trees) {
@@ -558,7 +558,7 @@ GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t specie
     int64_t bound = 0;
     load.fits = !__builtin_mul_overflow(n * n, n, &cube) &&
                 !__builtin_mul_overflow(cube, std::max<int64_t>(load.entryBound, 1), &bound) &&
-                bound <= kMaxTableSumBound;
+                !__builtin_mul_overflow(bound, int64_t{unit}, &bound) && bound <= kMaxTableSumBound;
     return load;
 }
 

@@ -66,10 +66,11 @@ struct GeneTreeLoad {
     // species has in the tree (1 when every leaf is a species of its own).
     int64_t entryBound;
     // entryBound fits an entry, and every sum over distinct species
-    // triples, entryBound * n^3 with room to spare, fits 64 bits.
+    // triples, entryBound * unit * n^3 with room to spare, fits 64 bits.
     bool fits;
 };
-GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species);
+GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species,
+                              int32_t unit = 1);
 
 // Sizes the table for species 0..species-1 and adds every tree: for leaves x
 // and y of different species that meet at a node, and each leaf z of a third
