@@ -2,8 +2,9 @@
 # Accuracy on estimated gene trees where the outgroup misleads: high
 # incomplete lineage sorting, 300-site alignments and one outgroup species
 # on a long stem, so that FastTree misplaces the outgroup in many gene
-# trees. Compares rooted triples (plain), anchored triples (--triples
-# anchored), hybrid branch weights (--weight hybrid --sites, support times
+# trees. Compares rooted triples (plain), rooted triples weighed by support
+# alone (--weight support), anchored triples (--triples anchored), hybrid
+# branch weights (--weight hybrid --sites, support times
 # the chance of a substitution on the branch) and both together.
 #
 # For each condition and replicate: a species tree and its gene trees under
@@ -43,6 +44,7 @@ conditions=(
 # label | infer options (SITES stands for the condition's alignment length)
 variants=(
     "plain|"
+    "support|--weight support"
     "anchored|--triples anchored"
     "hybrid|--weight hybrid --sites SITES"
     "anch+hyb|--triples anchored --weight hybrid --sites SITES"
