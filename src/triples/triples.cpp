@@ -989,17 +989,27 @@ TRESSIL_TARGET_AVX2 static void addSpeciesRowVector(const PairRow& p, size_t n) 
     const __m256i pairDepth = broadcast(static_cast<uint32_t>(p.pairDepth));
     const __m256i pairClade = broadcast(static_cast<uint32_t>(p.pairClade));
     const __m256i stride = broadcast(static_cast<uint32_t>(p.stride));
+    // Third species above u in the pair's own clade all take one share, so
+    // eight of them need no gather. The pair's own species and missing ones
+    // meet x no higher than u and never take this way.
+    const __m256i above = broadcast(static_cast<uint32_t>(
+        p.shares[static_cast<size_t>(p.pairClade) * static_cast<size_t>(p.stride) +
+                 static_cast<size_t>(p.upAt)]));
     size_t z = 0;
     for (; z + kLanes <= n; z += kLanes) {
-        const __m256i c =
-            _mm256_blendv_epi8(pairClade, loadLanes(p.cladeX + z),
-                               _mm256_cmpgt_epi32(pairDepth, loadLanes(p.cladeDepthX + z)));
+        const __m256i outer = _mm256_cmpgt_epi32(pairDepth, loadLanes(p.cladeDepthX + z));
         const __m256i dxz = loadLanes(p.depthX + z);
+        const __m256i up = _mm256_cmpgt_epi32(du, dxz);
+        if (_mm256_movemask_epi8(_mm256_andnot_si256(outer, up)) == -1) {
+            storeLanes(p.row + z, _mm256_add_epi32(loadLanes(p.row + z), above));
+            continue;
+        }
+        const __m256i c = _mm256_blendv_epi8(pairClade, loadLanes(p.cladeX + z), outer);
         const __m256i onY = _mm256_and_si256(_mm256_cmpeq_epi32(dxz, du),
                                              _mm256_cmpgt_epi32(loadLanes(p.depthY + z), du));
         const __m256i down =
             _mm256_blendv_epi8(loadLanes(p.towardX + z), loadLanes(p.towardY + z), onY);
-        const __m256i side = _mm256_blendv_epi8(down, upAt, _mm256_cmpgt_epi32(du, dxz));
+        const __m256i side = _mm256_blendv_epi8(down, upAt, up);
         const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(c, stride), side);
         const __m256i value = _mm256_i32gather_epi32(p.shares, at, 4);
         storeLanes(p.row + z, _mm256_add_epi32(loadLanes(p.row + z), value));
