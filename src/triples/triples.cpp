@@ -782,22 +782,25 @@ TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b) {
 // every two leaves: the depth of the node where they meet, and the child of
 // that node on the second leaf's side. Per clade, the whole-number share of
 // a third leaf on one side of each node: at v "down" (the median's child
-// towards the third leaf is v), at nodes + v "up" (v is the median and the
-// third leaf lies above it), and 0 at 2 nodes, where a leaf with itself, a
-// missing leaf and the pair's own leaves point.
+// towards the third leaf is v) at v of the clade's row, and 0 at nodes,
+// where a leaf with itself, a missing leaf and the pair's own leaves point;
+// "up" (v is the median and the third leaf lies above it) after all clades'
+// rows, node by node, so that the clades of one node lie together.
 struct AnchoredTree {
     int32_t nodes;
+    int32_t clades;
     bool bySpecies;
     std::vector<int32_t> leafSpecies;
     std::vector<int32_t> leafMeetNode;           // leaves x leaves
     std::vector<int32_t> meetDepth;              // leaves x leaves
     std::vector<int32_t> toward;                 // leaves x leaves
-    std::vector<int32_t> share;                  // clades x (2 nodes + 1)
+    std::vector<int32_t> share;                  // clades x (nodes + 1), then nodes x clades
+    int32_t upBase;                              // where the up shares start
     std::vector<std::vector<int32_t>> leavesOf;  // per species: leaf numbers
 };
 
 static size_t shareStride(const AnchoredTree& a) {
-    return 2 * static_cast<size_t>(a.nodes) + 1;
+    return static_cast<size_t>(a.nodes) + 1;
 }
 
 // The leaves' nodes, and where every two meet: leaves below different
@@ -838,7 +841,7 @@ static std::vector<int32_t> meetLeaves(const GeneTree& tree, int32_t species, An
     // the share of 0.
     a->leafMeetNode.assign(leaves * leaves, 0);
     a->meetDepth.assign(leaves * leaves, static_cast<int32_t>(nodes));
-    a->toward.assign(leaves * leaves, static_cast<int32_t>(2 * nodes));
+    a->toward.assign(leaves * leaves, static_cast<int32_t>(nodes));
     for (size_t v = 0; v < nodes; ++v) {
         const auto& kids = children[v];
         for (size_t i = 0; i < kids.size(); ++i)
@@ -870,7 +873,9 @@ static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafN
     const size_t nodes = tree.parent.size();
     const auto n = a->leavesOf.size();
     const size_t stride = shareStride(*a);
-    a->share.assign(static_cast<size_t>(clades.count) * stride, 0);
+    const size_t count = static_cast<size_t>(clades.count);
+    a->upBase = static_cast<int32_t>(count * stride);
+    a->share.assign(count * stride + nodes * count, 0);
     std::vector<double> branch(nodes, 1.0);
     if (weighting != nullptr && !tree.support.empty())
         for (size_t v = 0; v < nodes; ++v)
@@ -892,10 +897,11 @@ static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafN
         // value fits an entry, and the caller bounds the sum.
         const double scale = static_cast<double>(unit) * tree.weight / all;
         int32_t* down = a->share.data() + static_cast<size_t>(c) * stride;
-        int32_t* up = down + nodes;
+        int32_t* up = a->share.data() + a->upBase + c;
         for (size_t v = 0; v < nodes; ++v) {
             down[v] = static_cast<int32_t>(std::llround(scale * branch[v] * outside[v]));
-            up[v] = static_cast<int32_t>(std::llround(scale * branch[v] * (all - outside[v])));
+            up[v * count] =
+                static_cast<int32_t>(std::llround(scale * branch[v] * (all - outside[v])));
         }
     }
 }
@@ -905,6 +911,7 @@ static AnchoredTree prepareAnchored(const GeneTree& tree, int32_t species,
                                     const TripleWeighting* weighting, std::vector<char>* seen) {
     AnchoredTree a;
     a.nodes = static_cast<int32_t>(tree.parent.size());
+    a.clades = clades.count;
     a.bySpecies = hasDistinctLeaves(tree, seen);
     a.leavesOf.resize(static_cast<size_t>(species));
     const std::vector<int32_t> leafNode = meetLeaves(tree, species, &a);
@@ -951,7 +958,7 @@ struct PairRow {
     const int32_t* cladeDepthX;
     const int32_t* shares;
     int32_t du;
-    int32_t upAt;
+    int32_t upRow;  // the up shares of the node where x and y meet
     int32_t pairClade;
     int32_t pairDepth;
     int32_t stride;
@@ -961,17 +968,14 @@ static int32_t pairShare(const PairRow& p, size_t z, size_t sz) {
     const int32_t c = p.cladeDepthX[sz] < p.pairDepth ? p.cladeX[sz] : p.pairClade;
     const int32_t dxz = p.depthX[z];
     const bool onY = dxz == p.du && p.depthY[z] > p.du;
-    const int32_t side = dxz < p.du ? p.upAt : onY ? p.towardY[z] : p.towardX[z];
-    return p.shares[c * p.stride + side];
+    return p.shares[dxz < p.du ? p.upRow + c : c * p.stride + (onY ? p.towardY[z] : p.towardX[z])];
 }
 
 static inline int32_t speciesShare(const PairRow& p, size_t z) {
     const int32_t c = p.cladeDepthX[z] < p.pairDepth ? p.cladeX[z] : p.pairClade;
     const int32_t dxz = p.depthX[z];
     const int32_t down = dxz == p.du && p.depthY[z] > p.du ? p.towardY[z] : p.towardX[z];
-    const int32_t side = dxz < p.du ? p.upAt : down;
-    return p
-        .shares[static_cast<size_t>(c) * static_cast<size_t>(p.stride) + static_cast<size_t>(side)];
+    return p.shares[dxz < p.du ? p.upRow + c : c * p.stride + down];
 }
 
 static void addSpeciesRowPortable(const PairRow& p, size_t n) {
@@ -985,16 +989,14 @@ static void addSpeciesRowPortable(const PairRow& p, size_t n) {
 // size, which the table's memory keeps far below 2^31.
 TRESSIL_TARGET_AVX2 static void addSpeciesRowVector(const PairRow& p, size_t n) {
     const __m256i du = broadcast(static_cast<uint32_t>(p.du));
-    const __m256i upAt = broadcast(static_cast<uint32_t>(p.upAt));
+    const __m256i upRow = broadcast(static_cast<uint32_t>(p.upRow));
     const __m256i pairDepth = broadcast(static_cast<uint32_t>(p.pairDepth));
     const __m256i pairClade = broadcast(static_cast<uint32_t>(p.pairClade));
     const __m256i stride = broadcast(static_cast<uint32_t>(p.stride));
     // Third species above u in the pair's own clade all take one share, so
     // eight of them need no gather. The pair's own species and missing ones
     // meet x no higher than u and never take this way.
-    const __m256i above = broadcast(static_cast<uint32_t>(
-        p.shares[static_cast<size_t>(p.pairClade) * static_cast<size_t>(p.stride) +
-                 static_cast<size_t>(p.upAt)]));
+    const __m256i above = broadcast(static_cast<uint32_t>(p.shares[p.upRow + p.pairClade]));
     size_t z = 0;
     for (; z + kLanes <= n; z += kLanes) {
         const __m256i outer = _mm256_cmpgt_epi32(pairDepth, loadLanes(p.cladeDepthX + z));
@@ -1009,8 +1011,8 @@ TRESSIL_TARGET_AVX2 static void addSpeciesRowVector(const PairRow& p, size_t n) 
                                              _mm256_cmpgt_epi32(loadLanes(p.depthY + z), du));
         const __m256i down =
             _mm256_blendv_epi8(loadLanes(p.towardX + z), loadLanes(p.towardY + z), onY);
-        const __m256i side = _mm256_blendv_epi8(down, upAt, up);
-        const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(c, stride), side);
+        const __m256i at = _mm256_blendv_epi8(_mm256_add_epi32(_mm256_mullo_epi32(c, stride), down),
+                                              _mm256_add_epi32(upRow, c), up);
         const __m256i value = _mm256_i32gather_epi32(p.shares, at, 4);
         storeLanes(p.row + z, _mm256_add_epi32(loadLanes(p.row + z), value));
     }
@@ -1034,7 +1036,7 @@ static void addAnchoredPair(const AnchoredTree& a, const CladeMeeting& meeting, 
                     meeting.depth + sx * n,
                     a.share.data(),
                     a.meetDepth[x * leaves + y],
-                    a.nodes + a.leafMeetNode[x * leaves + y],
+                    a.upBase + a.leafMeetNode[x * leaves + y] * a.clades,
                     meeting.clade[sx * n + sy],
                     meeting.depth[sx * n + sy],
                     static_cast<int32_t>(shareStride(a))};
