@@ -13,8 +13,10 @@
 # (tressil_simulate_sequences), each gene estimated back with FastTree
 # (JC+CAT, SH-like supports), then infer with each option set. Prints, per
 # condition and option set, the mean normalised Robinson-Foulds distance to
-# the true species tree and its standard error over the replicates; then
-# how many anchored runs settled before their last round.
+# the true species tree and its standard error over the replicates, and how
+# many anchored runs settled before their last round; then each option
+# set's mean difference from plain on the same replicates, with the
+# standard error of that difference (negative: closer to the truth).
 #
 #   bench/accuracy/anchored.sh [build-dir] [replicates]
 #
@@ -104,4 +106,22 @@ for c in "${conditions[@]}"; do
         dir="$cache/s$species-g$genes-l$sites-i$internal-r$r"
         cat "$dir/anchored.notes" "$dir/anch+hyb.notes"
     done | grep -c settled | xargs -I{} printf ' %6s\n' "{}/$((2 * replicates))"
+done
+
+printf '\n%-44s' "difference from plain, same replicates"
+for v in "${variants[@]:1}"; do printf ' %14s' "${v%%|*}"; done
+printf '\n'
+for c in "${conditions[@]}"; do
+    IFS='|' read -r name species genes sites internal <<<"$c"
+    printf '%-44s' "$name"
+    for v in "${variants[@]:1}"; do
+        label=${v%%|*}
+        for r in $(seq 1 "$replicates"); do
+            dir="$cache/s$species-g$genes-l$sites-i$internal-r$r"
+            a=$("$build/tressil_tree_distance" "$dir/species.nwk" "$dir/$label.nwk")
+            b=$("$build/tressil_tree_distance" "$dir/species.nwk" "$dir/plain.nwk")
+            awk -v a="$a" -v b="$b" 'BEGIN { print a - b }'
+        done | meanError | xargs printf ' %14s'
+    done
+    printf '\n'
 done
