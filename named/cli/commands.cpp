@@ -89,6 +89,12 @@ std::vector<double> sitesOption(const Arguments& args) {
     const std::string value = optionValue(args, "sites");
     double sites = 0;
     if (readSites(value, &sites)) return {sites};
+    char* end = nullptr;
+    std::strtod(value.c_str(), &end);
+    if (!value.empty() && *end == '\0')
+        throw UsageError{
+            "--sites takes a positive number of sites, or a file of one a line, not '" + value +
+            "'"};
     const std::string text = readWholeFile(value);
     std::vector<double> all;
     size_t start = 0;

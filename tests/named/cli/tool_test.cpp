@@ -336,6 +336,26 @@ INSTANTIATE_TEST_SUITE_P(
                 "((A,B),C);",
                 {"infer", "--support=posterior", "t.nwk", "new.nwk"},
                 "tressil-newick: --support takes share, pp, full or bootstrap, not 'posterior'"},
+        Failing{"AnchoredWithoutOutgroup",
+                "((A,B),C);",
+                {"infer", "--triples", "anchored", "t.nwk", "new.nwk"},
+                "tressil-newick: --triples anchored needs --outgroup"},
+        Failing{"HybridWithoutSites",
+                "((A,B),C);",
+                {"infer", "--outgroup", "C", "--weight", "hybrid", "t.nwk", "new.nwk"},
+                "tressil-newick: --weight hybrid needs --sites N or --sites FILE"},
+        Failing{
+            "SitesNotPositive",
+            "((A,B),C);",
+            {"infer", "--outgroup", "C", "--weight", "hybrid", "--sites", "-5", "t.nwk", "new.nwk"},
+            "tressil-newick: --sites takes a positive number of sites, or a file of one a line, "
+            "not '-5'"},
+        Failing{"HybridWithoutLengths",
+                "((A,B),C);",
+                {"infer", "--outgroup", "C", "--weight", "hybrid", "--sites", "300", "t.nwk",
+                 "new.nwk"},
+                "tressil-newick: t.nwk:1:1: tree 1 has no branch lengths, which --weight hybrid "
+                "needs"},
         Failing{
             "NoArguments", "", {}, "tressil-newick: give a command\nuse: tressil-newick COMMAND"},
         Failing{"UnknownCommand",
