@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Accuracy on estimated gene trees where the outgroup misleads: high
-# incomplete lineage sorting, 300-site alignments and one outgroup species
+# incomplete lineage sorting, short alignments (300 or 500 sites) and one
+# outgroup species
 # on a long stem, so that FastTree misplaces the outgroup in many gene
 # trees. Compares rooted triples (plain), rooted triples weighed by support
 # alone (--weight support), anchored triples (--triples anchored), hybrid
@@ -42,6 +43,7 @@ mkdir -p "$cache"
 conditions=(
     "20 species, 200 genes, 300 sites, high ILS|20|200|300|0.7"
     "50 species, 150 genes, 300 sites, high ILS|50|150|300|0.7"
+    "50 species, 150 genes, 500 sites, high ILS|50|150|500|0.7"
 )
 # label | infer options (SITES stands for the condition's alignment length)
 variants=(
