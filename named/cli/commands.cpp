@@ -1,5 +1,6 @@
 // The three commands: check every output, read the inputs, convert, write.
 // Nothing is written before the whole result is ready.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -67,11 +68,74 @@ constexpr uint64_t kMaxFields = 100;  // of an "a/b/c" support label
 // "support" is the rule chosen by the accuracy benchmark; the others stay
 // open for comparing.
 WeightRule weightRuleNamed(const std::string& name) {
-    if (name == "support" || name == "support-any") return WeightRule::kAnyRight;
+    if (name == "support" || name == "support-any" || name == "hybrid")
+        return WeightRule::kAnyRight;
     if (name == "support-max") return WeightRule::kLargest;
     if (name == "support-chance") return WeightRule::kAboveChance;
-    throw UsageError{"--weight takes support (or support-any, support-max, support-chance), not '" +
-                     name + "'"};
+    throw UsageError{
+        "--weight takes support or hybrid (or support-any, support-max, support-chance), not '" +
+        name + "'"};
+}
+
+// A positive alignment length, as --sites gives it.
+bool readSites(const std::string& text, double* sites) {
+    char* end = nullptr;
+    *sites = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && *sites > 0 && std::isfinite(*sites);
+}
+
+// --sites N, or --sites FILE with one alignment length a line, blank lines
+// aside. A value of digits alone is a number, never a file name.
+std::vector<double> sitesOption(const Arguments& args) {
+    const std::string value = optionValue(args, "sites");
+    double sites = 0;
+    if (readSites(value, &sites)) return {sites};
+    char* end = nullptr;
+    std::strtod(value.c_str(), &end);
+    if (!value.empty() && *end == '\0')
+        throw UsageError{
+            "--sites takes a positive number of sites, or a file of one a line, not '" + value +
+            "'"};
+    const std::string text = readWholeFile(value);
+    std::vector<double> all;
+    size_t start = 0;
+    int line = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        ++line;
+        std::string word = text.substr(start, end - start);
+        const size_t first = word.find_first_not_of(" \t\r");
+        word = first == std::string::npos
+                   ? ""
+                   : word.substr(first, word.find_last_not_of(" \t\r") - first + 1);
+        start = end + 1;
+        if (word.empty()) continue;
+        if (!readSites(word, &sites))
+            throw FileError{value + ":" + std::to_string(line) + ": '" + word +
+                            "' is not an alignment length; give one positive number a line"};
+        all.push_back(sites);
+    }
+    if (all.empty()) throw FileError{value + ": no alignment length; give one number a line"};
+    return all;
+}
+
+// --triples and --weight hybrid with --sites.
+void readTripleOptions(const Arguments& args, InferOptions* options) {
+    if (hasOption(args, "triples")) {
+        const std::string kind = optionValue(args, "triples");
+        if (kind == "anchored")
+            options->triples = TripleKind::kAnchored;
+        else if (kind != "rooted")
+            throw UsageError{"--triples takes rooted or anchored, not '" + kind + "'"};
+        if (options->triples == TripleKind::kAnchored && !hasOption(args, "outgroup"))
+            throw UsageError{"--triples anchored needs --outgroup"};
+    }
+    const bool hybrid = optionValue(args, "weight") == "hybrid";
+    if (hybrid != hasOption(args, "sites"))
+        throw UsageError{hybrid ? "--weight hybrid needs --sites N or --sites FILE"
+                                : "--sites goes with --weight hybrid"};
+    if (hybrid) options->sites = sitesOption(args);
 }
 
 // A support threshold, compared with the labels as the file writes them
@@ -128,6 +192,7 @@ InferOptions optionsOfRoad(const Arguments& args) {
     // percentages are the labels.
     if (options.bootstrap > 0 && !hasOption(args, "support"))
         options.support = SupportKind::kBootstrap;
+    readTripleOptions(args, &options);
     if (options.bootstrap == 0 && (options.support == SupportKind::kBootstrap ||
                                    options.replicates || hasOption(args, "seed")))
         throw UsageError{"--support=bootstrap, --replicates and --seed need --bootstrap N"};
@@ -137,6 +202,9 @@ InferOptions optionsOfRoad(const Arguments& args) {
 // The input files, the map's included.
 std::vector<std::string> roadInputs(const Arguments& args, std::vector<std::string> files) {
     if (hasOption(args, "map")) files.push_back(optionValue(args, "map"));
+    double sites = 0;
+    if (hasOption(args, "sites") && !readSites(optionValue(args, "sites"), &sites))
+        files.push_back(optionValue(args, "sites"));
     return files;
 }
 

@@ -38,6 +38,7 @@ struct NamedNode {
     double support = std::numeric_limits<double>::quiet_NaN();
     size_t labelOffset = kNoLabel;
     std::string label{};  // that label as written when unquoted, e.g. "95.2/100"
+    double length = std::numeric_limits<double>::quiet_NaN();  // of the branch above; NaN: none
 };
 
 // What a "[&R]" or "[&U]" comment before a tree says of its root.

@@ -188,8 +188,9 @@ void readInnerLabel(Cursor& cur, NamedNode* node) {
     if (isNumber(label)) node->support = std::strtod(label.c_str(), nullptr);
 }
 
-// An optional ":length" after a node; its value is not needed.
-void skipBranchLength(Cursor& cur) {
+// An optional ":length" after a node, kept as the length of the branch
+// above it (hybrid weights read it).
+void readBranchLength(Cursor& cur, NamedNode* node) {
     skipInTree(cur);
     if (peek(cur) != ':') return;
     const size_t colon = cur.pos++;
@@ -204,6 +205,7 @@ void skipBranchLength(Cursor& cur) {
     if (!isNumber(length))
         throwAt(cur.text, start,
                 "branch length '" + length + "' is not a number; write it as 0.5, 1e-3 or 2");
+    node->length = std::strtod(length.c_str(), nullptr);
 }
 
 int32_t addNode(NamedTree& tree, std::string name, std::vector<int32_t> children, size_t offset) {
@@ -315,7 +317,7 @@ NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translatio
             }
             if (!startsLabel(c)) failMissingMember(cur, open);
             node = readLeaf(cur, tree, seen, translate);
-            skipBranchLength(cur);
+            readBranchLength(cur, &tree.nodes[static_cast<size_t>(node)]);
             nodeEnd = cur.pos;
         } else if (c == ',' && !open.empty()) {
             open.back().members.push_back(node);
@@ -329,7 +331,7 @@ NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translatio
             ++cur.pos;
             skipInTree(cur);
             if (startsLabel(peek(cur))) readInnerLabel(cur, &tree.nodes[static_cast<size_t>(node)]);
-            skipBranchLength(cur);
+            readBranchLength(cur, &tree.nodes[static_cast<size_t>(node)]);
             nodeEnd = cur.pos;
         } else if (c == ';') {
             if (!open.empty()) failSemicolonInGroup(cur, open);

@@ -96,6 +96,40 @@ void checkTaxa(const GeneTrees& genes, const std::vector<std::string>& outgroup,
         failWhole("no tree with three or more taxa is left, so there is no triple to use");
 }
 
+// --weight hybrid: the support of every branch (1 where there is none) times
+// the chance that an alignment of sites holds a substitution on it. Every
+// branch needs its length; a negative one counts as 0.
+void weighByLengths(const std::string& text, NamedTree* tree, int32_t index, double sites) {
+    bool anyLength = false;
+    for (const NamedNode& node : tree->nodes)
+        anyLength = anyLength || !std::isnan(node.length);
+    if (!anyLength)
+        throwAt(text, tree->offset,
+                "tree " + std::to_string(index) +
+                    " has no branch lengths, which --weight hybrid needs; give trees with "
+                    "lengths or use --weight support");
+    for (size_t v = 0; v < tree->nodes.size(); ++v) {
+        if (static_cast<int32_t>(v) == tree->root) continue;
+        NamedNode& node = tree->nodes[v];
+        if (std::isnan(node.length))
+            throwAt(text, node.offset,
+                    "this branch of tree " + std::to_string(index) +
+                        " has no length, which --weight hybrid needs; give every branch its "
+                        "length");
+        const double support = std::isnan(node.support) ? 1.0 : node.support;
+        node.support = support * (1 - std::exp(-std::max(0.0, node.length) * sites));
+    }
+}
+
+// The alignment length of tree index (1-based) of the file.
+double sitesOf(const std::vector<double>& sites, int32_t index) {
+    if (sites.size() == 1) return sites[0];
+    if (static_cast<size_t>(index) > sites.size())
+        failWhole("the --sites file gives " + std::to_string(sites.size()) +
+                  " alignment lengths, but there are more trees; give one length per tree");
+    return sites[static_cast<size_t>(index) - 1];
+}
+
 }  // namespace
 
 StoredTree storeTree(const NamedTree& tree,
@@ -151,8 +185,12 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
         } else if (!rooting) {
             if (!options.rooted) checkRootedAsWritten(text, tree, genes.read);
             collapseAsAsked(&tree, options, &genes);
+            if (!options.sites.empty())
+                weighByLengths(text, &tree, genes.read, sitesOf(options.sites, genes.read));
         } else {
             collapseAsAsked(&tree, options, &genes);
+            if (!options.sites.empty())
+                weighByLengths(text, &tree, genes.read, sitesOf(options.sites, genes.read));
             const RootingResult rooted = rootOnOutgroup(&tree, outgroup);
             record.misplaced = rooted.misplaced;
             record.fate = rooted.how != Rooting::kNoOutgroup ? TreeFate::kOnOutgroup
@@ -173,6 +211,10 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
         genes.trees.push_back(storeTree(tree, ids));
     }
     checkTaxa(genes, options.outgroup, allNames, idNames.size());
+    if (options.sites.size() > 1 && options.sites.size() != static_cast<size_t>(genes.read))
+        failWhole("the --sites file gives " + std::to_string(options.sites.size()) +
+                  " alignment lengths for " + std::to_string(genes.read) +
+                  " trees; give one length per tree");
     genes.weighted = options.weight != WeightRule::kNone;
     genes.weighting = {options.weight == WeightRule::kLargest       ? SupportRule::kLargest
                        : options.weight == WeightRule::kAboveChance ? SupportRule::kAboveChance

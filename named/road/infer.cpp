@@ -232,6 +232,11 @@ GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferR
             "tressil-newick: posterior support and branch lengths count each gene "
             "tree's triples unweighted; --weight weighs the species tree, the shares "
             "and the bootstrap\n";
+    if (options.triples == TripleKind::kAnchored && coalescent)
+        out->notes +=
+            "tressil-newick: posterior support and branch lengths count each gene "
+            "tree's triples as rooted on the outgroup; anchored triples weigh the species "
+            "tree, the shares and the bootstrap\n";
     return genes;
 }
 
@@ -247,8 +252,11 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     } else {
         species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
+    if (options.triples == TripleKind::kAnchored)
+        species = anchorAndSolve(&genes, options, std::move(species), &out.notes);
     out.report = inferReport(species);
-    if (genes.weighted) out.report = withWeightUnit(out.report);
+    if (genes.weighted || options.triples == TripleKind::kAnchored)
+        out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
     out.newick = speciesTreeText(species.tree, genes.names, options.format);

@@ -82,6 +82,11 @@ enum class InferMethod { kBest, kExact, kHeuristic, kSearch };
 // guess among three) counts nothing, max(0, (3s - 1) / 2).
 enum class WeightRule { kNone, kAnyRight, kLargest, kAboveChance };
 
+// Which triples a gene tree gives: those of its root (kRooted), or with an
+// outgroup, each triple judged against every taxon outside its clade of the
+// species tree, the tree taken as unrooted (kAnchored).
+enum class TripleKind { kRooted, kAnchored };
+
 struct InferOptions {
     std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
     bool rooted = false;                // without an outgroup: a root of many subtrees is allowed
@@ -102,6 +107,11 @@ struct InferOptions {
     double minSupport = -1;
     int supportField = kLastField;            // the value of an "a/b" label read as the support
     TreeOutput format = TreeOutput::kNewick;  // of the species tree written
+    TripleKind triples = TripleKind::kRooted;
+    // Hybrid weights: every branch's support becomes support x (1 -
+    // e^(-length x sites)) before the weight rule reads it. One value for all
+    // trees, or one per tree of the file; empty: supports as read.
+    std::vector<double> sites;
     // With several individuals per species: the species of every individual
     // (leaf name); empty when every leaf is a species.
     std::unordered_map<std::string, std::string> speciesOf;

@@ -39,6 +39,9 @@ struct GeneTrees {
     // When triples are weighed by branch supports: how, and the unit.
     bool weighted;
     TripleWeighting weighting;
+    // Anchored triples: the clades of the species tree they are judged
+    // against; no clades (count 0) for rooted triples.
+    AnchorClades anchor;
 };
 
 // The unit of weighed triples: a triple every branch resolving it supports
@@ -79,6 +82,16 @@ SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount);
 // Roots every unplaced tree by the species tree, counting only the triples
 // of taxa that are known (all when known is empty), and stores it in place.
 void rootUnplacedTrees(GeneTrees* genes, const ResultTree& species, const std::vector<bool>& known);
+
+// The clades of a species tree on taxa 0..taxa-1, each of them in it.
+AnchorClades anchorCladesOf(const ResultTree& tree, int32_t taxa);
+
+// Anchored triples: the table filled again against the clades of the species
+// tree, and the tree solved again, while it changes, at most
+// kMaxAnchoredRounds times; the notes say how many rounds ran.
+constexpr int kMaxAnchoredRounds = 4;
+SpeciesTree anchorAndSolve(GeneTrees* genes, const InferOptions& options, SpeciesTree species,
+                           std::string* notes);
 
 // The log: a header and one TSV line per tree of the file.
 std::string logText(const std::vector<TreeRecord>& records);

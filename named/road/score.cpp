@@ -145,10 +145,12 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
         throw SpeciesTreeError{error};
     }
     if (!genes.unplaced.empty()) rootUnplacedTrees(&genes, species, {});
-    fillTable(genes, {});
     const auto n = static_cast<int32_t>(genes.names.size());
+    if (options.triples == TripleKind::kAnchored) genes.anchor = anchorCladesOf(species, n);
+    fillTable(genes, {});
     out.report = scoreReport(g_treeCount, n, weighTree(species, n));
-    if (genes.weighted) out.report = withWeightUnit(out.report);
+    if (genes.weighted || options.triples == TripleKind::kAnchored)
+        out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species, genes, options, !options.outgroup.empty(), &out.replicates);
     out.newick = speciesTreeText(species, genes.names, options.format);

@@ -276,14 +276,20 @@ void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies) {
                                  genes.weighted ? tree.support : std::vector<float>{}});
         g_treeCount += static_cast<int32_t>(times);
     }
-    // Weighed triples count up to the unit each.
-    const GeneTreeLoad load = measureGeneTrees(trees, n);
-    const int64_t unit = genes.weighted ? genes.weighting.scale : 1;
+    // Weighed and anchored triples count up to the unit each, so the unit
+    // bounds both the entries and the sums over the table.
+    const bool anchored = genes.anchor.count > 0;
+    const int64_t unit = genes.weighted || anchored ? kWeightUnit : 1;
+    const GeneTreeLoad load = measureGeneTrees(trees, n, unit);
     if (!load.fits || load.entryBound > INT32_MAX / unit)
         failWhole(
             "the trees' weights are too large: one species triple could gather more than "
             "2147483647 of them; lower their [&W] weights");
-    fillTripleTable(trees, n, genes.weighted ? &genes.weighting : nullptr);
+    if (anchored)
+        fillAnchoredTable(trees, n, genes.anchor, kWeightUnit,
+                          genes.weighted ? &genes.weighting : nullptr);
+    else
+        fillTripleTable(trees, n, genes.weighted ? &genes.weighting : nullptr);
     g_speciesCount = n;
 }
 

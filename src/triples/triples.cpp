@@ -536,7 +536,7 @@ static int64_t largestTripleOfCounts(const GeneTree& tree, std::vector<int32_t>*
 // entry at most four times, and this leaves a factor 4 more.
 constexpr int64_t kMaxTableSumBound = int64_t{1} << 60;
 
-GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species) {
+GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species, int32_t unit) {
     std::vector<int32_t> counts(static_cast<size_t>(species), 0);
     GeneTreeLoad load{0, true};
     for (const GeneTree& tree : trees) {
@@ -558,7 +558,7 @@ GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t specie
     int64_t bound = 0;
     load.fits = !__builtin_mul_overflow(n * n, n, &cube) &&
                 !__builtin_mul_overflow(cube, std::max<int64_t>(load.entryBound, 1), &bound) &&
-                bound <= kMaxTableSumBound;
+                !__builtin_mul_overflow(bound, int64_t{unit}, &bound) && bound <= kMaxTableSumBound;
     return load;
 }
 
@@ -771,4 +771,337 @@ TripleSupport tripleSupport(const SpeciesSet& a, const SpeciesSet& b) {
             }
         }
     return support;
+}
+
+// ---------------------------------------------------------------------------
+// Anchored triples.
+
+// One gene tree as the anchored fill reads it. A tree of distinct species
+// is read by species: leaf number s is species s, a missing species a leaf
+// that meets no other. Otherwise leaves are numbered in species order. For
+// every two leaves: the depth of the node where they meet, and the child of
+// that node on the second leaf's side. Per clade, the whole-number share of
+// a third leaf on one side of each node: at v "down" (the median's child
+// towards the third leaf is v) at v of the clade's row, and 0 at nodes,
+// where a leaf with itself, a missing leaf and the pair's own leaves point;
+// "up" (v is the median and the third leaf lies above it) after all clades'
+// rows, node by node, so that the clades of one node lie together.
+struct AnchoredTree {
+    int32_t nodes;
+    int32_t clades;
+    bool bySpecies;
+    std::vector<int32_t> leafSpecies;
+    std::vector<int32_t> leafMeetNode;           // leaves x leaves
+    std::vector<int32_t> meetDepth;              // leaves x leaves
+    std::vector<int32_t> toward;                 // leaves x leaves
+    std::vector<int32_t> share;                  // clades x (nodes + 1), then nodes x clades
+    int32_t upBase;                              // where the up shares start
+    std::vector<std::vector<int32_t>> leavesOf;  // per species: leaf numbers
+};
+
+static size_t shareStride(const AnchoredTree& a) {
+    return static_cast<size_t>(a.nodes) + 1;
+}
+
+// The leaves' nodes, and where every two meet: leaves below different
+// children of a node meet there.
+static std::vector<int32_t> meetLeaves(const GeneTree& tree, int32_t species, AnchoredTree* a) {
+    const size_t nodes = tree.parent.size();
+    std::vector<int32_t> leafNode;
+    if (a->bySpecies) {
+        leafNode.assign(static_cast<size_t>(species), -1);
+        for (int32_t s = 0; s < species; ++s)
+            a->leafSpecies.push_back(s);
+        for (size_t v = 0; v < nodes; ++v)
+            if (tree.species[v] >= 0)
+                leafNode[static_cast<size_t>(tree.species[v])] = static_cast<int32_t>(v);
+    } else {
+        for (size_t v = 0; v < nodes; ++v)
+            if (tree.species[v] >= 0) leafNode.push_back(static_cast<int32_t>(v));
+        std::stable_sort(leafNode.begin(), leafNode.end(), [&tree](int32_t p, int32_t q) {
+            return tree.species[static_cast<size_t>(p)] < tree.species[static_cast<size_t>(q)];
+        });
+        for (const int32_t v : leafNode)
+            a->leafSpecies.push_back(tree.species[static_cast<size_t>(v)]);
+    }
+    const size_t leaves = leafNode.size();
+    std::vector<int32_t> depth(nodes, 0);
+    // Parents come after their children: from the top down, depths.
+    for (size_t v = nodes; v-- > 0;)
+        if (tree.parent[v] >= 0) depth[v] = depth[static_cast<size_t>(tree.parent[v])] + 1;
+    std::vector<std::vector<int32_t>> below(nodes);
+    std::vector<std::vector<int32_t>> children(nodes);
+    for (size_t l = 0; l < leaves; ++l)
+        if (leafNode[l] >= 0)
+            below[static_cast<size_t>(leafNode[l])].push_back(static_cast<int32_t>(l));
+    for (size_t v = 0; v < nodes; ++v)
+        if (tree.parent[v] >= 0)
+            children[static_cast<size_t>(tree.parent[v])].push_back(static_cast<int32_t>(v));
+    // Leaves that never meet read as meeting deeper than any node, towards
+    // the share of 0.
+    a->leafMeetNode.assign(leaves * leaves, 0);
+    a->meetDepth.assign(leaves * leaves, static_cast<int32_t>(nodes));
+    a->toward.assign(leaves * leaves, static_cast<int32_t>(nodes));
+    for (size_t v = 0; v < nodes; ++v) {
+        const auto& kids = children[v];
+        for (size_t i = 0; i < kids.size(); ++i)
+            for (size_t j = 0; j < kids.size(); ++j) {
+                if (i == j) continue;
+                for (const int32_t x : below[static_cast<size_t>(kids[i])])
+                    for (const int32_t y : below[static_cast<size_t>(kids[j])]) {
+                        const size_t at = static_cast<size_t>(x) * leaves + static_cast<size_t>(y);
+                        a->leafMeetNode[at] = static_cast<int32_t>(v);
+                        a->meetDepth[at] = depth[v];
+                        a->toward[at] = kids[j];
+                    }
+            }
+        for (const int32_t c : kids) {
+            auto& from = below[static_cast<size_t>(c)];
+            below[v].insert(below[v].end(), from.begin(), from.end());
+            std::vector<int32_t>().swap(from);
+        }
+    }
+    return leafNode;
+}
+
+// The shares of every clade at every node: leaves of species outside the
+// clade below the node's branch (down) and on its other side (up), over all
+// of them. A clade holding every leaf of the tree adds nothing.
+static void shareByClade(const GeneTree& tree, const std::vector<int32_t>& leafNode,
+                         const AnchorClades& clades, int32_t unit, const TripleWeighting* weighting,
+                         AnchoredTree* a) {
+    const size_t nodes = tree.parent.size();
+    const auto n = a->leavesOf.size();
+    const size_t stride = shareStride(*a);
+    const size_t count = static_cast<size_t>(clades.count);
+    a->upBase = static_cast<int32_t>(count * stride);
+    a->share.assign(count * stride + nodes * count, 0);
+    std::vector<double> branch(nodes, 1.0);
+    if (weighting != nullptr && !tree.support.empty())
+        for (size_t v = 0; v < nodes; ++v)
+            branch[v] = supportWeight(weighting->rule, &tree.support[v], 1);
+    std::vector<int32_t> outside(nodes);
+    for (int32_t c = 0; c < clades.count; ++c) {
+        const uint8_t* inside = clades.inside.data() + static_cast<size_t>(c) * n;
+        std::fill(outside.begin(), outside.end(), 0);
+        int32_t all = 0;
+        for (size_t l = 0; l < leafNode.size(); ++l)
+            if (leafNode[l] >= 0 && inside[static_cast<size_t>(a->leafSpecies[l])] == 0) {
+                outside[static_cast<size_t>(leafNode[l])] = 1;
+                ++all;
+            }
+        if (all == 0) continue;
+        for (size_t v = 0; v < nodes; ++v)
+            if (tree.parent[v] >= 0) outside[static_cast<size_t>(tree.parent[v])] += outside[v];
+        // unit * weight is at most 2^31 and a share at most 1: the rounded
+        // value fits an entry, and the caller bounds the sum.
+        const double scale = static_cast<double>(unit) * tree.weight / all;
+        int32_t* down = a->share.data() + static_cast<size_t>(c) * stride;
+        int32_t* up = a->share.data() + a->upBase + c;
+        for (size_t v = 0; v < nodes; ++v) {
+            down[v] = static_cast<int32_t>(std::llround(scale * branch[v] * outside[v]));
+            up[v * count] =
+                static_cast<int32_t>(std::llround(scale * branch[v] * (all - outside[v])));
+        }
+    }
+}
+
+static AnchoredTree prepareAnchored(const GeneTree& tree, int32_t species,
+                                    const AnchorClades& clades, int32_t unit,
+                                    const TripleWeighting* weighting, std::vector<char>* seen) {
+    AnchoredTree a;
+    a.nodes = static_cast<int32_t>(tree.parent.size());
+    a.clades = clades.count;
+    a.bySpecies = hasDistinctLeaves(tree, seen);
+    a.leavesOf.resize(static_cast<size_t>(species));
+    const std::vector<int32_t> leafNode = meetLeaves(tree, species, &a);
+    for (size_t l = 0; l < leafNode.size(); ++l)
+        if (leafNode[l] >= 0)
+            a.leavesOf[static_cast<size_t>(a.leafSpecies[l])].push_back(static_cast<int32_t>(l));
+    shareByClade(tree, leafNode, clades, unit, weighting, &a);
+    return a;
+}
+
+// Prepared trees are added in batches of about this many bytes: each thread
+// passes the whole batch for every row of its own, so the batch should stay
+// in the cache it shares with the other threads.
+constexpr size_t kAnchoredBatchBytes = size_t{4} << 20;
+
+// Bytes of one prepared tree, for the batch limit.
+static size_t anchoredBytes(const AnchoredTree& a) {
+    return (a.leafMeetNode.size() * 3 + a.share.size() + a.leafSpecies.size() * 2) *
+           sizeof(int32_t);
+}
+
+// The species tree's clade where every two species meet, with its depth.
+struct CladeMeeting {
+    const int32_t* clade;  // species x species
+    const int32_t* depth;  // species x species
+};
+
+// Row w[species x][species y] gains, for every leaf z of a third species,
+// the share of z's side of the median of x, y and z in the smallest clade
+// of the three. The sides are chosen without branches: z is above the node
+// u where x and y meet when it meets x higher up; it is on y's side when it
+// meets x at u and y below u; otherwise on x's side or in a direction of its
+// own at u, and towards it from where it meets x either way. By species,
+// leaf z is species z and the leaves of x's and y's species point at the
+// share of 0, so the loop runs over the row as it lies; otherwise leaves of
+// x's or y's species are masked.
+struct PairRow {
+    int32_t* row;
+    const int32_t* depthX;
+    const int32_t* depthY;
+    const int32_t* towardX;
+    const int32_t* towardY;
+    const int32_t* cladeX;
+    const int32_t* cladeDepthX;
+    const int32_t* shares;
+    int32_t du;
+    int32_t upRow;  // the up shares of the node where x and y meet
+    int32_t pairClade;
+    int32_t pairDepth;
+    int32_t stride;
+};
+
+static int32_t pairShare(const PairRow& p, size_t z, size_t sz) {
+    const int32_t c = p.cladeDepthX[sz] < p.pairDepth ? p.cladeX[sz] : p.pairClade;
+    const int32_t dxz = p.depthX[z];
+    const bool onY = dxz == p.du && p.depthY[z] > p.du;
+    return p.shares[dxz < p.du ? p.upRow + c : c * p.stride + (onY ? p.towardY[z] : p.towardX[z])];
+}
+
+static inline int32_t speciesShare(const PairRow& p, size_t z) {
+    const int32_t c = p.cladeDepthX[z] < p.pairDepth ? p.cladeX[z] : p.pairClade;
+    const int32_t dxz = p.depthX[z];
+    const int32_t down = dxz == p.du && p.depthY[z] > p.du ? p.towardY[z] : p.towardX[z];
+    return p.shares[dxz < p.du ? p.upRow + c : c * p.stride + down];
+}
+
+static void addSpeciesRowPortable(const PairRow& p, size_t n) {
+    for (size_t z = 0; z < n; ++z)
+        p.row[z] += speciesShare(p, z);
+}
+
+#ifdef TRESSIL_X86_VECTOR
+// Eight species at a time: the sides are selected lane by lane and the
+// shares gathered. An index c * stride + side stays below the share table's
+// size, which the table's memory keeps far below 2^31.
+TRESSIL_TARGET_AVX2 static void addSpeciesRowVector(const PairRow& p, size_t n) {
+    const __m256i du = broadcast(static_cast<uint32_t>(p.du));
+    const __m256i upRow = broadcast(static_cast<uint32_t>(p.upRow));
+    const __m256i pairDepth = broadcast(static_cast<uint32_t>(p.pairDepth));
+    const __m256i pairClade = broadcast(static_cast<uint32_t>(p.pairClade));
+    const __m256i stride = broadcast(static_cast<uint32_t>(p.stride));
+    // Third species above u in the pair's own clade all take one share, so
+    // eight of them need no gather. The pair's own species and missing ones
+    // meet x no higher than u and never take this way.
+    const __m256i above = broadcast(static_cast<uint32_t>(p.shares[p.upRow + p.pairClade]));
+    size_t z = 0;
+    for (; z + kLanes <= n; z += kLanes) {
+        const __m256i outer = _mm256_cmpgt_epi32(pairDepth, loadLanes(p.cladeDepthX + z));
+        const __m256i dxz = loadLanes(p.depthX + z);
+        const __m256i up = _mm256_cmpgt_epi32(du, dxz);
+        if (_mm256_movemask_epi8(_mm256_andnot_si256(outer, up)) == -1) {
+            storeLanes(p.row + z, _mm256_add_epi32(loadLanes(p.row + z), above));
+            continue;
+        }
+        const __m256i c = _mm256_blendv_epi8(pairClade, loadLanes(p.cladeX + z), outer);
+        const __m256i onY = _mm256_and_si256(_mm256_cmpeq_epi32(dxz, du),
+                                             _mm256_cmpgt_epi32(loadLanes(p.depthY + z), du));
+        const __m256i down =
+            _mm256_blendv_epi8(loadLanes(p.towardX + z), loadLanes(p.towardY + z), onY);
+        const __m256i at = _mm256_blendv_epi8(_mm256_add_epi32(_mm256_mullo_epi32(c, stride), down),
+                                              _mm256_add_epi32(upRow, c), up);
+        const __m256i value = _mm256_i32gather_epi32(p.shares, at, 4);
+        storeLanes(p.row + z, _mm256_add_epi32(loadLanes(p.row + z), value));
+    }
+    for (; z < n; ++z)
+        p.row[z] += speciesShare(p, z);
+}
+#endif
+
+static void addAnchoredPair(const AnchoredTree& a, const CladeMeeting& meeting, size_t x, size_t y,
+                            bool useVector) {
+    const size_t leaves = a.leafSpecies.size();
+    const auto n = a.leavesOf.size();
+    const auto sx = static_cast<size_t>(a.leafSpecies[x]);
+    const auto sy = static_cast<size_t>(a.leafSpecies[y]);
+    const PairRow p{changeTripleRow(static_cast<int>(sx), static_cast<int>(sy)),
+                    a.meetDepth.data() + x * leaves,
+                    a.meetDepth.data() + y * leaves,
+                    a.toward.data() + x * leaves,
+                    a.toward.data() + y * leaves,
+                    meeting.clade + sx * n,
+                    meeting.depth + sx * n,
+                    a.share.data(),
+                    a.meetDepth[x * leaves + y],
+                    a.upBase + a.leafMeetNode[x * leaves + y] * a.clades,
+                    meeting.clade[sx * n + sy],
+                    meeting.depth[sx * n + sy],
+                    static_cast<int32_t>(shareStride(a))};
+    if (a.bySpecies) {
+#ifdef TRESSIL_X86_VECTOR
+        if (useVector) return addSpeciesRowVector(p, n);
+#endif
+        (void)useVector;
+        return addSpeciesRowPortable(p, n);
+    }
+    for (size_t z = 0; z < leaves; ++z) {
+        const auto sz = static_cast<size_t>(a.leafSpecies[z]);
+        const int32_t value = pairShare(p, z, sz);
+        p.row[sz] += (sz != sx && sz != sy) ? value : 0;
+    }
+}
+
+// Rows of different first species are disjoint: threads share them out, and
+// each passes every tree of the batch while its rows stay in the cache.
+static void addAnchoredRows(const std::vector<AnchoredTree>& batch, const CladeMeeting& meeting,
+                            int32_t n, std::atomic<int32_t>* next) {
+    const bool useVector = vectorKernelsUsable();
+    for (int32_t p = (*next)++; p < n; p = (*next)++)
+        for (const AnchoredTree& a : batch)
+            for (const int32_t x : a.leavesOf[static_cast<size_t>(p)]) {
+                const auto leaves = static_cast<int32_t>(a.leafSpecies.size());
+                for (int32_t y = x + 1; y < leaves; ++y)
+                    if (a.leafSpecies[static_cast<size_t>(y)] > p &&
+                        !a.leavesOf[static_cast<size_t>(a.leafSpecies[static_cast<size_t>(y)])]
+                             .empty())
+                        addAnchoredPair(a, meeting, static_cast<size_t>(x), static_cast<size_t>(y),
+                                        useVector);
+            }
+}
+
+void fillAnchoredTable(const std::vector<GeneTree>& trees, int32_t species,
+                       const AnchorClades& clades, int32_t unit, const TripleWeighting* weighting) {
+    sizeTripleTable(species);
+    const auto n = static_cast<size_t>(species);
+    std::vector<int32_t> cladeDepth(n * n, 0);
+    for (size_t i = 0; i < n * n; ++i)
+        if (clades.meet[i] >= 0) cladeDepth[i] = clades.depth[static_cast<size_t>(clades.meet[i])];
+    // A species with itself: any clade, never used.
+    std::vector<int32_t> cladeMeet = clades.meet;
+    for (int32_t& c : cladeMeet)
+        c = std::max(c, 0);
+    const CladeMeeting meeting{cladeMeet.data(), cladeDepth.data()};
+    std::vector<AnchoredTree> batch;
+    size_t bytes = 0;
+    int64_t done = 0;
+    const auto flush = [&] {
+        std::atomic<int32_t> next{0};
+        runOnThreads(threadCountToUse(), [&batch, &meeting, species, &next] {
+            addAnchoredRows(batch, meeting, species, &next);
+        });
+        done += static_cast<int64_t>(batch.size());
+        reportProgress(ProgressStage::kFill, done, static_cast<int64_t>(trees.size()));
+        batch.clear();
+        bytes = 0;
+    };
+    std::vector<char> seen(n, 0);
+    for (const GeneTree& tree : trees) {
+        batch.push_back(prepareAnchored(tree, species, clades, unit, weighting, &seen));
+        bytes += anchoredBytes(batch.back());
+        if (bytes >= kAnchoredBatchBytes) flush();
+    }
+    if (!batch.empty()) flush();
 }

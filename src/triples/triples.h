@@ -66,10 +66,11 @@ struct GeneTreeLoad {
     // species has in the tree (1 when every leaf is a species of its own).
     int64_t entryBound;
     // entryBound fits an entry, and every sum over distinct species
-    // triples, entryBound * n^3 with room to spare, fits 64 bits.
+    // triples, entryBound * unit * n^3 with room to spare, fits 64 bits.
     bool fits;
 };
-GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species);
+GeneTreeLoad measureGeneTrees(const std::vector<GeneTree>& trees, int32_t species,
+                              int32_t unit = 1);
 
 // Sizes the table for species 0..species-1 and adds every tree: for leaves x
 // and y of different species that meet at a node, and each leaf z of a third
@@ -111,3 +112,29 @@ void speciesSetBytes(const SpeciesSet& set, uint8_t* bytes, int count);
 // Sum of row[k] over the species k of a set given as bytes: the row
 // kernels' masked sum.
 int64_t maskedRowSum(const int32_t* row, const uint8_t* mask, int bytes);
+
+// The clades of a species tree, for anchored triples: clade c holds the
+// species s where inside[c * species + s] is 1; meet[a * species + b] is
+// the smallest clade holding species a and b, and depth the number of
+// clades above each one (the whole tree's clade has depth 0).
+struct AnchorClades {
+    int32_t count;
+    std::vector<uint8_t> inside;
+    std::vector<int32_t> meet;
+    std::vector<int32_t> depth;
+};
+
+// Sizes the table for species 0..species-1 and adds every tree's anchored
+// triples: the tree is taken as unrooted, and for leaves x, y, z of three
+// species, with X the smallest clade holding them and D the tree's leaves of
+// species outside X, w[x][y][z] gains the share of D that lies on z's side
+// of the median node of x, y and z (at a polytomy, leaves in a fourth
+// direction count for none of the three), times unit and the tree's weight,
+// rounded to the nearest whole number tree by tree. With a weighting and
+// supports, the share is also multiplied by the rule's weight of the one
+// branch every such quartet rests on: the branch from the median towards z.
+// The trees must fit measureGeneTrees with unit times their weights. Uses
+// every thread; the table does not depend on their number.
+void fillAnchoredTable(const std::vector<GeneTree>& trees, int32_t species,
+                       const AnchorClades& clades, int32_t unit,
+                       const TripleWeighting* weighting = nullptr);

@@ -242,3 +242,159 @@ TEST(GeneTreeTable, MatchesACountOverLeafTriples) {
 }
 
 }  // namespace
+
+namespace {
+
+// The clades of a species tree given as a gene tree of every species once.
+AnchorClades cladesOfTree(const GeneTree& tree, int n) {
+    const size_t nodes = tree.parent.size();
+    std::vector<std::vector<char>> below(nodes, std::vector<char>(static_cast<size_t>(n), 0));
+    for (size_t v = 0; v < nodes; ++v)
+        if (tree.species[v] >= 0) below[v][static_cast<size_t>(tree.species[v])] = 1;
+    for (size_t v = 0; v < nodes; ++v)
+        if (tree.parent[v] >= 0)
+            for (int s = 0; s < n; ++s)
+                below[static_cast<size_t>(tree.parent[v])][static_cast<size_t>(s)] |=
+                    below[v][static_cast<size_t>(s)];
+    AnchorClades clades{0, {}, std::vector<int32_t>(static_cast<size_t>(n * n), -1), {}};
+    std::vector<int32_t> depthOf(nodes, 0);
+    for (size_t v = nodes; v-- > 0;)
+        if (tree.parent[v] >= 0) depthOf[v] = depthOf[static_cast<size_t>(tree.parent[v])] + 1;
+    // Deepest clades last, so that the last clade holding a pair is its smallest.
+    std::vector<size_t> inner;
+    for (size_t v = 0; v < nodes; ++v)
+        if (tree.species[v] < 0) inner.push_back(v);
+    std::sort(inner.begin(), inner.end(),
+              [&depthOf](size_t a, size_t b) { return depthOf[a] < depthOf[b]; });
+    for (const size_t v : inner) {
+        clades.inside.insert(clades.inside.end(), below[v].begin(), below[v].end());
+        clades.depth.push_back(depthOf[v]);
+        for (int a = 0; a < n; ++a)
+            for (int b = 0; b < n; ++b)
+                if (below[v][static_cast<size_t>(a)] && below[v][static_cast<size_t>(b)])
+                    clades.meet[static_cast<size_t>(a * n + b)] = clades.count;
+        ++clades.count;
+    }
+    return clades;
+}
+
+// Edges between two nodes of a tree taken as unrooted.
+std::vector<std::vector<int>> nodeDistances(const GeneTree& tree) {
+    const size_t nodes = tree.parent.size();
+    std::vector<std::vector<int>> d(nodes, std::vector<int>(nodes, 1 << 20));
+    for (size_t v = 0; v < nodes; ++v) {
+        d[v][v] = 0;
+        if (tree.parent[v] >= 0) d[v][static_cast<size_t>(tree.parent[v])] = 1;
+        if (tree.parent[v] >= 0) d[static_cast<size_t>(tree.parent[v])][v] = 1;
+    }
+    for (size_t k = 0; k < nodes; ++k)
+        for (size_t i = 0; i < nodes; ++i)
+            for (size_t j = 0; j < nodes; ++j)
+                d[i][j] = std::min(d[i][j], d[i][k] + d[k][j]);
+    return d;
+}
+
+// The definition, leaf triple by leaf triple and d by d: xy|zd holds when
+// the four-point sums put x with y strictly apart from the others. With a
+// weighting, the branch from the median towards z weighs the share.
+void addAnchoredLiterally(const GeneTree& tree, const AnchorClades& clades, int n,
+                          const TripleWeighting* weighting, std::vector<int64_t>* reference) {
+    const auto d = nodeDistances(tree);
+    const size_t nodes = tree.parent.size();
+    for (size_t x = 0; x < nodes; ++x)
+        for (size_t y = 0; y < nodes; ++y)
+            for (size_t z = 0; z < nodes; ++z) {
+                const int32_t sx = tree.species[x], sy = tree.species[y], sz = tree.species[z];
+                if (sx < 0 || sy < 0 || sz < 0 || sx >= sy || sz == sx || sz == sy) continue;
+                int32_t clade = -1;
+                for (int32_t c = 0; c < clades.count; ++c)
+                    if (clades.inside[static_cast<size_t>(c * n + sx)] &&
+                        clades.inside[static_cast<size_t>(c * n + sy)] &&
+                        clades.inside[static_cast<size_t>(c * n + sz)])
+                        clade = c;  // deepest last
+                int outside = 0;
+                int shown = 0;
+                for (size_t w = 0; w < nodes; ++w) {
+                    const int32_t sw = tree.species[w];
+                    if (sw < 0 || clades.inside[static_cast<size_t>(clade * n + sw)]) continue;
+                    ++outside;
+                    shown += d[x][y] + d[z][w] < std::min(d[x][z] + d[y][w], d[x][w] + d[y][z]);
+                }
+                if (outside == 0) continue;
+                double branch = 1;
+                if (weighting != nullptr) {
+                    size_t median = 0;
+                    for (size_t m = 1; m < nodes; ++m)
+                        if (d[x][m] + d[y][m] + d[z][m] <
+                            d[x][median] + d[y][median] + d[z][median])
+                            median = m;
+                    size_t next = 0;  // the neighbour of the median towards z
+                    for (size_t v = 0; v < nodes; ++v)
+                        if (d[median][v] == 1 && d[v][z] < d[median][z]) next = v;
+                    const size_t child =
+                        tree.parent[median] == static_cast<int32_t>(next) ? median : next;
+                    branch = supportWeight(weighting->rule, &tree.support[child], 1);
+                }
+                (*reference)[(static_cast<size_t>(sx) * n + sy) * n + sz] += std::llround(
+                    static_cast<double>(1000) * tree.weight / outside * branch * shown);
+            }
+}
+
+// Species 0 beside a random tree of the others: most pairs then meet in one
+// clade of many species in a row, as the vector form's shortcut needs.
+GeneTree besideSpeciesZero(int n, std::mt19937& rng) {
+    std::vector<int32_t> rest;
+    for (int32_t s = 1; s < n; ++s)
+        rest.push_back(s);
+    GeneTree tree = randomGeneTree(rest, rng);
+    const auto top = static_cast<int32_t>(tree.parent.size());
+    tree.parent.back() = top + 1;
+    tree.parent.push_back(top + 1);
+    tree.species.push_back(0);
+    tree.parent.push_back(-1);
+    tree.species.push_back(-1);
+    return tree;
+}
+
+// The anchored table against the definition, on trees with missing species,
+// nodes of many children and individuals, unweighed and weighed.
+TEST(AnchoredTable, MatchesTheDefinitionOverEveryOutsideLeaf) {
+    std::mt19937 rng(26);
+    for (int round = 0; round < 10; ++round) {
+        const int n = round < 8 ? 7 + round % 4 : 30;
+        const TripleWeighting weighting{static_cast<SupportRule>(round % 3), 1000};
+        const TripleWeighting* weighed = round >= 4 ? &weighting : nullptr;
+        g_threadCount = 1 + round % 2;
+        std::vector<int32_t> all(static_cast<size_t>(n));
+        for (int s = 0; s < n; ++s)
+            all[static_cast<size_t>(s)] = s;
+        const AnchorClades clades =
+            cladesOfTree(round < 8 ? randomGeneTree(all, rng) : besideSpeciesZero(n, rng), n);
+        std::vector<GeneTree> trees;
+        std::vector<int64_t> reference(static_cast<size_t>(n) * n * n, 0);
+        for (int t = 0; t < 6; ++t) {
+            std::vector<int32_t> leaves;
+            for (int32_t s = 0; s < n; ++s)
+                if (rng() % 10 < (round < 8 ? 8 : 10)) leaves.push_back(s);
+            if (t == 5)  // individuals
+                for (int extra = 0; extra < 3; ++extra)
+                    leaves.push_back(static_cast<int32_t>(rng() % static_cast<unsigned>(n)));
+            std::shuffle(leaves.begin(), leaves.end(), rng);
+            trees.push_back(randomGeneTree(leaves, rng));
+            trees.back().support.resize(trees.back().parent.size());
+            for (float& s : trees.back().support)
+                s = static_cast<float>(rng() % 101) / 100;
+            addAnchoredLiterally(trees.back(), clades, n, weighed, &reference);
+        }
+        fillAnchoredTable(trees, n, clades, 1000, weighed);
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                for (int k = 0; k < n; ++k)
+                    ASSERT_EQ(tripleWeight(i, j, k),
+                              reference[(static_cast<size_t>(i) * n + j) * n + k])
+                        << "round " << round << " entry " << i << "," << j << "," << k;
+    }
+    g_threadCount = 0;
+}
+
+}  // namespace

@@ -250,7 +250,8 @@ TEST_F(NewickTool, OptionPrefixesWorkAndMistakesTakeTwoLines) {
     EXPECT_EQ(shortened.err, full.err);
     const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
         {{"infer", "--s", "t.nwk", "x.nwk"},
-         "tressil-newick: --s is ambiguous for infer: --search, --support, --seed, --support-field or --svg\n"
+         "tressil-newick: --s is ambiguous for infer: --search, --support, --seed, --sites, "
+         "--support-field or --svg\n"
          "try 'tressil-newick infer --help'\n"},
         {{"infer", "--support", "pp", "t.nwk", "x.nwk"},
          "tressil-newick: infer takes 2 file names, not 3; 'pp' after --support was read as a "
@@ -431,6 +432,26 @@ INSTANTIATE_TEST_SUITE_P(
                 "((A,B),C);",
                 {"infer", "--support=posterior", "t.nwk", "new.nwk"},
                 "tressil-newick: --support takes share, pp, full or bootstrap, not 'posterior'"},
+        Failing{"AnchoredWithoutOutgroup",
+                "((A,B),C);",
+                {"infer", "--triples", "anchored", "t.nwk", "new.nwk"},
+                "tressil-newick: --triples anchored needs --outgroup"},
+        Failing{"HybridWithoutSites",
+                "((A,B),C);",
+                {"infer", "--outgroup", "C", "--weight", "hybrid", "t.nwk", "new.nwk"},
+                "tressil-newick: --weight hybrid needs --sites N or --sites FILE"},
+        Failing{
+            "SitesNotPositive",
+            "((A,B),C);",
+            {"infer", "--outgroup", "C", "--weight", "hybrid", "--sites", "-5", "t.nwk", "new.nwk"},
+            "tressil-newick: --sites takes a positive number of sites, or a file of one a line, "
+            "not '-5'"},
+        Failing{"HybridWithoutLengths",
+                "((A,B),C);",
+                {"infer", "--outgroup", "C", "--weight", "hybrid", "--sites", "300", "t.nwk",
+                 "new.nwk"},
+                "tressil-newick: t.nwk:1:1: tree 1 has no branch lengths, which --weight hybrid "
+                "needs"},
         Failing{"UnknownCommand",
                 "",
                 {"convert", "a", "b", "c"},

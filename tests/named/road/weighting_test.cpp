@@ -117,3 +117,75 @@ TEST(SupportWeighting, WeightsAreRefusedWhereTheirThousandthsPassAnEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string exactly(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+// The tree with every branch's support and length, or with the hybrid
+// weight of each branch written as its support.
+std::string withLengths(const NamedTree& tree, int32_t node, double sites, bool hybridByHand) {
+    const NamedNode& n = tree.nodes[static_cast<size_t>(node)];
+    std::string text = n.name;
+    if (!n.children.empty()) {
+        text = "(";
+        for (const int32_t child : n.children)
+            text += (text.size() > 1 ? "," : "") + withLengths(tree, child, sites, hybridByHand);
+        text += ")";
+        if (node != tree.root)
+            text +=
+                exactly(hybridByHand ? n.support * (1 - std::exp(-n.length * sites)) : n.support);
+    }
+    return node == tree.root ? text + ";\n" : text + ":" + exactly(n.length);
+}
+
+// --weight hybrid is --weight support on supports relabelled by hand, for
+// one alignment length and for one per tree, with rooted and anchored
+// triples alike.
+TEST(HybridWeighting, IsSupportOnRelabelledBranches) {
+    std::vector<std::string> pool = {"O"};
+    for (int t = 0; t < 8; ++t)
+        pool.push_back("t" + std::to_string(t));
+    std::mt19937 draw(26);
+    for (const TripleKind kind : {TripleKind::kRooted, TripleKind::kAnchored}) {
+        std::string asRead;
+        std::string byHand;
+        std::vector<double> sites;
+        for (int g = 0; g < 30; ++g) {
+            NamedTree tree = randomTree(randomTaxa(pool, 6, draw), draw);
+            // A leaf's branch has no label to relabel: a length of 1 makes
+            // its hybrid weight 1 exactly, as when it has no support.
+            for (NamedNode& node : tree.nodes) {
+                node.support = static_cast<double>(draw() % 101) / 100;
+                node.length = node.children.empty() ? 1 : static_cast<double>(draw() % 200) / 4000;
+            }
+            sites.push_back(kind == TripleKind::kRooted ? 300 : 100 + static_cast<double>(g));
+            asRead += withLengths(tree, tree.root, sites.back(), false);
+            byHand += withLengths(tree, tree.root, sites.back(), true);
+        }
+        InferOptions hybrid = inferOptions({"O"}, InferMethod::kExact, SupportKind::kShare);
+        hybrid.weight = WeightRule::kAnyRight;
+        hybrid.triples = kind;
+        InferOptions support = hybrid;
+        hybrid.sites = kind == TripleKind::kRooted ? std::vector<double>{300} : sites;
+        const InferResult a = inferSpeciesTree(asRead, hybrid);
+        const InferResult b = inferSpeciesTree(byHand, support);
+        EXPECT_EQ(a.newick, b.newick);
+        EXPECT_EQ(a.report, b.report);
+    }
+    InferOptions hybrid = inferOptions({"O"}, InferMethod::kExact);
+    hybrid.weight = WeightRule::kAnyRight;
+    hybrid.sites = {300};
+    try {
+        inferSpeciesTree("((O,a),b,(c,d));", hybrid);
+        FAIL() << "a tree without lengths was taken";
+    } catch (const NewickError& error) {
+        EXPECT_NE(error.message.find("tree 1 has no branch lengths"), std::string::npos);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+// Anchored triples on gene trees simulated under the multispecies
+// coalescent: judged against the clades of the true species tree, the
+// table's best tree is that tree again.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <unordered_map>
+
+#include "common/common.h"
+#include "named/named_support.h"
+#include "named/read/read.h"
+#include "named/road/road_steps.h"
+#include "simulate/coalescent.h"
+#include "simulate/tree.h"
+
+namespace {
+
+// A Newick tree on the taxa of genes, by their numbers.
+ResultTree numberedTree(const std::string& newick, const GeneTrees& genes) {
+    std::unordered_map<std::string, int32_t> numbers;
+    for (size_t t = 0; t < genes.names.size(); ++t)
+        numbers.emplace(genes.names[t], static_cast<int32_t>(t));
+    size_t pos = 0;
+    NamedTree tree{};
+    EXPECT_TRUE(readNextTree(newick, &pos, &tree, true));
+    ResultTree result{{}, tree.root};
+    for (const NamedNode& node : tree.nodes)
+        result.nodes.push_back(
+            {node.children.empty() ? numbers.at(node.name) : -1, node.children, "", "", ""});
+    return result;
+}
+
+TEST(AnchoredTriples, OneRoundFromTheTrueTreeGivesItBack) {
+    g_threadCount = 2;
+    for (const unsigned seed : {1u, 2u, 3u}) {
+        std::mt19937_64 rng(seed);
+        const SimTree species = yuleSpeciesTree({14, 1, 1.0, 5.0}, rng);
+        std::string text;
+        for (int g = 0; g < 150; ++g) {
+            SimTree gene = coalescentGeneTree(species, 1, rng);
+            unrootTree(&gene, rng);
+            text += writeNewick(gene);
+        }
+        GeneTrees genes = readGeneTrees(text, inferOptions({"O1"}, InferMethod::kExact));
+        const ResultTree truth = numberedTree(writeNewick(species), genes);
+        genes.anchor = anchorCladesOf(truth, static_cast<int32_t>(genes.names.size()));
+        fillTable(genes, {});
+        const SpeciesTree inferred = solveSpeciesTree(InferMethod::kExact, genes.ingroupCount);
+        EXPECT_EQ(topologyKey(inferred.tree), topologyKey(truth)) << "seed " << seed;
+    }
+    g_threadCount = 0;
+}
+
+}  // namespace
