@@ -41,14 +41,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build-bench}
 replicates=${2:-20}
-if ! command -v fasttree >/dev/null; then
-    apt-get install -y -qq fasttree >/dev/null
-fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRESSIL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target tressil-newick tressil_simulate_genes \
-    tressil_simulate_sequences tressil_tree_distance >/dev/null
-cache="$build/anchored-cache"
-mkdir -p "$cache"
+# shellcheck source=bench/accuracy/setup.sh
+. bench/accuracy/setup.sh "$build" anchored-cache
 
 # name | species (outgroup included) | genes | sites | mean internal length
 conditions=(

@@ -22,14 +22,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build-bench}
 replicates=${2:-10}
-if ! command -v fasttree >/dev/null; then
-    apt-get install -y -qq fasttree >/dev/null
-fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRESSIL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target tressil-newick tressil_simulate_genes \
-    tressil_simulate_sequences tressil_tree_distance >/dev/null
-cache="$build/accuracy-cache"
-mkdir -p "$cache"
+# shellcheck source=bench/accuracy/setup.sh
+. bench/accuracy/setup.sh "$build" accuracy-cache
 
 # name | species | sites | mean internal branch length (coalescent units)
 conditions=(
