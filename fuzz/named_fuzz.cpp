@@ -87,11 +87,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                     WeightRule::kAboveChance};
         options.weight = rules[pick % 4];
         if ((pick >> 2) % 3 == 0) options.minSupport = 0.5;
-        options.rootUnplaced = !outgroup.empty() && (pick >> 4) % 2 == 0;
+        options.dropUnplaced = !outgroup.empty() && (pick >> 4) % 2 == 0;
         if ((pick >> 5) % 4 == 0) {
             options.support = SupportKind::kBootstrap;
             options.bootstrap = 2;
         }
+        if (!outgroup.empty() && (pick >> 7) % 3 == 0) options.triples = TripleKind::kAnchored;
+        options.supportField = 1 + static_cast<int>((pick >> 9) % 3);
+        const TreeOutput formats[] = {TreeOutput::kNewick, TreeOutput::kNexus, TreeOutput::kNhx};
+        options.format = formats[(pick >> 11) % 3];
+        if ((pick >> 13) % 3 == 0) options.sites = {300};
         inferSpeciesTree(text, options);
     } catch (const NewickError&) {
     }

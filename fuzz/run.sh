@@ -13,7 +13,9 @@ case ${3:-reader} in
 esac
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTRESSIL_BUILD_FUZZER=ON -DTRESSIL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target "$target" >/dev/null
+# A build that fails shows why.
+cmake --build "$build" -j2 --target "$target" >"$build/build.log" 2>&1 ||
+    { tail -n 40 "$build/build.log"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$corpus"/* "$work/"
