@@ -14,6 +14,17 @@
 
 namespace {
 
+// The filled table against a reference of n^3 entries, w[i][j][k] at
+// (i * n + j) * n + k, for i < j.
+void expectTableIs(const std::vector<int64_t>& reference, int n, int round) {
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j)
+            for (int k = 0; k < n; ++k)
+                ASSERT_EQ(tripleWeight(i, j, k),
+                          reference[(static_cast<size_t>(i) * n + j) * n + k])
+                    << "round " << round << " entry " << i << "," << j << "," << k;
+}
+
 // Reference table, same layout as g_tripleWeight; static to keep it off the stack.
 int32_t s_reference[kMaxSpecies][kMaxSpecies][kMaxSpecies];
 
@@ -231,12 +242,7 @@ TEST(GeneTreeTable, MatchesACountOverLeafTriples) {
         }
         ASSERT_TRUE(measureGeneTrees(trees, n).fits);
         fillTripleTable(trees, n, weighed);
-        for (int i = 0; i < n; ++i)
-            for (int j = i + 1; j < n; ++j)
-                for (int k = 0; k < n; ++k)
-                    ASSERT_EQ(tripleWeight(i, j, k),
-                              reference[(static_cast<size_t>(i) * n + j) * n + k])
-                        << "round " << round << " entry " << i << "," << j << "," << k;
+        expectTableIs(reference, n, round);
     }
     g_threadCount = 0;
 }
@@ -387,12 +393,7 @@ TEST(AnchoredTable, MatchesTheDefinitionOverEveryOutsideLeaf) {
             addAnchoredLiterally(trees.back(), clades, n, weighed, &reference);
         }
         fillAnchoredTable(trees, n, clades, 1000, weighed);
-        for (int i = 0; i < n; ++i)
-            for (int j = i + 1; j < n; ++j)
-                for (int k = 0; k < n; ++k)
-                    ASSERT_EQ(tripleWeight(i, j, k),
-                              reference[(static_cast<size_t>(i) * n + j) * n + k])
-                        << "round " << round << " entry " << i << "," << j << "," << k;
+        expectTableIs(reference, n, round);
     }
     g_threadCount = 0;
 }
