@@ -78,6 +78,10 @@ TEST(MinSupport, MeansTheSameOnEitherScale) {
         EXPECT_EQ(s.note.substr(s.note.find(':')), p.note.substr(p.note.find(':')));
         EXPECT_EQ(p.note.find("more than half") != std::string::npos, 2 * below > labelled);
     }
+    // A fraction on percentages is read as it stands, and the note says what
+    // the user likely meant.
+    EXPECT_NE(infer(percent, {"--min-support", "0.5"}).note.find("give --min-support 50"),
+              std::string::npos);
 }
 
 // "S/B" labels with S and B unlike: each field is read as the file of that
