@@ -125,12 +125,8 @@ std::string individualName(const std::string& species, int individual, int indiv
     return individuals == 1 ? species : species + "_" + std::to_string(individual);
 }
 
-// Lets the lineages meet along a species branch of the given length
-// (infinite above the root). Every lineage's branch grows by the time it
-// spends in this species branch, which is how the gene tree's lengths come
-// to be in coalescent units.
-static void coalesceInBranch(SimTree* gene, std::vector<int>* lineages, double length,
-                             std::mt19937_64& rng) {
+void coalesceInBranch(SimTree* gene, std::vector<int>* lineages, double length,
+                      std::mt19937_64& rng) {
     double elapsed = 0.0;
     auto grow = [&](double time) {
         for (const int lineage : *lineages)

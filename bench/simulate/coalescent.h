@@ -38,6 +38,14 @@ double meanInternalLength(const SimTree& tree);
 // when it has one individual, SPECIES_i otherwise.
 std::string individualName(const std::string& species, int individual, int individuals);
 
+// Lets the gene lineages (node indices in gene) meet pairwise at rate 1
+// each along a population's branch of the given length (infinite above the
+// root), each meeting a new node that takes the pair's place in *lineages.
+// Every lineage's branch grows by the time it spends in this branch, which is
+// how gene tree lengths come to be in coalescent units.
+void coalesceInBranch(SimTree* gene, std::vector<int>* lineages, double length,
+                      std::mt19937_64& rng);
+
 // A rooted gene tree with the given number of individuals per species.
 // Going up the species tree, the lineages that enter a branch meet pairwise
 // at rate 1 each (k(k-1)/2 in all) until the branch ends; above the root

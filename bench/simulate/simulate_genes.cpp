@@ -87,23 +87,6 @@ struct Settings {
     uint64_t seed;
 };
 
-SimTree readSpeciesTree(const std::string& path) {
-    bool missing = false;
-    std::vector<SimTree> trees = parseTrees(readTextFile(path), &missing);
-    if (trees.empty()) failSimulation(path + ": no tree");
-    SimTree& tree = trees[0];
-    if (missing) failSimulation(path + ": every branch needs a length in coalescent units");
-    std::map<std::string, int> seen;
-    for (const int leaf : leavesOf(tree))
-        if (seen[tree.nodes[static_cast<size_t>(leaf)].name]++ > 0)
-            failSimulation(path + ": species '" + tree.nodes[static_cast<size_t>(leaf)].name +
-                           "' appears twice");
-    for (const SimNode& node : tree.nodes)
-        if (!(node.length >= 0.0)) failSimulation(path + ": a branch length is negative");
-    if (seen.size() < 3) failSimulation(path + ": the species tree needs three species or more");
-    return tree;
-}
-
 // The taxa of the root's child with fewer leaves (the first child on a tie):
 // where a tree is rooted on its outgroup, the outgroup. Node indices.
 std::vector<int> smallerRootSide(const SimTree& species) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "simulate/tree.h"
@@ -146,4 +147,21 @@ void writeTextFile(const std::string& path, const std::string& text) {
     out << text;
     out.close();
     if (!out) failSimulation("cannot write output file: " + path);
+}
+
+SimTree readSpeciesTree(const std::string& path) {
+    bool missing = false;
+    std::vector<SimTree> trees = parseTrees(readTextFile(path), &missing);
+    if (trees.empty()) failSimulation(path + ": no tree");
+    SimTree& tree = trees[0];
+    if (missing) failSimulation(path + ": every branch needs a length in coalescent units");
+    std::map<std::string, int> seen;
+    for (const int leaf : leavesOf(tree))
+        if (seen[tree.nodes[static_cast<size_t>(leaf)].name]++ > 0)
+            failSimulation(path + ": species '" + tree.nodes[static_cast<size_t>(leaf)].name +
+                           "' appears twice");
+    for (const SimNode& node : tree.nodes)
+        if (!(node.length >= 0.0)) failSimulation(path + ": a branch length is negative");
+    if (seen.size() < 3) failSimulation(path + ": the species tree needs three species or more");
+    return tree;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "simulate/tree.h"
+
 struct ParsedArguments {
     std::map<std::string, std::string> options;  // name without "--" -> value ("" for a flag)
     std::vector<std::string> positional;
@@ -36,3 +38,7 @@ std::string readTextFile(const std::string& path);
 
 // Writes the whole text, to standard output for "-".
 void writeTextFile(const std::string& path, const std::string& text);
+
+// The first tree of a species tree file: every branch with a length (in
+// coalescent units), none negative, three species or more, none twice.
+SimTree readSpeciesTree(const std::string& path);
