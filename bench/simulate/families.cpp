@@ -11,11 +11,6 @@
 
 namespace {
 
-// A new copy whose lineages have not met by its duplication is drawn again
-// this many times at most; short branches below a duplication make that
-// rare meeting the only way, and a limit keeps such families finite.
-constexpr int kMaxCopyTries = 1000;
-
 // A copy alive along the current species branch: the event it started
 // from, when (time into the branch), and whether it is the new copy of a
 // duplication, whose end node becomes its parent's born child.
@@ -24,6 +19,21 @@ struct LivingCopy {
     double start;
     bool isNew;
 };
+
+// Every parent before its children, and children in their order, so that a
+// family without events lists its copies as the species tree does.
+std::vector<int> preorder(const SimTree& tree) {
+    std::vector<int> order;
+    std::vector<int> stack{tree.root};
+    while (!stack.empty()) {
+        const int node = stack.back();
+        stack.pop_back();
+        order.push_back(node);
+        const std::vector<int>& children = tree.nodes[static_cast<size_t>(node)].children;
+        stack.insert(stack.end(), children.rbegin(), children.rend());
+    }
+    return order;
+}
 
 int addEvent(LocusTree* locus, const std::string& name, double length) {
     locus->born.push_back(-1);
@@ -70,10 +80,8 @@ struct CoalescentWalk {
     const LocusTree& locus;
     SimTree* gene;
     std::mt19937_64& rng;
-    int* forced;
+    Meetings* meetings;
 };
-
-std::vector<int> lineagesLeaving(const CoalescentWalk& walk, int node);
 
 // Joins the lineages pairwise at random where they stand, by branches of
 // length 0.
@@ -91,26 +99,43 @@ void joinAtOnce(const CoalescentWalk& walk, std::vector<int>* lineages) {
     }
 }
 
-// The lineages of a new copy, drawn until they have met by its duplication.
-// A failed try made only nodes at the end of the gene tree, so cutting the
-// tree back to its size before the try undoes it.
-std::vector<int> lineagesOfNewCopy(const CoalescentWalk& walk, int node) {
+// The coalescent along the branch of a new copy, drawn again until its
+// lineages have met by the duplication. Only this branch is drawn again,
+// not the copy's whole subtree: the exact condition would reach into every
+// branch below, and redrawing all of them made families with a few nested
+// duplications take minutes. A failed try made nodes only at the end of the
+// gene tree and changed only the entering lineages' lengths and parents, so
+// cutting the tree back and restoring those undoes it.
+void meetBeforeDuplication(const CoalescentWalk& walk, std::vector<int>* lineages, double length) {
+    if (lineages->size() < 2) {
+        coalesceInBranch(walk.gene, lineages, length, walk.rng);
+        return;
+    }
+    ++walk.meetings->conditioned;
     const size_t mark = walk.gene->nodes.size();
+    std::vector<double> lengths;
+    for (const int lineage : *lineages)
+        lengths.push_back(walk.gene->nodes[static_cast<size_t>(lineage)].length);
     for (int attempt = 1;; ++attempt) {
-        std::vector<int> lineages = lineagesLeaving(walk, node);
-        if (lineages.size() <= 1) return lineages;
-        if (attempt == kMaxCopyTries) {
-            ++*walk.forced;
-            joinAtOnce(walk, &lineages);
-            return lineages;
+        std::vector<int> trial = *lineages;
+        coalesceInBranch(walk.gene, &trial, length, walk.rng);
+        if (trial.size() <= 1 || attempt == kMaxCopyTries) {
+            walk.meetings->forced += trial.size() > 1;
+            joinAtOnce(walk, &trial);
+            *lineages = trial;
+            return;
         }
         walk.gene->nodes.resize(mark);
+        for (size_t i = 0; i < lineages->size(); ++i) {
+            SimNode& node = walk.gene->nodes[static_cast<size_t>((*lineages)[i])];
+            node.length = lengths[i];
+            node.parent = -1;
+        }
     }
 }
 
 // The gene lineages that leave the top of a locus tree node's branch.
-// Recursive: the depth is the locus tree's, a few hundred at most for the
-// rates a family survives.
+// Recursive: the depth is the locus tree's, at most kMaxLocusDepth.
 std::vector<int> lineagesLeaving(const CoalescentWalk& walk, int node) {
     const SimTree& tree = walk.locus.tree;
     const SimNode& event = tree.nodes[static_cast<size_t>(node)];
@@ -118,14 +143,15 @@ std::vector<int> lineagesLeaving(const CoalescentWalk& walk, int node) {
     if (event.children.empty() && !event.name.empty())
         lineages.push_back(addNode(walk.gene, event.name, 0.0));
     for (const int child : event.children) {
-        const std::vector<int> below = child == walk.locus.born[static_cast<size_t>(node)]
-                                           ? lineagesOfNewCopy(walk, child)
-                                           : lineagesLeaving(walk, child);
+        const std::vector<int> below = lineagesLeaving(walk, child);
         lineages.insert(lineages.end(), below.begin(), below.end());
     }
-    const double length =
-        node == tree.root ? std::numeric_limits<double>::infinity() : event.length;
-    coalesceInBranch(walk.gene, &lineages, length, walk.rng);
+    if (node == tree.root)
+        coalesceInBranch(walk.gene, &lineages, std::numeric_limits<double>::infinity(), walk.rng);
+    else if (walk.locus.born[static_cast<size_t>(event.parent)] == node)
+        meetBeforeDuplication(walk, &lineages, event.length);
+    else
+        coalesceInBranch(walk.gene, &lineages, event.length, walk.rng);
     return lineages;
 }
 
@@ -137,8 +163,8 @@ LocusTree growLocusTree(const SimTree& species, const FamilyRates& rates, std::m
     // The events whose copies enter each species branch at its top.
     std::vector<std::vector<int>> entering(species.nodes.size());
     entering[static_cast<size_t>(species.root)].push_back(locus.tree.root);
-    const std::vector<int> order = postorder(species);
-    for (auto s = order.rbegin(); s != order.rend(); ++s) {
+    const std::vector<int> order = preorder(species);
+    for (auto s = order.begin(); s != order.end(); ++s) {
         const SimNode& branch = species.nodes[static_cast<size_t>(*s)];
         const double length = *s == species.root ? rates.origin : branch.length;
         const std::vector<LivingCopy> living =
@@ -180,12 +206,12 @@ static int depthOf(const SimTree& tree) {
     return deepest;
 }
 
-SimTree coalescentFamilyTree(const LocusTree& locus, std::mt19937_64& rng, int* forced) {
+SimTree coalescentFamilyTree(const LocusTree& locus, std::mt19937_64& rng, Meetings* meetings) {
     if (depthOf(locus.tree) > kMaxLocusDepth)
         failSimulation("a family's locus tree is more than " + std::to_string(kMaxLocusDepth) +
                        " events deep; lower the rates or leave out the coalescent");
     SimTree gene{{}, -1};
-    const std::vector<int> top = lineagesLeaving({locus, &gene, rng, forced}, locus.tree.root);
+    const std::vector<int> top = lineagesLeaving({locus, &gene, rng, meetings}, locus.tree.root);
     if (top.empty()) failSimulation("a family without surviving copies has no gene tree");
     gene.root = top[0];
     return gene;

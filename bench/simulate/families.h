@@ -41,6 +41,11 @@ constexpr size_t kMaxFamilyEvents = 1000000;
 // the stack.
 constexpr int kMaxLocusDepth = 10000;
 
+// The branch of a new copy whose lineages have not met by its duplication is
+// drawn again this many times at most; many lineages entering a short
+// branch make meeting rare, and a limit keeps such families finite.
+constexpr int kMaxCopyTries = 1000;
+
 // One copy starts origin above the root; along every branch each living
 // copy duplicates and is lost at the given rates, and at each species node
 // every copy goes into every child species.
@@ -57,13 +62,19 @@ SimTree locusGeneTree(const LocusTree& locus);
 // locus tree: in every branch, the gene lineages of that copy meet pairwise
 // at rate 1 each, as in a species branch; different copies never meet. A new
 // copy starts from one gene, so all lineages of the copy born at a
-// duplication must have met before it; gene trees where they have not are
-// drawn again (that copy's subtree, up to a limit of tries, after which the
-// lineages left are joined at the duplication by branches of length 0 and
-// *forced is counted up). Leaves keep the locus tree's leaf names. The
-// surviving copies must number at least one, and the locus tree be at most
-// kMaxLocusDepth deep.
-SimTree coalescentFamilyTree(const LocusTree& locus, std::mt19937_64& rng, int* forced);
+// duplication must have met before it: its first branch is drawn again
+// until they have (up to a limit of tries, after which the lineages left are
+// joined at the duplication by branches of length 0). *meetings counts the
+// new copies that entered their first branch with two lineages or more, and
+// those joined so. The branches below it are not conditioned, so they show a little more
+// incomplete lineage sorting than the exact model. Leaves keep the locus
+// tree's leaf names. The surviving copies must number at least one, and the
+// locus tree be at most kMaxLocusDepth deep.
+struct Meetings {
+    int conditioned;
+    int forced;
+};
+SimTree coalescentFamilyTree(const LocusTree& locus, std::mt19937_64& rng, Meetings* meetings);
 
 // The net rate (duplication minus loss) at which a family starting origin
 // above the root expects meanSize surviving copies over all species: the

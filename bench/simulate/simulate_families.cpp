@@ -130,13 +130,13 @@ LocusTree drawLocusTree(const SimTree& species, const Settings& settings, uint32
 }
 
 // One family's line; counts up the copies of each species (the most in any
-// family) and the new copies whose lineages were joined by force.
+// family) and the new copies whose lineages had to meet.
 std::string familyText(const SimTree& species, const Settings& settings, uint32_t index,
-                       std::map<std::string, int>* mostCopies, int* forced) {
+                       std::map<std::string, int>* mostCopies, Meetings* meetings) {
     const LocusTree locus = drawLocusTree(species, settings, index);
     std::mt19937_64 geneRng = engineFor(settings.seed, kGeneStream, index);
     SimTree family =
-        settings.coalescent ? coalescentFamilyTree(locus, geneRng, forced) : locusGeneTree(locus);
+        settings.coalescent ? coalescentFamilyTree(locus, geneRng, meetings) : locusGeneTree(locus);
     if (settings.theta > 0.0) scaleLengths(&family, settings.theta / 2.0);
     std::mt19937_64 writeRng = engineFor(settings.seed, kWriteStream, index);
     if (settings.unrooted) unrootTree(&family, writeRng);
@@ -164,19 +164,19 @@ void run(int argc, char** argv) {
     const SimTree species = makeSpeciesTree(arguments);
     const Settings settings = readSettings(arguments, species);
     std::map<std::string, int> mostCopies;
-    int forced = 0;
+    Meetings meetings{0, 0};
     std::string families;
     for (int f = 0; f < settings.families; ++f)
-        families += familyText(species, settings, static_cast<uint32_t>(f), &mostCopies, &forced);
+        families += familyText(species, settings, static_cast<uint32_t>(f), &mostCopies, &meetings);
     writeTextFile(arguments.positional[0], writeNewick(species));
     writeTextFile(arguments.positional[1], families);
     if (hasOption(arguments, "map"))
         writeTextFile(arguments.options.at("map"), mapText(mostCopies));
-    if (forced > 0)
+    if (meetings.forced > 0)
         std::fprintf(stderr,
-                     "tressil_simulate_families: in %d duplications the new copy's lineages had "
-                     "not met after many tries and were joined at the duplication\n",
-                     forced);
+                     "tressil_simulate_families: %d of the %d new copies that entered their first "
+                     "branch with several lineages were joined at the duplication after %d tries\n",
+                     meetings.forced, meetings.conditioned, kMaxCopyTries);
 }
 
 }  // namespace
