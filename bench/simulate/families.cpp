@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <utility>
@@ -234,9 +235,12 @@ double netRateForMeanSize(const SimTree& species, double origin, double meanSize
         return sum;
     };
     double low = -1e3, high = 1e3;
-    if (!(expected(low) <= meanSize && meanSize <= expected(high)))
-        failSimulation("no duplication rate gives families of mean size " +
-                       std::to_string(meanSize) + " on this species tree");
+    if (!(expected(low) <= meanSize && meanSize <= expected(high))) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%g", meanSize);
+        failSimulation(std::string("no duplication rate gives families of mean size ") + size +
+                       " on this species tree");
+    }
     for (int step = 0; step < 200; ++step) {
         const double middle = (low + high) / 2.0;
         (expected(middle) < meanSize ? low : high) = middle;
