@@ -252,7 +252,8 @@ std::map<std::string, int> numberCopies(SimTree* family) {
     std::map<std::string, int> copies;
     for (const int leaf : leavesOf(*family)) {
         std::string& name = family->nodes[static_cast<size_t>(leaf)].name;
-        name += "_" + std::to_string(++copies[name]);
+        const int copy = ++copies[name];
+        name += "_" + std::to_string(copy);
     }
     return copies;
 }

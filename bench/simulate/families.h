@@ -63,16 +63,15 @@ SimTree locusGeneTree(const LocusTree& locus);
 // at rate 1 each, as in a species branch; different copies never meet. A new
 // copy starts from one gene, so all lineages of the copy born at a
 // duplication must have met before it: its first branch is drawn again
-// until they have (up to a limit of tries, after which the lineages left are
-// joined at the duplication by branches of length 0). *meetings counts the
-// new copies that entered their first branch with two lineages or more, and
-// those joined so. The branches below it are not conditioned, so they show a little more
-// incomplete lineage sorting than the exact model. Leaves keep the locus
-// tree's leaf names. The surviving copies must number at least one, and the
-// locus tree be at most kMaxLocusDepth deep.
+// until they have, up to kMaxCopyTries times, after which the lineages left
+// are joined at the duplication by branches of length 0. The branches below
+// that first one are not conditioned, so they keep a little more incomplete
+// lineage sorting than the exact model would. Leaves keep the locus tree's
+// leaf names. The surviving copies must number at least one, and the locus
+// tree be at most kMaxLocusDepth deep.
 struct Meetings {
-    int conditioned;
-    int forced;
+    int conditioned;  // new copies that entered their first branch with two lineages or more
+    int forced;       // of those, the ones joined at the duplication
 };
 SimTree coalescentFamilyTree(const LocusTree& locus, std::mt19937_64& rng, Meetings* meetings);
 

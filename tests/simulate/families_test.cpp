@@ -50,7 +50,7 @@ TEST(Families, WithoutEventsEachSpeciesHasOneCopyUnderTheCoalescent) {
             together += names == std::set<std::string>{"a", "b"};
     }
     const double expected = 1.0 - 2.0 / 3.0 * std::exp(-t);
-    EXPECT_NEAR(together / double(kFamilies), expected,
+    EXPECT_NEAR(together / static_cast<double>(kFamilies), expected,
                 4.0 * std::sqrt(expected * (1.0 - expected) / kFamilies));
 }
 
@@ -61,6 +61,7 @@ TEST(Families, WithoutEventsEachSpeciesHasOneCopyUnderTheCoalescent) {
 TEST(Families, CopiesGrowAtTheNetRateAndNewCopiesMeetBeforeTheirDuplication) {
     const SimTree species = parseTrees("((a:0.3,b:0.3):0.2,c:0.5);")[0];
     const FamilyRates rates{1.5, 0.5, 0.2};
+    const double expectedCopies = std::exp((1.5 - 0.5) * (0.2 + 0.5));  // every leaf at depth 0.7
     std::mt19937_64 rng = engineFor(22, 0, 0);
     std::map<std::string, std::vector<int>> copies;
     Meetings meetings{0, 0};
@@ -98,13 +99,14 @@ TEST(Families, CopiesGrowAtTheNetRateAndNewCopiesMeetBeforeTheirDuplication) {
         double sum = 0.0, squares = 0.0;
         for (const int c : n) {
             sum += c;
-            squares += double(c) * c;
+            squares += static_cast<double>(c) * c;
         }
-        const double mean = sum / n.size();
-        const double error = std::sqrt((squares / n.size() - mean * mean) / n.size());
-        EXPECT_NEAR(mean, std::exp(1.0 * 0.7), 4.0 * error) << name;
+        const double count = static_cast<double>(n.size());
+        const double mean = sum / count;
+        const double error = std::sqrt((squares / count - mean * mean) / count);
+        EXPECT_NEAR(mean, expectedCopies, 4.0 * error) << name;
     }
-    EXPECT_NEAR(netRateForMeanSize(species, 0.2, 3.0 * std::exp(0.7)), 1.0, 1e-9);
+    EXPECT_NEAR(netRateForMeanSize(species, 0.2, 3.0 * expectedCopies), 1.0, 1e-9);
 }
 
 }  // namespace
