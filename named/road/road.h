@@ -115,6 +115,14 @@ struct InferOptions {
     // With several individuals per species: the species of every individual
     // (leaf name); empty when every leaf is a species.
     std::unordered_map<std::string, std::string> speciesOf;
+    // Gene families: every tree is rooted, tagged and cut into pieces of one
+    // copy per species; the leaves' species come from speciesOf, or from a
+    // field of their names (delimiter not 0), or are their names.
+    bool families = false;
+    char delimiter = 0;
+    int field = 1;
+    bool pieces = false;  // write every piece
+    bool tags = false;    // write every rooted family tagged
 };
 
 struct InferResult {
@@ -125,6 +133,8 @@ struct InferResult {
     std::string notes;              // skipped trees and rooting counts, for standard error
     std::vector<std::string> taxa;  // the name of every taxon number of the table
     std::string replicates;         // the bootstrap replicates' trees, one a line
+    std::string pieces;             // gene families' pieces, one a line, when asked for
+    std::string tags;               // the rooted families, D or S on every inner node
 };
 
 // Gene trees in (the bytes of a tree file, as encodeTrees reads them),
