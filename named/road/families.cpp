@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "common/common.h"
 #include "named/family/family.h"
 #include "named/road/road_steps.h"
 #include "named/root/root.h"
@@ -103,6 +105,36 @@ void storeCut(GeneTrees* genes, int32_t record, int32_t unit, CutFamily cut,
     if (genes->keepTexts[1]) genes->tagsText[static_cast<size_t>(record)] = std::move(cut.tags);
 }
 
+// A waiting family rooted among its tied roots where the species tree
+// displays the most of its triples (of known taxa only, when known is not
+// empty), then by the smaller side, and cut.
+struct Rerooted {
+    CutFamily cut;
+    FamilyTie tie;
+};
+
+Rerooted rerootFamily(const WaitingFamily& family, const SpeciesTreeDepths& depths,
+                      const std::unordered_map<std::string, int32_t>& numbers,
+                      const std::vector<bool>& known, const bool keepTexts[2]) {
+    std::vector<int32_t> leafTaxon(family.tree.nodes.size(), -1);
+    for (size_t v = 0; v < leafTaxon.size(); ++v) {
+        if (!family.tree.nodes[v].children.empty()) continue;
+        const int32_t taxon = numbers.at(family.species[v]);
+        if (known.empty() || known[static_cast<size_t>(taxon)]) leafTaxon[v] = taxon;
+    }
+    const std::vector<int64_t> score = speciesTreeScores(family.tree, leafTaxon, depths);
+    std::vector<int32_t> best;
+    for (const int32_t x : family.candidates) {
+        const int64_t s = score[static_cast<size_t>(x)];
+        if (!best.empty() && s < score[static_cast<size_t>(best[0])]) continue;
+        if (!best.empty() && s > score[static_cast<size_t>(best[0])]) best.clear();
+        best.push_back(x);
+    }
+    return {cutFamily(family.tree, family.species, firstBySmallerSide(family.tree, best), numbers,
+                      keepTexts),
+            best.size() == 1 ? FamilyTie::kSpeciesTree : FamilyTie::kSmallerSide};
+}
+
 const char* tieText(FamilyTie tie) {
     switch (tie) {
         case FamilyTie::kNone:
@@ -186,15 +218,8 @@ void addFamily(const std::string& text, NamedTree* tree, const InferOptions& opt
                  &genes->trees, &genes->familyOf);
         return;
     }
-    // Until the species tree is known, the smaller side roots it.
-    r.tie = FamilyTie::kSmallerSide;
-    const size_t first = genes->trees.size();
-    storeCut(genes, record, unit,
-             cutFamily(*tree, species, firstBySmallerSide(*tree, roots.candidates), *ids,
-                       genes->keepTexts),
-             &genes->trees, &genes->familyOf);
-    for (size_t t = first; t < genes->trees.size(); ++t)
-        genes->unplacedAt.push_back(t);
+    // Its pieces come when the species tree has chosen its root; the first
+    // species tree rests on the other families alone.
     genes->waiting.push_back({record, unit, std::move(*tree), species, roots.candidates});
 }
 
@@ -209,39 +234,36 @@ void rootWaitingFamilies(GeneTrees* genes, const ResultTree& species,
     std::unordered_map<std::string, int32_t> numbers;
     for (int32_t t = 0; t < taxa; ++t)
         numbers.emplace(genes->names[static_cast<size_t>(t)], t);
+    // Each family is rooted on its own, so the threads share them out; the
+    // trees are then stored in file order, whatever the thread count.
+    const std::vector<WaitingFamily>& waiting = genes->waiting;
+    std::vector<Rerooted> done(waiting.size());
+    const size_t threads = std::max<size_t>(
+        1, std::min<size_t>(static_cast<size_t>(threadCountToUse()), waiting.size()));
+    std::vector<std::thread> workers;
+    for (size_t w = 0; w < threads; ++w)
+        workers.emplace_back([&, w] {
+            for (size_t i = w; i < waiting.size(); i += threads)
+                done[i] = rerootFamily(waiting[i], depths, numbers, known, genes->keepTexts);
+        });
+    for (std::thread& worker : workers)
+        worker.join();
     std::vector<StoredTree> trees;
     std::vector<int32_t> familyOf;
     std::vector<StoredTree> old = std::move(genes->trees);
     genes->unplacedAt.clear();
     size_t at = 0;  // in old, whose trees are in family order
-    for (const WaitingFamily& family : genes->waiting) {
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        const WaitingFamily& family = waiting[i];
         for (; at < old.size() && genes->familyOf[at] < family.unit; ++at) {
             trees.push_back(std::move(old[at]));
             familyOf.push_back(genes->familyOf[at]);
         }
         while (at < old.size() && genes->familyOf[at] == family.unit)
             ++at;
-        std::vector<int32_t> leafTaxon(family.tree.nodes.size(), -1);
-        for (size_t v = 0; v < leafTaxon.size(); ++v) {
-            if (!family.tree.nodes[v].children.empty()) continue;
-            const int32_t taxon = numbers.at(family.species[v]);
-            if (known.empty() || known[static_cast<size_t>(taxon)]) leafTaxon[v] = taxon;
-        }
-        const std::vector<int64_t> score = speciesTreeScores(family.tree, leafTaxon, depths);
-        std::vector<int32_t> best;
-        for (const int32_t x : family.candidates) {
-            const int64_t s = score[static_cast<size_t>(x)];
-            if (!best.empty() && s < score[static_cast<size_t>(best[0])]) continue;
-            if (!best.empty() && s > score[static_cast<size_t>(best[0])]) best.clear();
-            best.push_back(x);
-        }
-        genes->familyRecords[static_cast<size_t>(family.record)].tie =
-            best.size() == 1 ? FamilyTie::kSpeciesTree : FamilyTie::kSmallerSide;
+        genes->familyRecords[static_cast<size_t>(family.record)].tie = done[i].tie;
         const size_t first = trees.size();
-        storeCut(genes, family.record, family.unit,
-                 cutFamily(family.tree, family.species, firstBySmallerSide(family.tree, best),
-                           numbers, genes->keepTexts),
-                 &trees, &familyOf);
+        storeCut(genes, family.record, family.unit, std::move(done[i].cut), &trees, &familyOf);
         for (size_t t = first; t < trees.size(); ++t)
             genes->unplacedAt.push_back(t);
     }

@@ -15,6 +15,7 @@
 //
 // which needs each val once: about 3 * (leaves choose 3) comparisons.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,20 +41,33 @@ std::vector<std::vector<int32_t>> taxaBelow(const NamedTree& tree,
 }
 
 // Triples ab|c the species tree displays, a in one branch, b in the other,
-// c in the third: a and b meet below where either meets c.
+// c in the third: a and b meet below where either meets c. a and b play the
+// same part, so the smaller branch is walked outside and the longer of the
+// other two inside, over depths gathered into plain arrays the compiler can
+// compare many at a time.
 int64_t countDisplayed(const SpeciesTreeDepths& depths, const std::vector<int32_t>& one,
                        const std::vector<int32_t>& other, const std::vector<int32_t>& third) {
+    const std::vector<int32_t>& outer = one.size() <= other.size() ? one : other;
+    const std::vector<int32_t>& inner = one.size() <= other.size() ? other : one;
+    std::vector<int32_t> toInner(inner.size());
+    std::vector<int32_t> toThird(third.size());
     int64_t count = 0;
-    std::vector<int32_t> depthToOther(other.size());
-    for (const int32_t a : one) {
+    for (const int32_t a : outer) {
         const int32_t* row = depths.meet.data() + static_cast<size_t>(a) * depths.taxa;
-        for (size_t j = 0; j < other.size(); ++j)
-            depthToOther[j] = row[other[j]];
-        for (const int32_t c : third) {
-            if (c == a) continue;  // a gene family's copies of one species give no triple
-            const int32_t withC = row[c];
-            for (const int32_t d : depthToOther)
-                count += d > withC ? 1 : 0;
+        for (size_t j = 0; j < inner.size(); ++j)
+            toInner[j] = row[inner[j]];
+        // A gene family's copies of one species give no triple: c == a
+        // never counts (b == a and b == c never pass the test).
+        for (size_t j = 0; j < third.size(); ++j)
+            toThird[j] = third[j] == a ? INT32_MAX : row[third[j]];
+        if (inner.size() >= third.size()) {
+            for (const int32_t withC : toThird)
+                for (const int32_t d : toInner)
+                    count += d > withC ? 1 : 0;
+        } else {
+            for (const int32_t d : toInner)
+                for (const int32_t withC : toThird)
+                    count += d > withC ? 1 : 0;
         }
     }
     return count;
@@ -70,14 +84,12 @@ int64_t valueFrom(const SpeciesTreeDepths& depths,
     return value;
 }
 
-// The sorted names of the smaller side; of two equal sides, the one whose
-// names come first.
+// The sorted names of the smaller side (below holds the leaves below node,
+// of all); of two equal sides, the one whose names come first.
 std::vector<std::string> smallerSideNames(const NamedTree& tree, const std::vector<int32_t>& parent,
-                                          int32_t node) {
-    std::vector<std::string> below = namesOnSide(tree, parent, node, true);
-    std::vector<std::string> rest = namesOnSide(tree, parent, node, false);
-    if (below.size() != rest.size()) return below.size() < rest.size() ? below : rest;
-    return std::min(below, rest);
+                                          int32_t node, int32_t below, int32_t all) {
+    if (2 * below != all) return namesOnSide(tree, parent, node, 2 * below < all);
+    return std::min(namesOnSide(tree, parent, node, true), namesOnSide(tree, parent, node, false));
 }
 
 std::vector<int32_t> leafCounts(const NamedTree& tree, const std::vector<int32_t>& parent) {
@@ -181,8 +193,10 @@ int32_t firstBySmallerSide(const NamedTree& tree, const std::vector<int32_t>& ca
         // Names are only needed where the sizes tie.
         std::vector<std::string> names;
         if (best >= 0 && side == bestSide) {
-            names = smallerSideNames(tree, parent, x);
-            if (bestNames.empty()) bestNames = smallerSideNames(tree, parent, best);
+            names = smallerSideNames(tree, parent, x, below, allLeaves);
+            if (bestNames.empty())
+                bestNames = smallerSideNames(tree, parent, best,
+                                             leafCount[static_cast<size_t>(best)], allLeaves);
             if (!(names < bestNames)) continue;
         }
         best = x;
