@@ -303,19 +303,23 @@ std::string familyNote(const GeneTrees& genes) {
     int64_t kept = 0;
     int64_t dropped = 0;
     int32_t withDuplications = 0;
+    int32_t broken[4] = {0, 0, 0, 0};  // by FamilyTie
     for (const FamilyRecord& r : genes.familyRecords) {
         if (r.fate != TreeFate::kAsWritten) continue;
         duplications += r.cost.duplications;
         withDuplications += r.cost.duplications > 0 ? 1 : 0;
         kept += r.kept;
         dropped += r.dropped;
+        ++broken[static_cast<int>(r.tie)];
     }
     return "tressil-newick: " + std::to_string(genes.familyCount) + " gene families, " +
            std::to_string(withDuplications) + " with duplications (" +
-           std::to_string(duplications) + " in all): " + std::to_string(kept) +
-           " pieces of 3 species or more used, " + std::to_string(dropped) + " smaller dropped; " +
-           std::to_string(genes.waiting.size()) +
-           " families rooted among tied roots by the species tree\n";
+           std::to_string(duplications) + " in all), gave " + std::to_string(kept) +
+           " pieces of 3 species or more and " + std::to_string(dropped) +
+           " smaller ones, dropped; tied best roots were broken by the outgroup in " +
+           std::to_string(broken[1]) + " families, by the species tree in " +
+           std::to_string(broken[2]) + " and by the smaller side in " + std::to_string(broken[3]) +
+           "\n";
 }
 
 void familyTexts(const GeneTrees& genes, InferResult* out) {

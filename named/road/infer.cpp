@@ -121,7 +121,6 @@ std::string treeNotes(const GeneTrees& genes, bool rooting) {
         notes += "tressil-newick: skipped " + std::to_string(genes.skipped) + " of " +
                  std::to_string(genes.read) + " trees with fewer than 3 taxa\n";
     if (rooting) notes += rootingNote(genes.counts);
-    if (genes.families) notes += familyNote(genes);
     return notes + lookalikeNamesNote(genes.names);
 }
 
@@ -270,6 +269,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     if (options.log)
         out.log = genes.families ? familyLogText(genes.familyRecords) : logText(genes.records);
     familyTexts(genes, &out);
+    if (genes.families) out.notes += familyNote(genes);
     out.taxa = std::move(genes.names);
     return out;
 }

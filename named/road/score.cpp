@@ -160,6 +160,7 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     if (options.log)
         out.log = genes.families ? familyLogText(genes.familyRecords) : logText(genes.records);
     familyTexts(genes, &out);
+    if (genes.families) out.notes += familyNote(genes);
     out.taxa = std::move(genes.names);
     return out;
 }
