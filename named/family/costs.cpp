@@ -17,6 +17,8 @@
 namespace {
 
 constexpr size_t kWordBits = 64;
+// The most words one family's sets may take (256 MiB for each of the two).
+constexpr size_t kMaxSetWords = size_t{1} << 25;
 
 // The species of every node's side as bitsets of words words each.
 struct SpeciesSets {
@@ -66,6 +68,11 @@ SpeciesSets setsBelow(const NamedTree& tree, const std::vector<int32_t>& species
     size_t count = 0;
     const std::vector<int32_t> local = localSpecies(species, &count);
     SpeciesSets below{std::max<size_t>(1, (count + kWordBits - 1) / kWordBits), {}, {}};
+    if (tree.nodes.size() * below.words > kMaxSetWords)
+        failWhole("a gene family of " + std::to_string(tree.leafCount) + " leaves and " +
+                  std::to_string(count) +
+                  " species is too large to root by its duplications; split it into smaller "
+                  "families");
     below.bits.assign(tree.nodes.size() * below.words, 0);
     below.size.assign(tree.nodes.size(), 0);
     for (size_t v = 0; v < tree.nodes.size(); ++v) {
@@ -123,6 +130,15 @@ FamilyCost operator-(FamilyCost a, FamilyCost b) {
     return {a.duplications - b.duplications, a.losses - b.losses};
 }
 
+// A family of one copy per species has no duplication however rooted, and
+// needs no sets (which a large one could not afford).
+bool singleCopy(const std::vector<int32_t>& species) {
+    size_t count = 0;
+    localSpecies(species, &count);
+    return static_cast<size_t>(std::count_if(species.begin(), species.end(),
+                                             [](int32_t s) { return s >= 0; })) == count;
+}
+
 bool cheaper(FamilyCost a, FamilyCost b) {
     return a.duplications != b.duplications ? a.duplications < b.duplications : a.losses < b.losses;
 }
@@ -142,9 +158,10 @@ FamilyCost eventOf(const std::vector<int32_t>& sorted, int64_t sum, int32_t whol
 
 FamilyCost rootedFamilyCost(const NamedTree& tree, const std::vector<int32_t>& species,
                             std::vector<bool>* duplication) {
-    const SpeciesSets below = setsBelow(tree, species);
     FamilyCost cost{0, 0};
     if (duplication != nullptr) duplication->assign(tree.nodes.size(), false);
+    if (singleCopy(species)) return cost;
+    const SpeciesSets below = setsBelow(tree, species);
     std::vector<int32_t> sizes;
     for (size_t v = 0; v < tree.nodes.size(); ++v) {
         const std::vector<int32_t>& children = tree.nodes[v].children;
@@ -166,6 +183,7 @@ FamilyCost rootedFamilyCost(const NamedTree& tree, const std::vector<int32_t>& s
 std::vector<FamilyCost> familyRootCosts(const NamedTree& tree,
                                         const std::vector<int32_t>& species) {
     const size_t count = tree.nodes.size();
+    if (singleCopy(species)) return std::vector<FamilyCost>(count, FamilyCost{0, 0});
     const auto root = static_cast<size_t>(tree.root);
     const SpeciesSets below = setsBelow(tree, species);
     const SpeciesSets above = setsAbove(tree, below);
