@@ -155,6 +155,31 @@ TEST(Families, NestedDuplicationsCutIntoPieces) {
     }
 }
 
+// A copy of a gene entering the species-tree node, duplicated and lost at
+// random on the way down, without incomplete lineage sorting; "" when every
+// copy is lost. Leaves are named SPECIES_k.
+std::string growFamily(const NamedTree& species, int32_t node, std::mt19937& rng,
+                       std::vector<int>* copies) {
+    const int roll = static_cast<int>(rng() % 100);
+    if (roll < 10) return "";  // lost
+    std::string one;
+    std::string two;
+    if (roll < 30) {  // duplicated: two copies follow the rest of the tree
+        one = growFamily(species, node, rng, copies);
+        two = growFamily(species, node, rng, copies);
+    } else {
+        const NamedNode& at = species.nodes[static_cast<size_t>(node)];
+        if (at.children.empty()) {
+            const auto s = static_cast<size_t>(at.name[1] - '0');
+            return at.name + "_" + std::to_string(++(*copies)[s]);
+        }
+        one = growFamily(species, at.children[0], rng, copies);
+        two = growFamily(species, at.children[1], rng, copies);
+    }
+    if (one.empty() || two.empty()) return one + two;
+    return "(" + one + "," + two + ")";
+}
+
 class FamilyRuns : public ::testing::Test {
   protected:
     void SetUp() override { dir_ = makeScratchDirectory(); }
@@ -196,6 +221,31 @@ TEST_F(FamilyRuns, SingleCopyFamiliesReadAsGeneTrees) {
     EXPECT_NE(copies.err.find("copies.nwk:1:9: taxon 'A' appears twice"), std::string::npos);
     EXPECT_NE(copies.err.find("--families reads gene families"), std::string::npos);
     EXPECT_NE(copies.err.find("--map reads several individuals"), std::string::npos);
+}
+
+// Families of duplications and losses alone give back the species tree,
+// its root included, though no tree is single-copy or rooted as written.
+TEST_F(FamilyRuns, SimulatedFamiliesGiveBackTheSpeciesTree) {
+    std::mt19937 rng(12);
+    std::vector<std::string> taxa;
+    for (int i = 0; i < 10; ++i)
+        taxa.push_back("S" + std::to_string(i));
+    for (int replicate = 0; replicate < 3; ++replicate) {
+        const NamedTree species = randomTree(taxa, rng);
+        std::string text;
+        for (int f = 0; f < 80; ++f) {
+            std::vector<int> copies(taxa.size(), 0);
+            const std::string family = growFamily(species, species.root, rng, &copies);
+            if (std::count(family.begin(), family.end(), ',') >= 2) text += family + ";\n";
+        }
+        writeFile(dir_ + "/families.nwk", text);
+        const ToolRun ran =
+            run({"infer", "--families", "--delimiter", "_", "families.nwk", "species.nwk"});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        EXPECT_EQ(clusterSets(parseNewick(readFile(dir_ + "/species.nwk")).at(0)),
+                  clusterSets(species))
+            << replicate;
+    }
 }
 
 TEST_F(FamilyRuns, DelimiterAndMapNameTheSameSpecies) {
