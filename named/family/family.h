@@ -73,6 +73,17 @@ FamilyRoots bestFamilyRoots(const NamedTree& tree, const std::vector<int32_t>& s
 // Every piece holds one copy per species and the family's weight.
 std::vector<NamedTree> splitFamily(const NamedTree& rooted, const std::vector<bool>& duplication);
 
+// A family rooted on the edge above node (as it stands when node is its
+// root), tagged and cut. speciesOf gives the species number of every leaf
+// name.
+struct CutTree {
+    NamedTree rooted;
+    std::vector<bool> duplication;  // per node of rooted
+    std::vector<NamedTree> pieces;  // as splitFamily makes them
+};
+CutTree rootAndCut(const NamedTree& family, int32_t node,
+                   const std::unordered_map<std::string, int32_t>& speciesOf);
+
 // A rooted tree as one line of Newick ending in ";\n": leaf names quoted as
 // quoteName writes them, lengths where known, and each inner node's label
 // from labels (when not null) or as read.

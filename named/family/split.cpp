@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "named/family/family.h"
+#include "named/root/root.h"
 
 namespace {
 
@@ -175,6 +176,19 @@ std::vector<NamedTree> splitFamily(const NamedTree& rooted, const std::vector<bo
     for (const int32_t top : tops)
         pieces.push_back(buildPiece(rooted, rep, length, top));
     return pieces;
+}
+
+CutTree rootAndCut(const NamedTree& family, int32_t node,
+                   const std::unordered_map<std::string, int32_t>& speciesOf) {
+    CutTree cut{family, {}, {}};
+    if (node != cut.rooted.root) rootOnEdgeAbove(&cut.rooted, node);
+    std::vector<int32_t> species(cut.rooted.nodes.size(), -1);
+    for (size_t v = 0; v < species.size(); ++v)
+        if (cut.rooted.nodes[v].children.empty())
+            species[v] = speciesOf.at(cut.rooted.nodes[v].name);
+    rootedFamilyCost(cut.rooted, species, &cut.duplication);
+    cut.pieces = splitFamily(cut.rooted, cut.duplication);
+    return cut;
 }
 
 std::string familyNewick(const NamedTree& tree, const std::vector<std::string>* labels) {

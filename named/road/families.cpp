@@ -26,51 +26,29 @@ struct CutFamily {
     std::string tags;
 };
 
-// The species number of every node of a tree whose leaves keep their gene
-// names: a name always stands for one species.
-std::vector<int32_t> speciesNumbers(const NamedTree& tree,
-                                    const std::unordered_map<std::string, std::string>& speciesOf,
-                                    const std::unordered_map<std::string, int32_t>& numbers) {
-    std::vector<int32_t> number(tree.nodes.size(), -1);
-    for (size_t v = 0; v < tree.nodes.size(); ++v)
-        if (tree.nodes[v].children.empty())
-            number[v] = numbers.at(speciesOf.at(tree.nodes[v].name));
-    return number;
-}
-
-std::unordered_map<std::string, std::string> speciesByName(
-    const NamedTree& tree, const std::vector<std::string>& species) {
-    std::unordered_map<std::string, std::string> speciesOf;
-    for (size_t v = 0; v < tree.nodes.size(); ++v)
-        if (tree.nodes[v].children.empty()) speciesOf.emplace(tree.nodes[v].name, species[v]);
-    return speciesOf;
-}
-
 // Roots the family (as read) on the edge above node, tags and cuts it.
 CutFamily cutFamily(const NamedTree& asRead, const std::vector<std::string>& species, int32_t node,
                     const std::unordered_map<std::string, int32_t>& numbers,
                     const bool keepTexts[2]) {
-    const std::unordered_map<std::string, std::string> speciesOf = speciesByName(asRead, species);
-    NamedTree rooted = asRead;
-    if (node != rooted.root) rootOnEdgeAbove(&rooted, node);
-    std::vector<bool> duplication;
-    rootedFamilyCost(rooted, speciesNumbers(rooted, speciesOf, numbers), &duplication);
+    std::unordered_map<std::string, int32_t> numberOf;  // of every gene name
+    for (size_t v = 0; v < asRead.nodes.size(); ++v)
+        if (asRead.nodes[v].children.empty())
+            numberOf.emplace(asRead.nodes[v].name, numbers.at(species[v]));
+    const CutTree tree = rootAndCut(asRead, node, numberOf);
     CutFamily cut{{}, 0, "", ""};
-    for (NamedTree& piece : splitFamily(rooted, duplication)) {
+    for (const NamedTree& piece : tree.pieces) {
         if (keepTexts[0]) cut.pieces += familyNewick(piece, nullptr);
         if (piece.leafCount < kMinSpecies) {
             ++cut.dropped;
             continue;
         }
-        for (NamedNode& leaf : piece.nodes)
-            if (leaf.children.empty()) leaf.name = speciesOf.at(leaf.name);
-        cut.trees.push_back(storeTree(piece, numbers));
+        cut.trees.push_back(storeTree(piece, numberOf));  // gene names give species numbers
     }
     if (keepTexts[1]) {
-        std::vector<std::string> labels(rooted.nodes.size());
-        for (size_t v = 0; v < rooted.nodes.size(); ++v)
-            labels[v] = rooted.nodes[v].children.empty() ? "" : duplication[v] ? "D" : "S";
-        cut.tags = familyNewick(rooted, &labels);
+        std::vector<std::string> labels(tree.rooted.nodes.size());
+        for (size_t v = 0; v < labels.size(); ++v)
+            if (!tree.rooted.nodes[v].children.empty()) labels[v] = tree.duplication[v] ? "D" : "S";
+        cut.tags = familyNewick(tree.rooted, &labels);
     }
     return cut;
 }
