@@ -264,13 +264,22 @@ std::vector<std::string> roadTexts(const Arguments& args, const InferResult& res
 
 void encodeFiles(const Arguments& args) {
     const std::string& treesPath = args.files[0];
+    const bool families = hasOption(args, "families");
+    if (hasOption(args, "map") && !families)
+        throw UsageError{"encode reads --map only with --families"};
+    InferOptions options;
+    readFamilyOptions(args, &options);
     const std::vector<OutputFile> outputs = checkOutputPaths({args.files[1], args.files[2]});
-    checkDistinct({treesPath}, outputs);
+    checkDistinct(roadInputs(args, {treesPath}), outputs);
+    readSpeciesMap(args, &options);
+    const SpeciesNaming naming{options.speciesOf, options.delimiter, options.field};
     const std::string text = readWholeFile(treesPath);
+    std::string notes;
     const EncodedTrees encoded = convertFile<EncodedTrees>(treesPath, [&] {
-        if (!hasOption(args, "outgroup")) return encodeTrees(text);
-        return encodeTrees(text, parseOutgroup(optionValue(args, "outgroup")));
+        return encodeTrees(text, outgroupOfRoad(args, options, &notes),
+                           families ? &naming : nullptr);
     });
+    std::fputs(notes.c_str(), stderr);
     writeOutputs(outputs, {tressilInputText(encoded), nameTableText(encoded)});
     if (encoded.treesSkipped > 0)
         std::fprintf(stderr, "tressil-newick: skipped %d of %d trees with fewer than 3 taxa\n",

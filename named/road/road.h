@@ -9,6 +9,7 @@
 
 #include "named/annotate/annotate.h"
 #include "named/common/named.h"
+#include "named/family/family.h"
 #include "named/read/read.h"
 #include "named/root/root.h"
 #include "triples/triples.h"
@@ -25,8 +26,12 @@ struct EncodedTrees {
 
 // Parses the bytes of a tree file (Newick or NEXUS, plain or gzip), roots on
 // the outgroup when one is given, numbers, merges and checks the limits of
-// tressil. Throws NewickError.
-EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup = {});
+// tressil. With families (not null), every tree is a gene family whose
+// leaves name their species so: it is rooted by its duplications and
+// losses (ties: the outgroup, then the smaller side) and cut, and its pieces
+// of three species or more are the trees. Throws NewickError.
+EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup = {},
+                         const SpeciesNaming* families = nullptr);
 
 // A rooted tree of any degree as the triple table takes it, its leaves
 // numbered; for tools that fill the table themselves.

@@ -214,6 +214,13 @@ TEST_F(FamilyRuns, SingleCopyFamiliesReadAsGeneTrees) {
     ASSERT_EQ(with.status, 0) << with.err;
     EXPECT_EQ(with.out, without.out);
     EXPECT_EQ(readFile(dir_ + "/families.nwk"), readFile(dir_ + "/plain.nwk"));
+    const ToolRun encoded = run({"encode", "--outgroup", "O", "genes.nwk", "in.txt", "names.tsv"});
+    const ToolRun encodedFamilies =
+        run({"encode", "--families", "--outgroup", "O", "genes.nwk", "fin.txt", "fnames.tsv"});
+    ASSERT_EQ(encodedFamilies.status, 0) << encodedFamilies.err;
+    EXPECT_EQ(encodedFamilies.out, encoded.out);
+    EXPECT_EQ(readFile(dir_ + "/fin.txt"), readFile(dir_ + "/in.txt"));
+    EXPECT_EQ(readFile(dir_ + "/fnames.tsv"), readFile(dir_ + "/names.tsv"));
     // A second copy without --families fails at its place and names both ways.
     writeFile(dir_ + "/copies.nwk", "((A,B),(A,C));\n");
     const ToolRun copies = run({"infer", "copies.nwk", "out.nwk"});
