@@ -228,6 +228,10 @@ TEST_F(FamilyRuns, SingleCopyFamiliesReadAsGeneTrees) {
     EXPECT_NE(copies.err.find("copies.nwk:1:9: taxon 'A' appears twice"), std::string::npos);
     EXPECT_NE(copies.err.find("--families reads gene families"), std::string::npos);
     EXPECT_NE(copies.err.find("--map reads several individuals"), std::string::npos);
+    // Labels are read as supports whatever the names: copies are no error.
+    writeFile(dir_ + "/copies.nwk", "((A,B)90,(A,B)80,C)70;\n");
+    EXPECT_EQ(run({"infer", "--families", "--weight", "support", "copies.nwk", "out.nwk"}).status,
+              0);
 }
 
 // Families of duplications and losses alone give back the species tree,
