@@ -97,6 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const TreeOutput formats[] = {TreeOutput::kNewick, TreeOutput::kNexus, TreeOutput::kNhx};
         options.format = formats[(pick >> 11) % 3];
         if ((pick >> 13) % 3 == 0) options.sites = {300};
+        if ((pick >> 15) % 3 == 0) {
+            options.families = true;
+            options.rooted = false;
+            options.pieces = true;
+            options.tags = true;
+            if ((pick >> 17) % 2 == 0) options.delimiter = '_';
+        }
         inferSpeciesTree(text, options);
     } catch (const NewickError&) {
     }

@@ -70,8 +70,18 @@ const Option kOptions[] = {
      "N replicates of the gene trees; percentages label the nodes (0.95/87 with --support)", false},
     {"seed", "S", "infer score", "the seed of those draws (default 1)", false},
     {"replicates", "FILE", "infer score", "write the replicates' species trees", false},
-    {"map", "FILE", "infer score",
+    {"map", "FILE", "infer score encode",
      "the species of every individual: SPECIES:IND1,IND2 or INDIVIDUAL SPECIES lines", false},
+    {"families", nullptr, "infer score encode",
+     "read every tree as a gene family: species may have several copies, or none", false},
+    {"delimiter", "C", "infer score encode",
+     "with --families: a leaf's species is its name up to the first C (HUMAN_g1: HUMAN)", false},
+    {"field", "K", "infer score encode",
+     "with --delimiter: the species is field K of the name instead", false},
+    {"pieces", "FILE", "infer score",
+     "with --families: write every piece of one copy per species as rooted Newick", false},
+    {"tags", "FILE", "infer score",
+     "with --families: write every rooted family, D or S on each inner node", false},
     {"weight", "RULE", "infer score",
      "weigh each triple by the supports of its gene tree's branches: support, or hybrid", false},
     {"sites", "N|FILE", "infer score",
@@ -217,6 +227,15 @@ Arguments parseArguments(const Command& command, int argc, char** argv) {
     for (const char* unplaced : {"root-unplaced", "drop-unplaced"})
         if (hasOption(args, unplaced) && !hasOption(args, "outgroup"))
             throw UsageError{"--" + std::string(unplaced) + " needs --outgroup"};
+    for (const char* needs : {"delimiter", "pieces", "tags"})
+        if (hasOption(args, needs) && !hasOption(args, "families"))
+            throw UsageError{"--" + std::string(needs) + " needs --families"};
+    if (hasOption(args, "field") && !hasOption(args, "delimiter"))
+        throw UsageError{"--field needs --delimiter"};
+    if (hasOption(args, "delimiter") && hasOption(args, "map"))
+        throw UsageError{"give only one of --delimiter and --map"};
+    if (hasOption(args, "families") && hasOption(args, "rooted"))
+        throw UsageError{"--families roots every family by its duplications; leave out --rooted"};
     checkFileCount(command, args, kindAsFile);
     return args;
 }

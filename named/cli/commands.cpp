@@ -138,6 +138,22 @@ void readTripleOptions(const Arguments& args, InferOptions* options) {
     if (hybrid) options->sites = sitesOption(args);
 }
 
+// --families, and how its leaves name their species.
+void readFamilyOptions(const Arguments& args, InferOptions* options) {
+    options->families = hasOption(args, "families");
+    options->pieces = hasOption(args, "pieces");
+    options->tags = hasOption(args, "tags");
+    if (hasOption(args, "delimiter")) {
+        const std::string delimiter = optionValue(args, "delimiter");
+        if (delimiter.size() != 1)
+            throw UsageError{"--delimiter takes one character, as in --delimiter _, not '" +
+                             delimiter + "'"};
+        options->delimiter = delimiter[0];
+    }
+    if (hasOption(args, "field"))
+        options->field = static_cast<int>(wholeNumber(args, "field", 1, kMaxFields));
+}
+
 // A support threshold, compared with the labels as the file writes them
 // (0 to 1, or 0 to 100), so that its meaning never jumps at 1.
 double supportThreshold(const Arguments& args) {
@@ -193,6 +209,7 @@ InferOptions optionsOfRoad(const Arguments& args) {
     if (options.bootstrap > 0 && !hasOption(args, "support"))
         options.support = SupportKind::kBootstrap;
     readTripleOptions(args, &options);
+    readFamilyOptions(args, &options);
     if (options.bootstrap == 0 && (options.support == SupportKind::kBootstrap ||
                                    options.replicates || hasOption(args, "seed")))
         throw UsageError{"--support=bootstrap, --replicates and --seed need --bootstrap N"};
@@ -228,7 +245,7 @@ std::vector<std::string> outgroupOfRoad(const Arguments& args, const InferOption
 // The species tree, then the picture, the log and the replicates, as asked.
 std::vector<std::string> roadOutputs(const Arguments& args, const std::string& tree) {
     std::vector<std::string> paths = {tree};
-    for (const char* option : {"svg", "log", "replicates"})
+    for (const char* option : {"svg", "log", "replicates", "pieces", "tags"})
         if (hasOption(args, option)) paths.push_back(optionValue(args, option));
     return paths;
 }
@@ -238,6 +255,8 @@ std::vector<std::string> roadTexts(const Arguments& args, const InferResult& res
     if (hasOption(args, "svg")) texts.push_back(result.svg);
     if (hasOption(args, "log")) texts.push_back(result.log);
     if (hasOption(args, "replicates")) texts.push_back(result.replicates);
+    if (hasOption(args, "pieces")) texts.push_back(result.pieces);
+    if (hasOption(args, "tags")) texts.push_back(result.tags);
     return texts;
 }
 
@@ -245,13 +264,22 @@ std::vector<std::string> roadTexts(const Arguments& args, const InferResult& res
 
 void encodeFiles(const Arguments& args) {
     const std::string& treesPath = args.files[0];
+    const bool families = hasOption(args, "families");
+    if (hasOption(args, "map") && !families)
+        throw UsageError{"encode reads --map only with --families"};
+    InferOptions options;
+    readFamilyOptions(args, &options);
     const std::vector<OutputFile> outputs = checkOutputPaths({args.files[1], args.files[2]});
-    checkDistinct({treesPath}, outputs);
+    checkDistinct(roadInputs(args, {treesPath}), outputs);
+    readSpeciesMap(args, &options);
+    const SpeciesNaming naming{options.speciesOf, options.delimiter, options.field};
     const std::string text = readWholeFile(treesPath);
+    std::string notes;
     const EncodedTrees encoded = convertFile<EncodedTrees>(treesPath, [&] {
-        if (!hasOption(args, "outgroup")) return encodeTrees(text);
-        return encodeTrees(text, parseOutgroup(optionValue(args, "outgroup")));
+        return encodeTrees(text, outgroupOfRoad(args, options, &notes),
+                           families ? &naming : nullptr);
     });
+    std::fputs(notes.c_str(), stderr);
     writeOutputs(outputs, {tressilInputText(encoded), nameTableText(encoded)});
     if (encoded.treesSkipped > 0)
         std::fprintf(stderr, "tressil-newick: skipped %d of %d trees with fewer than 3 taxa\n",

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "named/read/tree_text.h"
@@ -215,7 +216,7 @@ int32_t addNode(NamedTree& tree, std::string name, std::vector<int32_t> children
 
 // Names that translate holds were checked where the table was read.
 int32_t readLeaf(Cursor& cur, NamedTree& tree, std::unordered_map<std::string, size_t>& seen,
-                 const Translation* translate) {
+                 const Translation* translate, RepeatedNames repeats) {
     const size_t start = cur.pos;
     std::string name = readLabel(cur);
     if (name.empty())
@@ -228,11 +229,17 @@ int32_t readLeaf(Cursor& cur, NamedTree& tree, std::unordered_map<std::string, s
         const auto known = translate->find(name);
         if (known != translate->end()) name = known->second;
     }
-    const auto [it, fresh] = seen.emplace(name, start);
+    // In a gene family a name may stand for a species on several leaves.
+    const auto [it, fresh] = repeats == RepeatedNames::kCopies ? std::make_pair(seen.end(), true)
+                                                               : seen.emplace(name, start);
     if (!fresh)
         throwAt(cur.text, start,
                 "taxon " + shownName(name) + " appears twice in this tree (first at " +
-                    placeText(cur.text, it->second) + "); each taxon may appear once per tree");
+                    placeText(cur.text, it->second) + "); each taxon may appear once per tree" +
+                    (repeats == RepeatedNames::kRefusedGeneTrees
+                         ? "; --families reads gene families, where a species may have several "
+                           "copies, and --map reads several individuals per species"
+                         : ""));
     ++tree.leafCount;
     return addNode(tree, std::move(name), {}, start);
 }
@@ -301,7 +308,8 @@ int32_t closeGroup(const Cursor& cur, NamedTree& tree, OpenGroup& group, bool an
 }
 
 // Reads one tree from its first character through its ';'.
-NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translation* translate) {
+NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translation* translate,
+                   RepeatedNames repeats) {
     NamedTree tree{{}, -1, weight, cur.pos, 0};
     std::vector<OpenGroup> open;
     std::unordered_map<std::string, size_t> seen;
@@ -316,7 +324,7 @@ NamedTree readTree(Cursor& cur, int64_t weight, bool anyDegree, const Translatio
                 continue;
             }
             if (!startsLabel(c)) failMissingMember(cur, open);
-            node = readLeaf(cur, tree, seen, translate);
+            node = readLeaf(cur, tree, seen, translate, repeats);
             readBranchLength(cur, &tree.nodes[static_cast<size_t>(node)]);
             nodeEnd = cur.pos;
         } else if (c == ',' && !open.empty()) {
@@ -406,14 +414,19 @@ size_t skipBlanksAndComments(const std::string& text, size_t pos) {
     return pos;
 }
 
+size_t skipByteOrderMark(const std::string& text, size_t pos) {
+    if (pos == 0 && text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0)
+        return sizeof kByteOrderMark - 1;
+    return pos;
+}
+
 bool readNextTree(const std::string& text, size_t* pos, NamedTree* tree, bool anyDegree) {
-    if (*pos == 0 && text.compare(0, sizeof kByteOrderMark - 1, kByteOrderMark) == 0)
-        *pos = sizeof kByteOrderMark - 1;
+    *pos = skipByteOrderMark(text, *pos);
     return readTreeAt(text, pos, tree, anyDegree, nullptr);
 }
 
 bool readTreeAt(const std::string& text, size_t* pos, NamedTree* tree, bool anyDegree,
-                const Translation* translate) {
+                const Translation* translate, RepeatedNames repeats) {
     Cursor cur{text, *pos};
     int64_t weight = 1;
     size_t weightOffset = kNoOffset;
@@ -426,7 +439,7 @@ bool readTreeAt(const std::string& text, size_t* pos, NamedTree* tree, bool anyD
         *pos = cur.pos;
         return false;
     }
-    *tree = readTree(cur, weight, anyDegree, translate);
+    *tree = readTree(cur, weight, anyDegree, translate, repeats);
     tree->mark = mark;
     *pos = cur.pos;
     return true;

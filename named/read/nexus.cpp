@@ -183,7 +183,8 @@ void readTranslate(const std::string& text, size_t* pos, const Word& command,
 
 // "TREE [*] name = [comments] (...);" The tree's name is not used.
 void readTreeCommand(const std::string& text, size_t* pos, const Word& command,
-                     const Translation& translate, NamedTree* tree, bool anyDegree) {
+                     const Translation& translate, NamedTree* tree, bool anyDegree,
+                     RepeatedNames repeats) {
     *pos = skipSpace(text, *pos);
     if (*pos < text.size() && text[*pos] == '*') *pos = skipSpace(text, *pos + 1);
     readWord(text, pos);
@@ -192,7 +193,7 @@ void readTreeCommand(const std::string& text, size_t* pos, const Word& command,
         throwAt(text, *pos,
                 "missing '=' between the tree's name and the tree; write TREE name = (...);");
     ++*pos;
-    if (!readTreeAt(text, pos, tree, anyDegree, translate.empty() ? nullptr : &translate))
+    if (!readTreeAt(text, pos, tree, anyDegree, translate.empty() ? nullptr : &translate, repeats))
         throwAt(text, command.offset, "this TREE command holds no tree; write TREE name = (...);");
 }
 
@@ -246,7 +247,7 @@ bool readNexusTree(TreeSource* source, NamedTree* tree, bool anyDegree) {
         } else if (place.inTrees && isKeyword(command, "translate")) {
             readTranslate(text, &pos, command, &place.translate);
         } else if (place.inTrees && (isKeyword(command, "tree") || isKeyword(command, "utree"))) {
-            readTreeCommand(text, &pos, command, place.translate, tree, anyDegree);
+            readTreeCommand(text, &pos, command, place.translate, tree, anyDegree, source->repeats);
             ++place.treesRead;
             return true;
         } else {

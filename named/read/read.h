@@ -11,6 +11,11 @@
 
 enum class TreeFormat { kNewick, kNexus };
 
+// What a second leaf of one name in a tree is: an error; an error whose
+// message names the options that read such gene trees; or one more copy of
+// a species, as gene families hold.
+enum class RepeatedNames { kRefused, kRefusedGeneTrees, kCopies };
+
 // How far a NEXUS file has been read.
 struct NexusPlace {
     bool inBlock;
@@ -31,6 +36,7 @@ struct TreeSource {
     TreeFormat format;
     size_t pos;  // where the next tree is looked for
     NexusPlace nexus;
+    RepeatedNames repeats = RepeatedNames::kRefused;
 };
 
 // Opens the bytes of a tree file: gzip data (known by its first two bytes)

@@ -127,5 +127,7 @@ const std::string& sourceText(const TreeSource& source) {
 
 bool readNextTree(TreeSource* source, NamedTree* tree, bool anyDegree) {
     if (source->format == TreeFormat::kNexus) return readNexusTree(source, tree, anyDegree);
-    return readNextTree(sourceText(*source), &source->pos, tree, anyDegree);
+    const std::string& text = sourceText(*source);
+    source->pos = skipByteOrderMark(text, source->pos);
+    return readTreeAt(text, &source->pos, tree, anyDegree, nullptr, source->repeats);
 }

@@ -61,6 +61,9 @@ void readSupports(const std::string& text, NamedTree* tree, int field) {
 
 double supportScaleOf(const std::string& bytes, int field) {
     TreeSource source = openTreeSource(bytes);
+    // Only the labels matter here; a repeated name is the reading's to judge
+    // (gene families hold them).
+    source.repeats = RepeatedNames::kCopies;
     const std::string& text = sourceText(source);
     double scale = 1;
     NamedTree tree{};

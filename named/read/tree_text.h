@@ -24,7 +24,10 @@ size_t skipBlanksAndComments(const std::string& text, size_t pos);
 // Reads one Newick tree as readNextTree does, from *pos on; a leaf whose
 // label is a key of translate (when given) is named by its taxon name.
 bool readTreeAt(const std::string& text, size_t* pos, NamedTree* tree, bool anyDegree,
-                const Translation* translate);
+                const Translation* translate, RepeatedNames repeats = RepeatedNames::kRefused);
+
+// Past a UTF-8 byte order mark at the start of the text.
+size_t skipByteOrderMark(const std::string& text, size_t pos);
 
 // Past the "#NEXUS" (in any case) at pos, or pos when none stands there.
 size_t skipNexusHeader(const std::string& text, size_t pos);

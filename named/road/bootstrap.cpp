@@ -72,8 +72,17 @@ BootstrapSupport bootstrapSupport(const GeneTrees& genes, const ResultTree& tree
         const std::vector<int32_t>& draw = draws[static_cast<size_t>(r)];
         reportProgressPart(ProgressPart::kReplicate, r + 1, replicates);
         std::vector<int32_t> copies(genes.trees.size(), 0);
-        for (const int32_t t : draw)
-            ++copies[static_cast<size_t>(t)];
+        if (genes.families) {
+            // A gene family is drawn whole: every piece of it as often.
+            std::vector<int32_t> drawn(static_cast<size_t>(genes.familyCount), 0);
+            for (const int32_t f : draw)
+                ++drawn[static_cast<size_t>(f)];
+            for (size_t t = 0; t < copies.size(); ++t)
+                copies[t] = drawn[static_cast<size_t>(genes.familyOf[t])];
+        } else {
+            for (const int32_t t : draw)
+                ++copies[static_cast<size_t>(t)];
+        }
         fillTable(genes, copies);
         const SpeciesTree replicate = solveSpeciesTree(options.method, genes.ingroupCount);
         const std::vector<Cluster> clusters = clustersOf(replicate.tree);

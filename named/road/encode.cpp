@@ -9,6 +9,7 @@
 #include "common/limits.h"
 #include "named/read/read.h"
 #include "named/road/road.h"
+#include "named/root/root.h"
 
 namespace {
 
@@ -60,6 +61,65 @@ std::string topologyText(const NamedTree& tree,
     return text[static_cast<size_t>(tree.root)];
 }
 
+// Tressil takes rooted binary trees: a piece with a wider node cannot go.
+void checkBinary(const std::string& text, const NamedTree& tree) {
+    for (const NamedNode& node : tree.nodes)
+        if (node.children.size() > 2)
+            throwAt(text, node.offset,
+                    "this node has " + std::to_string(node.children.size()) +
+                        " children in a piece of its gene family, but tressil needs rooted "
+                        "binary trees; resolve it, or use 'tressil-newick infer --families'");
+}
+
+// A gene family's pieces of three species or more, their leaves named by
+// species, for encoding as trees; none when it holds no outgroup species
+// though an outgroup is given.
+std::vector<NamedTree> familyPieces(const std::string& text, const NamedTree& family,
+                                    const std::unordered_set<std::string>& outgroup,
+                                    const SpeciesNaming& naming, EncodedTrees* encoded,
+                                    std::unordered_set<std::string>* allNames) {
+    const std::vector<std::string> species = leafSpecies(text, family, naming);
+    std::unordered_map<std::string, std::string> speciesOf;  // gene name -> species name
+    std::unordered_map<std::string, int32_t> numberOf;       // gene name -> species in the family
+    std::unordered_map<std::string, int32_t> local;
+    std::vector<int32_t> number(species.size(), -1);
+    std::vector<bool> outgroupLeaf(species.size(), false);
+    bool anyOutgroup = false;
+    for (size_t v = 0; v < species.size(); ++v) {
+        if (!family.nodes[v].children.empty()) continue;
+        number[v] = local.emplace(species[v], static_cast<int32_t>(local.size())).first->second;
+        numberOf.emplace(family.nodes[v].name, number[v]);
+        speciesOf.emplace(family.nodes[v].name, species[v]);
+        allNames->insert(species[v]);
+        outgroupLeaf[v] = outgroup.count(species[v]) != 0;
+        anyOutgroup = anyOutgroup || outgroupLeaf[v];
+    }
+    if (local.size() < static_cast<size_t>(kMinTaxa)) {
+        ++encoded->treesSkipped;
+        return {};
+    }
+    if (!outgroup.empty()) {
+        if (!anyOutgroup) {
+            ++encoded->rooting.leftOut;
+            return {};
+        }
+        ++encoded->rooting.onOutgroup;
+    }
+    const FamilyRoots roots =
+        bestFamilyRoots(family, number, anyOutgroup ? outgroupLeaf : std::vector<bool>{});
+    const int32_t node = firstBySmallerSide(family, roots.candidates);
+    std::vector<NamedTree> pieces;
+    for (NamedTree& piece : rootAndCut(family, node, numberOf).pieces) {
+        if (piece.leafCount < kMinTaxa) continue;
+        checkBinary(text, piece);
+        for (size_t v = 0; v < piece.nodes.size(); ++v)
+            if (piece.nodes[v].children.empty())
+                piece.nodes[v].name = speciesOf.at(piece.nodes[v].name);
+        pieces.push_back(std::move(piece));
+    }
+    return pieces;
+}
+
 }  // namespace
 
 // Leaves are sorted by their place in the text: rooting may have moved them
@@ -76,7 +136,8 @@ void numberTaxa(const NamedTree& tree, std::unordered_map<std::string, int32_t>&
             names.push_back(leaf->name);
 }
 
-EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup) {
+EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup,
+                         const SpeciesNaming* families) {
     // Trees are handled one at a time as they are read, so only the distinct
     // topologies stay in memory, however many gene trees the file holds.
     EncodedTrees encoded{{}, {}, {}, 0, 0, {}};
@@ -89,8 +150,30 @@ EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string
     const std::string& text = sourceText(source);
     NamedTree tree{};
     const bool rooting = !outgroup.empty();
-    while (readNextTree(&source, &tree, rooting)) {
+    if (families != nullptr) source.repeats = RepeatedNames::kCopies;
+    const auto addTree = [&](const NamedTree& rooted) {
+        numberTaxa(rooted, numbers, encoded.names);
+        // Past the taxon limit the run fails; the rest is read only to count
+        // the taxa and to find errors in the text.
+        if (encoded.names.size() > kMaxSpecies) return;
+        std::string topology = topologyText(rooted, numbers);
+        const auto [it, fresh] = indexOf.emplace(std::move(topology), encoded.topologies.size());
+        if (fresh) {
+            encoded.topologies.push_back(it->first);
+            encoded.weights.push_back(0);
+            firstOffset.push_back(rooted.offset);
+        }
+        // At most INT32_MAX per tree and far fewer than 2^32 trees: no overflow.
+        encoded.weights[it->second] += rooted.weight;
+    };
+    while (readNextTree(&source, &tree, rooting || families != nullptr)) {
         ++encoded.treesRead;
+        if (families != nullptr) {
+            for (const NamedTree& piece :
+                 familyPieces(text, tree, outgroupSet, *families, &encoded, &allNames))
+                addTree(piece);
+            continue;
+        }
         if (rooting)
             for (const NamedNode& node : tree.nodes)
                 if (node.children.empty()) allNames.insert(node.name);
@@ -104,19 +187,7 @@ EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string
                         " is marked unrooted ([&U]), but tressil needs rooted trees; give "
                         "--outgroup");
         if (rooting && !rootForEncode(text, &tree, outgroupSet, &encoded.rooting)) continue;
-        numberTaxa(tree, numbers, encoded.names);
-        // Past the taxon limit the run fails; the rest is read only to count
-        // the taxa and to find errors in the text.
-        if (encoded.names.size() > kMaxSpecies) continue;
-        std::string topology = topologyText(tree, numbers);
-        const auto [it, fresh] = indexOf.emplace(std::move(topology), encoded.topologies.size());
-        if (fresh) {
-            encoded.topologies.push_back(it->first);
-            encoded.weights.push_back(0);
-            firstOffset.push_back(tree.offset);
-        }
-        // At most INT32_MAX per tree and far fewer than 2^32 trees: no overflow.
-        encoded.weights[it->second] += tree.weight;
+        addTree(tree);
     }
     if (encoded.treesRead == 0)
         failWhole("no tree found; write each tree in Newick and end it with ';'");

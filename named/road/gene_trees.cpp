@@ -167,6 +167,10 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
     const bool supports = options.weight != WeightRule::kNone || options.minSupport >= 0;
     genes.supportScale = supports ? supportScaleOf(bytes, options.supportField) : 1;
     TreeSource source = openTreeSource(bytes);
+    source.repeats = options.families ? RepeatedNames::kCopies : RepeatedNames::kRefusedGeneTrees;
+    genes.families = options.families;
+    genes.keepTexts[0] = options.pieces;
+    genes.keepTexts[1] = options.tags;
     const std::string& text = sourceText(source);
     LineCounter lines{text, 0, 1};
     NamedTree tree{};
@@ -175,6 +179,16 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
         ++genes.read;
         reportProgress(ProgressStage::kReadTrees, genes.read, 0);
         if (supports) readSupports(text, &tree, options.supportField);
+        if (options.families) {
+            if (tree.leafCount >= kMinTaxa) {
+                collapseAsAsked(&tree, options, &genes);
+                if (!options.sites.empty())
+                    weighByLengths(text, &tree, genes.read, sitesOf(options.sites, genes.read));
+            }
+            addFamily(text, &tree, options, lineAt(&lines, tree.offset), &genes, &ids, &idNames,
+                      &allNames);
+            continue;
+        }
         if (!options.speciesOf.empty()) nameSpecies(text, &tree, options.speciesOf);
         for (const NamedNode& node : tree.nodes)
             if (node.children.empty()) allNames.insert(node.name);
@@ -233,6 +247,10 @@ GeneTrees readGeneTrees(const std::string& bytes, const InferOptions& options) {
 
 void rootUnplacedTrees(GeneTrees* genes, const ResultTree& species,
                        const std::vector<bool>& known) {
+    if (genes->families) {
+        rootWaitingFamilies(genes, species, known);
+        return;
+    }
     const auto taxa = static_cast<int32_t>(genes->names.size());
     const SpeciesTreeDepths depths = meetingDepths(species, taxa);
     std::unordered_map<std::string, int32_t> numbers;

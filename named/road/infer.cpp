@@ -96,7 +96,8 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
         "tressil-newick: the species tree " +
         (changed ? "still changed in round " + std::to_string(round) + ", the last"
                  : "settled after " + std::to_string(round) + " round" + (round > 1 ? "s" : "")) +
-        " of rooting trees without an outgroup taxon by it\n";
+        (genes->families ? " of rooting gene families whose best roots tie by it\n"
+                         : " of rooting trees without an outgroup taxon by it\n");
     return species;
 }
 
@@ -187,7 +188,9 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
     if (options.bootstrap > 0)
         boot =
             bootstrapSupport(genes, *tree, options,
-                             drawReplicates(genes.trees.size(), options.bootstrap, options.seed));
+                             drawReplicates(genes.families ? static_cast<size_t>(genes.familyCount)
+                                                           : genes.trees.size(),
+                                            options.bootstrap, options.seed));
     annotateTree(tree, evidence,
                  {options.support, options.lengths, rootGiven,
                   options.bootstrap > 0 ? &boot.percent : nullptr});
@@ -246,7 +249,7 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     InferResult out;
     GeneTrees genes = startRun(text, options, &out);
     SpeciesTree species{};
-    if (genes.unplaced.empty()) {
+    if (!rootsWait(genes)) {
         fillTable(genes, {});
         species = solveSpeciesTree(options.method, genes.ingroupCount);
     } else {
@@ -263,7 +266,10 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     if (options.picture)
         out.svg = drawTreeSvg(species.tree, genes.names,
                               pictureLegend(options, evidence, genes.trees.size()));
-    if (options.log) out.log = logText(genes.records);
+    if (options.log)
+        out.log = genes.families ? familyLogText(genes.familyRecords) : logText(genes.records);
+    familyTexts(genes, &out);
+    if (genes.families) out.notes += familyNote(genes);
     out.taxa = std::move(genes.names);
     return out;
 }

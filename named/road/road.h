@@ -9,6 +9,7 @@
 
 #include "named/annotate/annotate.h"
 #include "named/common/named.h"
+#include "named/family/family.h"
 #include "named/read/read.h"
 #include "named/root/root.h"
 #include "triples/triples.h"
@@ -25,8 +26,12 @@ struct EncodedTrees {
 
 // Parses the bytes of a tree file (Newick or NEXUS, plain or gzip), roots on
 // the outgroup when one is given, numbers, merges and checks the limits of
-// tressil. Throws NewickError.
-EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup = {});
+// tressil. With families (not null), every tree is a gene family whose
+// leaves name their species so: it is rooted by its duplications and
+// losses (ties: the outgroup, then the smaller side) and cut, and its pieces
+// of three species or more are the trees. Throws NewickError.
+EncodedTrees encodeTrees(const std::string& bytes, const std::vector<std::string>& outgroup = {},
+                         const SpeciesNaming* families = nullptr);
 
 // A rooted tree of any degree as the triple table takes it, its leaves
 // numbered; for tools that fill the table themselves.
@@ -115,6 +120,14 @@ struct InferOptions {
     // With several individuals per species: the species of every individual
     // (leaf name); empty when every leaf is a species.
     std::unordered_map<std::string, std::string> speciesOf;
+    // Gene families: every tree is rooted, tagged and cut into pieces of one
+    // copy per species; the leaves' species come from speciesOf, or from a
+    // field of their names (delimiter not 0), or are their names.
+    bool families = false;
+    char delimiter = 0;
+    int field = 1;
+    bool pieces = false;  // write every piece
+    bool tags = false;    // write every rooted family tagged
 };
 
 struct InferResult {
@@ -125,6 +138,8 @@ struct InferResult {
     std::string notes;              // skipped trees and rooting counts, for standard error
     std::vector<std::string> taxa;  // the name of every taxon number of the table
     std::string replicates;         // the bootstrap replicates' trees, one a line
+    std::string pieces;             // gene families' pieces, one a line, when asked for
+    std::string tags;               // the rooted families, D or S on every inner node
 };
 
 // Gene trees in (the bytes of a tree file, as encodeTrees reads them),

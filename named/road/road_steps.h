@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "driver/driver.h"
 #include "named/common/named.h"
+#include "named/family/family.h"
 #include "named/road/road.h"
 #include "named/root/root.h"
 #include "triples/triples.h"
@@ -20,6 +22,29 @@ struct TreeRecord {
     int32_t taxa;
     TreeFate fate;
     int32_t misplaced;  // on the outgroup: listed and other taxa on the wrong side
+};
+
+// What became of one gene family, for the log.
+struct FamilyRecord {
+    int32_t line;
+    int32_t leaves;
+    int32_t species;
+    TreeFate fate;  // kSkipped and kLeftOut as for trees; kAsWritten when used
+    FamilyCost cost;
+    int32_t tied;  // roots of the fewest duplications, then losses
+    FamilyTie tie;
+    int32_t kept;     // pieces in the triple table
+    int32_t dropped;  // pieces of fewer than three species
+};
+
+// A family whose best root is still tied after the outgroup: kept as read,
+// the species of every node, and the roots left for the species tree.
+struct WaitingFamily {
+    int32_t record;  // in familyRecords
+    int32_t unit;    // in familyOf
+    NamedTree tree;
+    std::vector<std::string> species;
+    std::vector<int32_t> candidates;
 };
 
 struct GeneTrees {
@@ -42,7 +67,45 @@ struct GeneTrees {
     // Anchored triples: the clades of the species tree they are judged
     // against; no clades (count 0) for rooted triples.
     AnchorClades anchor;
+    // Gene families: the family of every tree (the unit a bootstrap draws),
+    // the families whose roots wait for the species tree, one record per
+    // family of the file, and each one's pieces and tagged tree when asked.
+    bool families;
+    int32_t familyCount;
+    std::vector<int32_t> familyOf;
+    std::vector<WaitingFamily> waiting;
+    std::vector<FamilyRecord> familyRecords;
+    bool keepTexts[2];  // the pieces', the tags'
+    std::vector<std::string> piecesText;
+    std::vector<std::string> tagsText;
 };
+
+// Reads one gene family (trees read with copies allowed): names its leaves'
+// species, roots it where it needs the fewest duplications and losses (ties:
+// the outgroup, then the species tree, then the smaller side), tags and cuts
+// it, and stores its pieces of three species or more. ids and idNames number
+// the species by first appearance. Throws NewickError.
+void addFamily(const std::string& text, NamedTree* tree, const InferOptions& options, int32_t line,
+               GeneTrees* genes, std::unordered_map<std::string, int32_t>* ids,
+               std::vector<std::string>* idNames, std::unordered_set<std::string>* allNames);
+
+// rootUnplacedTrees for gene families: each waiting family is rooted where
+// the species tree displays the most of its triples among its tied roots,
+// then cut again; the trees are stored anew, in file order.
+void rootWaitingFamilies(GeneTrees* genes, const ResultTree& species,
+                         const std::vector<bool>& known);
+
+// True when some trees or families wait to be rooted by the species tree.
+bool rootsWait(const GeneTrees& genes);
+
+// The log of gene families: a header and one TSV line per family.
+std::string familyLogText(const std::vector<FamilyRecord>& records);
+
+// The pieces and the tagged families as asked, in file order.
+void familyTexts(const GeneTrees& genes, InferResult* out);
+
+// A note for standard error: what the families gave.
+std::string familyNote(const GeneTrees& genes);
 
 // The unit of weighed triples: a triple every branch resolving it supports
 // fully counts this much.

@@ -144,7 +144,7 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     } catch (const NewickError& error) {
         throw SpeciesTreeError{error};
     }
-    if (!genes.unplaced.empty()) rootUnplacedTrees(&genes, species, {});
+    if (rootsWait(genes)) rootUnplacedTrees(&genes, species, {});
     const auto n = static_cast<int32_t>(genes.names.size());
     if (options.triples == TripleKind::kAnchored) genes.anchor = anchorCladesOf(species, n);
     fillTable(genes, {});
@@ -157,7 +157,10 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     if (options.picture)
         out.svg =
             drawTreeSvg(species, genes.names, pictureLegend(options, evidence, genes.trees.size()));
-    if (options.log) out.log = logText(genes.records);
+    if (options.log)
+        out.log = genes.families ? familyLogText(genes.familyRecords) : logText(genes.records);
+    familyTexts(genes, &out);
+    if (genes.families) out.notes += familyNote(genes);
     out.taxa = std::move(genes.names);
     return out;
 }

@@ -41,6 +41,21 @@ SpeciesTreeDepths meetingDepths(const ResultTree& tree, int32_t taxa);
 void rootBySpeciesTree(NamedTree* tree, const std::vector<int32_t>& leafTaxon,
                        const SpeciesTreeDepths& depths);
 
+// What rootBySpeciesTree weighs: entry v counts the rooted triples of
+// distinct taxa the species tree displays with the root on the edge above
+// node v (the root's own entry is not used).
+std::vector<int64_t> speciesTreeScores(const NamedTree& tree, const std::vector<int32_t>& leafTaxon,
+                                       const SpeciesTreeDepths& depths);
+
+// rootBySpeciesTree's last rule, among the edges above the candidate nodes:
+// the one whose smaller side holds the fewest leaves, then whose smaller
+// side's sorted names come first; the earlier candidate on a full tie.
+int32_t firstBySmallerSide(const NamedTree& tree, const std::vector<int32_t>& candidates);
+
+// Puts the root on the edge above node, which is not the root; nodes stay
+// children first.
+void rootOnEdgeAbove(NamedTree* tree, int32_t node);
+
 // The outgroup list of "--outgroup A,B,C"; names may be quoted as in Newick
 // ('a,b' is one name). Throws NewickError (line 0) on a bad list.
 std::vector<std::string> parseOutgroup(const std::string& list);

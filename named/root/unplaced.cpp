@@ -15,6 +15,7 @@
 //
 // which needs each val once: about 3 * (leaves choose 3) comparisons.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,19 +41,33 @@ std::vector<std::vector<int32_t>> taxaBelow(const NamedTree& tree,
 }
 
 // Triples ab|c the species tree displays, a in one branch, b in the other,
-// c in the third: a and b meet below where either meets c.
+// c in the third: a and b meet below where either meets c. a and b play the
+// same part, so the smaller branch is walked outside and the longer of the
+// other two inside, over depths gathered into plain arrays the compiler can
+// compare many at a time.
 int64_t countDisplayed(const SpeciesTreeDepths& depths, const std::vector<int32_t>& one,
                        const std::vector<int32_t>& other, const std::vector<int32_t>& third) {
+    const std::vector<int32_t>& outer = one.size() <= other.size() ? one : other;
+    const std::vector<int32_t>& inner = one.size() <= other.size() ? other : one;
+    std::vector<int32_t> toInner(inner.size());
+    std::vector<int32_t> toThird(third.size());
     int64_t count = 0;
-    std::vector<int32_t> depthToOther(other.size());
-    for (const int32_t a : one) {
+    for (const int32_t a : outer) {
         const int32_t* row = depths.meet.data() + static_cast<size_t>(a) * depths.taxa;
-        for (size_t j = 0; j < other.size(); ++j)
-            depthToOther[j] = row[other[j]];
-        for (const int32_t c : third) {
-            const int32_t withC = row[c];
-            for (const int32_t d : depthToOther)
-                count += d > withC ? 1 : 0;
+        for (size_t j = 0; j < inner.size(); ++j)
+            toInner[j] = row[inner[j]];
+        // A gene family's copies of one species give no triple: c == a
+        // never counts (b == a and b == c never pass the test).
+        for (size_t j = 0; j < third.size(); ++j)
+            toThird[j] = third[j] == a ? INT32_MAX : row[third[j]];
+        if (inner.size() >= third.size()) {
+            for (const int32_t withC : toThird)
+                for (const int32_t d : toInner)
+                    count += d > withC ? 1 : 0;
+        } else {
+            for (const int32_t d : toInner)
+                for (const int32_t withC : toThird)
+                    count += d > withC ? 1 : 0;
         }
     }
     return count;
@@ -69,31 +84,21 @@ int64_t valueFrom(const SpeciesTreeDepths& depths,
     return value;
 }
 
-// A root on the edge above node, and how it compares on ties.
-struct Candidate {
-    int32_t node;
-    int64_t score;
-    size_t smallerSide;  // taxa on the smaller side of the edge
-};
-
-// The sorted names of the smaller side; of two equal sides, the one whose
-// names come first.
+// The sorted names of the smaller side (below holds the leaves below node,
+// of all); of two equal sides, the one whose names come first.
 std::vector<std::string> smallerSideNames(const NamedTree& tree, const std::vector<int32_t>& parent,
-                                          int32_t node) {
-    std::vector<std::string> below = namesOnSide(tree, parent, node, true);
-    std::vector<std::string> rest = namesOnSide(tree, parent, node, false);
-    if (below.size() != rest.size()) return below.size() < rest.size() ? below : rest;
-    return std::min(below, rest);
+                                          int32_t node, int32_t below, int32_t all) {
+    if (2 * below != all) return namesOnSide(tree, parent, node, 2 * below < all);
+    return std::min(namesOnSide(tree, parent, node, true), namesOnSide(tree, parent, node, false));
 }
 
-// The most displayed triples first. Among equals, the root whose smaller
-// side holds fewer taxa, then the one whose smaller side's sorted names come
-// first: the choice never depends on how the file writes the tree.
-bool rootsBefore(const NamedTree& tree, const std::vector<int32_t>& parent, const Candidate& a,
-                 const Candidate& b) {
-    if (a.score != b.score) return a.score > b.score;
-    if (a.smallerSide != b.smallerSide) return a.smallerSide < b.smallerSide;
-    return smallerSideNames(tree, parent, a.node) < smallerSideNames(tree, parent, b.node);
+std::vector<int32_t> leafCounts(const NamedTree& tree, const std::vector<int32_t>& parent) {
+    std::vector<int32_t> leafCount(tree.nodes.size(), 0);
+    for (size_t v = 0; v < tree.nodes.size(); ++v) {
+        if (tree.nodes[v].children.empty()) leafCount[v] = 1;
+        if (parent[v] >= 0) leafCount[static_cast<size_t>(parent[v])] += leafCount[v];
+    }
+    return leafCount;
 }
 
 }  // namespace
@@ -129,29 +134,33 @@ SpeciesTreeDepths meetingDepths(const ResultTree& tree, int32_t taxa) {
     return depths;
 }
 
-void rootBySpeciesTree(NamedTree* tree, const std::vector<int32_t>& leafTaxon,
-                       const SpeciesTreeDepths& depths) {
-    const size_t count = tree->nodes.size();
-    const size_t root = static_cast<size_t>(tree->root);
-    const std::vector<int32_t> parent = parentsOf(*tree);
-    const std::vector<std::vector<int32_t>> below = taxaBelow(*tree, leafTaxon);
+std::vector<int64_t> speciesTreeScores(const NamedTree& tree, const std::vector<int32_t>& leafTaxon,
+                                       const SpeciesTreeDepths& depths) {
+    const size_t count = tree.nodes.size();
+    const size_t root = static_cast<size_t>(tree.root);
+    const std::vector<int32_t> parent = parentsOf(tree);
+    const std::vector<std::vector<int32_t>> below = taxaBelow(tree, leafTaxon);
     std::vector<int64_t> down(count, 0);  // val(parent -> node)
     std::vector<int64_t> up(count, 0);    // val(node -> parent)
-    std::vector<bool> inside(static_cast<size_t>(depths.taxa), false);
+    std::vector<int32_t> inside(static_cast<size_t>(depths.taxa), 0);
     for (size_t v = 0; v < count; ++v) {
-        const NamedNode& node = tree->nodes[v];
+        const NamedNode& node = tree.nodes[v];
         if (node.children.empty()) continue;
         std::vector<const std::vector<int32_t>*> branches;
         for (const int32_t child : node.children)
             branches.push_back(&below[static_cast<size_t>(child)]);
         std::vector<int32_t> outside;  // the branch towards the root
         if (v != root) {
+            // Counted, not marked: a family's species may lie on both sides.
             for (const int32_t t : below[v])
-                inside[static_cast<size_t>(t)] = true;
+                ++inside[static_cast<size_t>(t)];
             for (const int32_t t : below[root])
-                if (!inside[static_cast<size_t>(t)]) outside.push_back(t);
+                if (inside[static_cast<size_t>(t)] > 0)
+                    --inside[static_cast<size_t>(t)];
+                else
+                    outside.push_back(t);
             for (const int32_t t : below[v])
-                inside[static_cast<size_t>(t)] = false;
+                inside[static_cast<size_t>(t)] = 0;
             branches.push_back(&outside);
             down[v] = valueFrom(depths, branches, branches.size() - 1);
         }
@@ -164,20 +173,52 @@ void rootBySpeciesTree(NamedTree* tree, const std::vector<int32_t>& leafTaxon,
     std::vector<int64_t> gain(count, 0);  // g: nodes are stored children first
     for (size_t v = count; v-- > 0;)
         if (v != root) gain[v] = gain[static_cast<size_t>(parent[v])] + up[v] - down[v];
-    std::vector<int32_t> leafCount(count, 0);
-    for (size_t v = 0; v < count; ++v) {
-        if (tree->nodes[v].children.empty()) leafCount[v] = 1;
-        if (v != root) leafCount[static_cast<size_t>(parent[v])] += leafCount[v];
+    std::vector<int64_t> score(count, 0);
+    for (size_t x = 0; x < count; ++x)
+        if (x != root) score[x] = allDown + up[x] + gain[static_cast<size_t>(parent[x])];
+    return score;
+}
+
+int32_t firstBySmallerSide(const NamedTree& tree, const std::vector<int32_t>& candidates) {
+    const std::vector<int32_t> parent = parentsOf(tree);
+    const std::vector<int32_t> leafCount = leafCounts(tree, parent);
+    const int32_t allLeaves = leafCount[static_cast<size_t>(tree.root)];
+    int32_t best = -1;
+    int32_t bestSide = 0;
+    std::vector<std::string> bestNames;
+    for (const int32_t x : candidates) {
+        const int32_t below = leafCount[static_cast<size_t>(x)];
+        const int32_t side = std::min(below, allLeaves - below);
+        if (best >= 0 && side > bestSide) continue;
+        // Names are only needed where the sizes tie.
+        std::vector<std::string> names;
+        if (best >= 0 && side == bestSide) {
+            names = smallerSideNames(tree, parent, x, below, allLeaves);
+            if (bestNames.empty())
+                bestNames = smallerSideNames(tree, parent, best,
+                                             leafCount[static_cast<size_t>(best)], allLeaves);
+            if (!(names < bestNames)) continue;
+        }
+        best = x;
+        bestSide = side;
+        bestNames = std::move(names);
     }
-    const size_t allLeaves = static_cast<size_t>(leafCount[root]);
-    Candidate best{-1, 0, 0};
-    for (size_t x = 0; x < count; ++x) {
-        if (x == root) continue;
-        const int64_t score = allDown + up[x] + gain[static_cast<size_t>(parent[x])];
-        const size_t side = static_cast<size_t>(leafCount[x]);
-        const Candidate c{static_cast<int32_t>(x), score, std::min(side, allLeaves - side)};
-        if (best.node >= 0 && !rootsBefore(*tree, parent, c, best)) continue;
-        best = c;
+    return best;
+}
+
+void rootOnEdgeAbove(NamedTree* tree, int32_t node) {
+    rootAbove(tree, node, parentsOf(*tree));
+}
+
+void rootBySpeciesTree(NamedTree* tree, const std::vector<int32_t>& leafTaxon,
+                       const SpeciesTreeDepths& depths) {
+    const std::vector<int64_t> score = speciesTreeScores(*tree, leafTaxon, depths);
+    std::vector<int32_t> best;
+    for (size_t x = 0; x < score.size(); ++x) {
+        if (static_cast<int32_t>(x) == tree->root) continue;
+        if (!best.empty() && score[x] < score[static_cast<size_t>(best[0])]) continue;
+        if (!best.empty() && score[x] > score[static_cast<size_t>(best[0])]) best.clear();
+        best.push_back(static_cast<int32_t>(x));
     }
-    rootAbove(tree, best.node, parent);
+    rootAbove(tree, firstBySmallerSide(*tree, best), parentsOf(*tree));
 }
