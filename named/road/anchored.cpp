@@ -116,6 +116,8 @@ SpeciesTree anchorAndSolve(GeneTrees* genes, const InferOptions& options, Specie
         }
         const OwnFit fit = fitOfTable(species.tree, taxa);
         if (fitOfTable(next.tree, taxa).satisfied < fit.satisfied) {
+            // The bound is the table's, as the solve worked it out.
+            species.figures = next.figures;
             species.figures.total = fit.satisfied;
             changed = false;
             kept = true;
@@ -139,7 +141,11 @@ SpeciesTree anchorAndSolve(GeneTrees* genes, const InferOptions& options, Specie
             genes->anchor = anchorCladesOf(judged[best].tree, taxa);
             fillTable(*genes, {});
         }
+        // The solve of the tree's own table is the next round's.
+        const MethodResult solved =
+            best + 1 < judged.size() ? judged[best + 1].figures : species.figures;
         species = std::move(judged[best]);
+        species.figures = solved;
         species.figures.total = fits[best].satisfied;
         *notes += "tressil-newick: anchored triples: the species tree came back in round " +
                   std::to_string(round) + " to the tree of round " + std::to_string(cycleFrom + 1) +
