@@ -2,13 +2,15 @@
 // the triple table alone, and the memory infer works out for a run before it
 // allocates, to set beside the peak it then takes.
 //
-//   tressil_scale_probe GENES.nwk OUTGROUP
+//   tressil_scale_probe GENES.nwk OUTGROUP [--anchored]
 //
 // reads and roots the gene trees as infer does and prints
-//   species trees fill_seconds estimate_MiB
+//   species trees fill_seconds estimate_MiB [anchored_fill_seconds]
 // where the estimate is of infer's whole peak with its default method: what
 // it holds when it decides (the file's text and the trees) and what the run
-// will take on top.
+// will take on top. With --anchored it also times one fill of anchored
+// triples, against the clades of the tree the heuristic finds from the
+// rooted table (the first round of --triples anchored).
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -22,6 +24,7 @@
 #include "driver/driver.h"
 #include "named/read/read.h"
 #include "named/road/road.h"
+#include "named/road/road_steps.h"
 #include "named/root/root.h"
 #include "triples/triples.h"
 
@@ -34,8 +37,9 @@ constexpr int64_t kBaseBytes = int64_t{8} << 20;
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("use tressil_scale_probe GENES.nwk OUTGROUP\n", stderr);
+    const bool anchored = argc == 4 && std::string(argv[3]) == "--anchored";
+    if (argc != 3 && !anchored) {
+        std::fputs("use tressil_scale_probe GENES.nwk OUTGROUP [--anchored]\n", stderr);
         return 1;
     }
     std::ifstream file(argv[1]);
@@ -68,7 +72,17 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     fillTripleTable(trees, species);
     const std::chrono::duration<double> fill = std::chrono::steady_clock::now() - start;
-    std::printf("%d %zu %.2f %.0f\n", species, trees.size(), fill.count(),
+    std::printf("%d %zu %.2f %.0f", species, trees.size(), fill.count(),
                 static_cast<double>(estimate) / (1 << 20));
+    if (anchored) {
+        g_speciesCount = species;
+        const AnchorClades clades =
+            anchorCladesOf(solveSpeciesTree(InferMethod::kHeuristic, 0).tree, species);
+        const auto from = std::chrono::steady_clock::now();
+        fillAnchoredTable(trees, species, clades, kWeightUnit);
+        const std::chrono::duration<double> anchoredFill = std::chrono::steady_clock::now() - from;
+        std::printf(" %.2f", anchoredFill.count());
+    }
+    std::printf("\n");
     return 0;
 }

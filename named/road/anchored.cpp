@@ -1,6 +1,7 @@
 // Anchored triples: each triple of a gene tree judged against every taxon
 // outside its clade of the species tree, and the species tree solved again
 // from them until it settles.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,23 +54,115 @@ AnchorClades anchorCladesOf(const ResultTree& tree, int32_t taxa) {
     return clades;
 }
 
+namespace {
+
+// The weight of the triples of the table that the tree displays, and its
+// share of the table's whole weight.
+struct OwnFit {
+    int64_t satisfied;
+    double share;
+};
+
+OwnFit fitOfTable(const ResultTree& tree, int32_t taxa) {
+    const SpeciesTreeDepths depths = meetingDepths(tree, taxa);
+    int64_t satisfied = 0;
+    int64_t all = 0;
+    for (int32_t a = 0; a < taxa; ++a) {
+        const int32_t* meet = depths.meet.data() + static_cast<size_t>(a) * taxa;
+        for (int32_t b = a + 1; b < taxa; ++b) {
+            const int32_t* row = tripleRow(a, b);
+            for (int32_t z = 0; z < taxa; ++z) {
+                all += row[z];
+                if (z != a && z != b && meet[z] < meet[b]) satisfied += row[z];
+            }
+        }
+    }
+    return {satisfied, all > 0 ? static_cast<double>(satisfied) / static_cast<double>(all) : 0};
+}
+
+}  // namespace
+
+// Each round solves the table filled from the current tree's clades. A
+// solved tree that satisfies less of that table than the current tree does
+// is no better answer to it: the current tree stays, and the rounds end as
+// settled (the heuristic's trees do this, and would otherwise wander from
+// round to round). A tree that comes back to the tree of an earlier round
+// has entered a cycle that more rounds would only repeat: of the trees of
+// the cycle, the one that satisfies the largest share of its own table is
+// kept (the earliest on ties), with that table.
 SpeciesTree anchorAndSolve(GeneTrees* genes, const InferOptions& options, SpeciesTree species,
                            std::string* notes) {
     const auto taxa = static_cast<int32_t>(genes->names.size());
+    // Per round: the tree judged, its key, and how it fits its own table.
+    std::vector<SpeciesTree> judged;
+    std::vector<std::string> keys;
+    std::vector<OwnFit> fits;
     bool changed = true;
+    bool kept = false;
     int round = 0;
+    size_t cycleFrom = 0;
+    bool cycled = false;
     while (changed && round < kMaxAnchoredRounds) {
         ++round;
         genes->anchor = anchorCladesOf(species.tree, taxa);
         fillTable(*genes, {});
         SpeciesTree next = solveSpeciesTree(options.method, genes->ingroupCount);
-        changed = topologyKey(next.tree) != topologyKey(species.tree);
+        const std::string key = topologyKey(next.tree);
+        keys.push_back(topologyKey(species.tree));
+        changed = key != keys.back();
+        if (!changed) {
+            species = std::move(next);
+            break;
+        }
+        const OwnFit fit = fitOfTable(species.tree, taxa);
+        if (fitOfTable(next.tree, taxa).satisfied < fit.satisfied) {
+            // The bound is the table's, as the solve worked it out.
+            species.figures = next.figures;
+            species.figures.total = fit.satisfied;
+            changed = false;
+            kept = true;
+            break;
+        }
+        fits.push_back(fit);
+        judged.push_back(std::move(species));
         species = std::move(next);
+        const auto earlier = std::find(keys.begin(), keys.end(), key);
+        if (earlier != keys.end()) {
+            cycleFrom = static_cast<size_t>(earlier - keys.begin());
+            cycled = true;
+            break;
+        }
+    }
+    if (cycled) {
+        size_t best = cycleFrom;
+        for (size_t r = cycleFrom + 1; r < judged.size(); ++r)
+            if (fits[r].share > fits[best].share) best = r;
+        if (best + 1 < judged.size()) {
+            genes->anchor = anchorCladesOf(judged[best].tree, taxa);
+            fillTable(*genes, {});
+        }
+        // The solve of the tree's own table is the next round's.
+        const MethodResult solved =
+            best + 1 < judged.size() ? judged[best + 1].figures : species.figures;
+        species = std::move(judged[best]);
+        species.figures = solved;
+        species.figures.total = fits[best].satisfied;
+        *notes += "tressil-newick: anchored triples: the species tree came back in round " +
+                  std::to_string(round) + " to the tree of round " + std::to_string(cycleFrom + 1) +
+                  " of judging triples against the taxa outside their clade; of the " +
+                  std::to_string(judged.size() - cycleFrom) +
+                  " trees it went round, the one of round " + std::to_string(best + 1) +
+                  " satisfies the largest share of its own triples and is kept\n";
+        return species;
     }
     *notes +=
         "tressil-newick: anchored triples: the species tree " +
         (changed ? "still changed in round " + std::to_string(round) + ", the last"
                  : "settled after " + std::to_string(round) + " round" + (round > 1 ? "s" : "")) +
-        " of judging triples against the taxa outside their clade\n";
+        " of judging triples against the taxa outside their clade" +
+        (kept ? "; the tree solved in the last satisfied less of its table than the tree "
+                "it was filled from, which is kept"
+              : "") +
+        "\n";
     return species;
 }

@@ -363,7 +363,8 @@ GeneTree besideSpeciesZero(int n, std::mt19937& rng) {
 }
 
 // The anchored table against the definition, on trees with missing species,
-// nodes of many children and individuals, unweighed and weighed.
+// nodes of many children and individuals, unweighed and weighed, by the
+// vector and the portable kernels.
 TEST(AnchoredTable, MatchesTheDefinitionOverEveryOutsideLeaf) {
     std::mt19937 rng(26);
     for (int round = 0; round < 10; ++round) {
@@ -371,6 +372,7 @@ TEST(AnchoredTable, MatchesTheDefinitionOverEveryOutsideLeaf) {
         const TripleWeighting weighting{static_cast<SupportRule>(round % 3), 1000};
         const TripleWeighting* weighed = round >= 4 ? &weighting : nullptr;
         g_threadCount = 1 + round % 2;
+        g_portableKernelsOnly = round % 4 == 1;
         std::vector<int32_t> all(static_cast<size_t>(n));
         for (int s = 0; s < n; ++s)
             all[static_cast<size_t>(s)] = s;
@@ -396,6 +398,7 @@ TEST(AnchoredTable, MatchesTheDefinitionOverEveryOutsideLeaf) {
         expectTableIs(reference, n, round);
     }
     g_threadCount = 0;
+    g_portableKernelsOnly = false;
 }
 
 }  // namespace
