@@ -87,6 +87,10 @@ enum class WeightRule { kNone, kAnyRight, kLargest, kAboveChance };
 // species tree, the tree taken as unrooted (kAnchored).
 enum class TripleKind { kRooted, kAnchored };
 
+// Where the species tree is solved: over the triple table, or straight from
+// the gene trees (kTableFree), or the table while it fits in memory (kAuto).
+enum class InferPath { kTable, kAuto, kTableFree };
+
 struct InferOptions {
     std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
     bool rooted = false;                // without an outgroup: a root of many subtrees is allowed
@@ -115,6 +119,7 @@ struct InferOptions {
     // With several individuals per species: the species of every individual
     // (leaf name); empty when every leaf is a species.
     std::unordered_map<std::string, std::string> speciesOf;
+    InferPath path = InferPath::kTable;
 };
 
 struct InferResult {
