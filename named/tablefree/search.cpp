@@ -22,43 +22,51 @@ struct PairEvidence {
     std::vector<double> meeting;
 };
 
-// Per node of the trees: the side's leaves below it and the end of its
-// subtree in preorder (one past its last node).
-struct SideCounts {
+// The side's leaves of every tree in preorder, as local numbers, and per
+// node the run of them below it: leaves lo[v]..hi[v]-1 of its tree's list.
+struct SideLeaves {
     std::vector<int32_t> leaves;
-    std::vector<int32_t> end;
-    std::vector<int32_t> total;  // per tree
+    std::vector<int64_t> start;  // per tree, into leaves; then the end
+    std::vector<int32_t> lo;
+    std::vector<int32_t> hi;
 };
 
-SideCounts countSide(const CountingTrees& trees, const std::vector<int32_t>& local) {
-    SideCounts counts;
-    counts.leaves.assign(trees.parent.size(), 0);
-    counts.end.assign(trees.parent.size(), 0);
+SideLeaves sideLeaves(const CountingTrees& trees, const std::vector<int32_t>& local) {
+    SideLeaves side;
+    side.lo.assign(trees.parent.size(), 0);
+    side.hi.assign(trees.parent.size(), 0);
+    side.start.push_back(0);
     for (size_t t = 0; t + 1 < trees.nodeStart.size(); ++t) {
         const auto start = static_cast<size_t>(trees.nodeStart[t]);
         const auto count = static_cast<int32_t>(trees.nodeStart[t + 1] - trees.nodeStart[t]);
-        for (int32_t i = count; i-- > 0;) {
+        const size_t first = side.leaves.size();
+        for (int32_t i = 0; i < count; ++i) {
             const size_t v = start + static_cast<size_t>(i);
+            const auto at = static_cast<int32_t>(side.leaves.size() - first);
+            side.lo[v] = at;
+            side.hi[v] = at;
             const int32_t s = trees.leafSpecies[v];
-            if (s >= 0 && local[static_cast<size_t>(s)] >= 0) counts.leaves[v] += 1;
-            if (counts.end[v] == 0) counts.end[v] = i + 1;
-            const int32_t p = trees.parent[v];
-            if (p < 0) continue;
-            const size_t up = start + static_cast<size_t>(p);
-            counts.leaves[up] += counts.leaves[v];
-            counts.end[up] = std::max(counts.end[up], counts.end[v]);
+            if (s >= 0 && local[static_cast<size_t>(s)] >= 0) {
+                side.leaves.push_back(local[static_cast<size_t>(s)]);
+                side.hi[v] = at + 1;
+            }
         }
-        counts.total.push_back(counts.leaves[start]);
+        // Children come after their parent: the ends gather upwards.
+        for (int32_t i = count; i-- > 1;) {
+            const size_t v = start + static_cast<size_t>(i);
+            const size_t up = start + static_cast<size_t>(trees.parent[v]);
+            side.hi[up] = std::max(side.hi[up], side.hi[v]);
+        }
+        side.start.push_back(static_cast<int64_t>(side.leaves.size()));
     }
-    return counts;
+    return side;
 }
 
 // Row a: from a's leaf up each tree, every leaf b of the side that first
 // meets a at node u pairs with the side's leaves outside u.
-void fillRow(const CountingTrees& trees, const SideCounts& counts,
-             const std::vector<int32_t>& local, int32_t species, PairEvidence* evidence) {
+void fillRow(const CountingTrees& trees, const SideLeaves& side, int32_t species, int32_t a,
+             PairEvidence* evidence) {
     const auto m = static_cast<size_t>(evidence->m);
-    const int32_t a = local[static_cast<size_t>(species)];
     double* pairing = evidence->pairing.data() + static_cast<size_t>(a) * m;
     double* meeting = evidence->meeting.data() + static_cast<size_t>(a) * m;
     const auto n = static_cast<size_t>(trees.species);
@@ -66,27 +74,22 @@ void fillRow(const CountingTrees& trees, const SideCounts& counts,
         const int32_t leaf = trees.leafAt[t * n + static_cast<size_t>(species)];
         if (leaf < 0) continue;
         const auto start = static_cast<size_t>(trees.nodeStart[t]);
+        const int32_t* leaves = side.leaves.data() + side.start[t];
+        const auto total = static_cast<int32_t>(side.start[t + 1] - side.start[t]);
         const auto weight = static_cast<double>(trees.weight[t]);
-        const int32_t total = counts.total[t];
-        for (int32_t c = leaf, u = trees.parent[start + static_cast<size_t>(leaf)]; u >= 0;
-             c = u, u = trees.parent[start + static_cast<size_t>(u)]) {
-            const double outside = weight * (total - counts.leaves[start + static_cast<size_t>(u)]);
-            const double all = weight * (total - 2);
-            const int32_t skipFrom = c;
-            const int32_t skipTo = counts.end[start + static_cast<size_t>(c)];
-            const int32_t to = counts.end[start + static_cast<size_t>(u)];
-            for (int32_t j = u + 1; j < to; ++j) {
-                if (j == skipFrom) {
-                    j = skipTo - 1;
-                    continue;
-                }
-                const int32_t s = trees.leafSpecies[start + static_cast<size_t>(j)];
-                if (s < 0) continue;
-                const int32_t b = local[static_cast<size_t>(s)];
-                if (b < 0) continue;
-                pairing[b] += outside;
-                meeting[b] += all;
+        const double all = weight * (total - 2);
+        for (size_t c = start + static_cast<size_t>(leaf); trees.parent[c] >= 0;) {
+            const size_t u = start + static_cast<size_t>(trees.parent[c]);
+            const double outside = weight * (total - (side.hi[u] - side.lo[u]));
+            for (int32_t j = side.lo[u]; j < side.lo[c]; ++j) {
+                pairing[leaves[j]] += outside;
+                meeting[leaves[j]] += all;
             }
+            for (int32_t j = side.hi[c]; j < side.hi[u]; ++j) {
+                pairing[leaves[j]] += outside;
+                meeting[leaves[j]] += all;
+            }
+            c = u;
         }
     }
 }
@@ -98,11 +101,11 @@ PairEvidence pairEvidence(const CountingTrees& trees, const std::vector<int32_t>
     const size_t cells = side.size() * side.size();
     evidence.pairing.assign(cells, 0);
     evidence.meeting.assign(cells, 0);
-    const SideCounts counts = countSide(trees, local);
+    const SideLeaves leaves = sideLeaves(trees, local);
     std::atomic<size_t> next{0};
     runOnThreads(threadCountToUse(), [&] {
         for (size_t a = next++; a < side.size(); a = next++)
-            fillRow(trees, counts, local, side[a], &evidence);
+            fillRow(trees, leaves, side[a], static_cast<int32_t>(a), &evidence);
     });
     return evidence;
 }
