@@ -233,7 +233,12 @@ TEST(TableFree, SearchGivesBackAPlantedTreeOfThreeHundredSpecies) {
     for (int32_t s = 0; s < n; ++s)
         all[static_cast<size_t>(s)] = s;
     const CountingTrees counting = prepareCountingTrees(stored, n);
-    EXPECT_EQ(topologyKey(searchWithoutTable(counting, all)), topologyKey(resultOf(species)));
+    for (const int threads : {1, 3}) {
+        g_threadCount = threads;
+        EXPECT_EQ(topologyKey(searchWithoutTable(counting, all)), topologyKey(resultOf(species)))
+            << threads << " threads";
+    }
+    g_threadCount = 0;
 }
 
 // Both paths of infer on one input of discordant trees: the table-free tree
@@ -261,6 +266,8 @@ TEST(TableFree, InferKeepsWithinATenthOfAPercentOfTheTable) {
     EXPECT_GE(weight(free.report) * 1000, weight(table.report) * 999);
     EXPECT_EQ(free.report, table.report.substr(0, table.report.find("%Upper bound")))
         << "equal weights expected here: " << free.newick << table.newick;
+    options.bootstrap = 2;  // replicates are solved on tables
+    EXPECT_THROW(inferSpeciesTree(text, options), NewickError);
 }
 
 }  // namespace
