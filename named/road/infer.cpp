@@ -184,7 +184,8 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
                                                 const InferOptions& options, bool rootGiven,
                                                 std::string* replicates) {
     // Share labels read the main table, which the bootstrap replaces.
-    if (options.support == SupportKind::kShare) labelSupport(tree);
+    if (options.support == SupportKind::kShare)
+        genes.tableFree ? labelSharesWithoutTable(tree, genes) : labelSupport(tree);
     std::vector<BranchEvidence> evidence;
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;

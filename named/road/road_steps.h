@@ -94,6 +94,8 @@ SpeciesTree solveWithoutTable(const GeneTrees& genes, const std::vector<int32_t>
 // The report of a species tree solved without a table: tressil's lines for
 // the search, but no bound, which needs the table.
 std::string tableFreeReport(const SpeciesTree& species, const GeneTrees& genes);
+// Share labels, as labelSupport writes them, counted on the gene trees.
+void labelSharesWithoutTable(ResultTree* tree, const GeneTrees& genes);
 // The note for standard error of such a run.
 std::string tableFreeNote(const InferOptions& options);
 

@@ -2,6 +2,8 @@
 // asked, the species tree is searched with weights counted on the gene
 // trees, in memory that grows with the trees rather than with n^3.
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -12,6 +14,8 @@
 #include "named/tablefree/table_free.h"
 
 namespace {
+
+__extension__ using Wide = unsigned __int128;
 
 std::string gigabytes(int64_t bytes) {
     char text[32];
@@ -48,8 +52,6 @@ std::string optionNeedingTable(const InferOptions& options) {
     if (options.method == InferMethod::kHeuristic) return "--heuristic";
     if (options.weight != WeightRule::kNone) return "--weight";
     if (options.triples == TripleKind::kAnchored) return "--triples anchored";
-    if (options.support == SupportKind::kShare) return "--support share";
-    if (options.bootstrap > 0) return "--bootstrap";
     if (!options.speciesOf.empty()) return "--map";
     return "";
 }
@@ -115,6 +117,49 @@ SpeciesTree solveWithoutTable(const GeneTrees& genes, const std::vector<int32_t>
     }
     species.figures.total = treeWeight(counting, species.tree);
     return species;
+}
+
+void labelSharesWithoutTable(ResultTree* tree, const GeneTrees& genes) {
+    const auto n = static_cast<int32_t>(genes.names.size());
+    const CountingTrees counting = prepareCountingTrees(genes.trees, n);
+    std::vector<std::vector<int32_t>> below(tree->nodes.size());
+    for (size_t i = 0; i < tree->nodes.size(); ++i) {
+        const ResultNode& node = tree->nodes[i];
+        if (node.children.empty()) below[i] = {node.taxon};
+        for (const int32_t c : node.children)
+            below[i].insert(below[i].end(), below[static_cast<size_t>(c)].begin(),
+                            below[static_cast<size_t>(c)].end());
+    }
+    std::vector<size_t> labelled;
+    for (size_t i = 0; i < tree->nodes.size(); ++i)
+        if (tree->nodes[i].children.size() == 2) labelled.push_back(i);
+    std::atomic<size_t> next{0};
+    runOnThreads(threadCountToUse(), [&] {
+        CountWork work;
+        std::vector<char> inside(static_cast<size_t>(n));
+        for (size_t k = next++; k < labelled.size(); k = next++) {
+            ResultNode& node = tree->nodes[labelled[k]];
+            // The node's two parts against every other taxon: the first
+            // resolution agrees, all three are the evidence.
+            std::array<std::vector<int32_t>, 3> parts{below[static_cast<size_t>(node.children[0])],
+                                                      below[static_cast<size_t>(node.children[1])],
+                                                      {}};
+            std::fill(inside.begin(), inside.end(), 0);
+            for (const int32_t s : below[labelled[k]])
+                inside[static_cast<size_t>(s)] = 1;
+            for (int32_t s = 0; s < n; ++s)
+                if (!inside[static_cast<size_t>(s)]) parts[2].push_back(s);
+            const ColourWeights w = colourWeights(counting, parts, &work);
+            const int64_t total = w.mixed[0] + w.mixed[1] + w.mixed[2];
+            if (total == 0) continue;
+            // Sums up to 2^60 (prepareCountingTrees): rounded half up in 128 bits.
+            const auto hundredths = static_cast<int64_t>(
+                (Wide{200} * static_cast<Wide>(w.mixed[2]) + static_cast<Wide>(total)) /
+                (Wide{2} * static_cast<Wide>(total)));
+            const std::string digits = std::to_string(100 + hundredths);
+            node.label = std::to_string(hundredths / 100) + "." + digits.substr(digits.size() - 2);
+        }
+    });
 }
 
 std::string tableFreeReport(const SpeciesTree& species, const GeneTrees& genes) {

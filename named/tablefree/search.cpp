@@ -301,6 +301,7 @@ void climbBySwaps(const CountingTrees& trees, const std::vector<int32_t>& side, 
 ResultTree resultOf(const FreeTree& tree, const std::vector<int32_t>& side) {
     ResultTree out{{}, -1};
     std::vector<int32_t> index(static_cast<size_t>(2 * tree.m - 1), -1);
+    std::vector<int32_t> smallest(index.size(), 0);
     std::vector<std::pair<int32_t, bool>> stack{{tree.root, false}};
     while (!stack.empty()) {
         const auto [v, expanded] = stack.back();
@@ -312,11 +313,18 @@ ResultTree resultOf(const FreeTree& tree, const std::vector<int32_t>& side) {
             continue;
         }
         ResultNode node{-1, {}, "", "", ""};
-        if (v < tree.m)
+        if (v < tree.m) {
             node.taxon = side[static_cast<size_t>(v)];
-        else
-            node.children = {index[static_cast<size_t>(tree.child[static_cast<size_t>(v)][0])],
-                             index[static_cast<size_t>(tree.child[static_cast<size_t>(v)][1])]};
+            smallest[static_cast<size_t>(v)] = node.taxon;
+        } else {
+            // The child holding the lower taxon first, as the table's
+            // search writes its trees.
+            auto [left, right] = tree.child[static_cast<size_t>(v)];
+            if (smallest[static_cast<size_t>(right)] < smallest[static_cast<size_t>(left)])
+                std::swap(left, right);
+            node.children = {index[static_cast<size_t>(left)], index[static_cast<size_t>(right)]};
+            smallest[static_cast<size_t>(v)] = smallest[static_cast<size_t>(left)];
+        }
         out.nodes.push_back(node);
         index[static_cast<size_t>(v)] = static_cast<int32_t>(out.nodes.size() - 1);
     }
