@@ -14,8 +14,9 @@ namespace {
 
 // Over the species of the side, numbered locally: pairing[a * m + b] is the
 // weight of the gene trees' triples ab|c (c of the side too), and meeting
-// the weight of all triples of the side holding a and b. Whole numbers in
-// doubles, exact below 2^53, so their sums do not depend on the order.
+// the weight of all triples of the side holding a and b. Each row is summed
+// by one thread in the order of the trees, so it never depends on the
+// thread count.
 struct PairEvidence {
     int32_t m;
     std::vector<double> pairing;
