@@ -96,26 +96,29 @@ SpeciesTree solveWithoutTable(const GeneTrees& genes, const std::vector<int32_t>
     for (size_t s = 0; s < ingroup.size(); ++s)
         ingroup[s] = static_cast<int32_t>(s);
     SpeciesTree species{{{}, -1}, Method::kSearch, {nullptr, 0, 0, false}, rootGiven};
+    int64_t& total = species.figures.total;
     if (!rootGiven) {
-        species.tree = searchWithoutTable(counting, ingroup);
-    } else {
-        std::vector<int32_t> outgroup;
-        for (int32_t s = genes.ingroupCount; s < n; ++s)
-            outgroup.push_back(s);
-        // The outgroup first, then the ingroup, under a new root.
-        species.tree = searchWithoutTable(counting, outgroup);
-        const ResultTree in = searchWithoutTable(counting, ingroup);
-        const int32_t outRoot = species.tree.root;
-        const auto shift = static_cast<int32_t>(species.tree.nodes.size());
-        for (ResultNode node : in.nodes) {
-            for (int32_t& child : node.children)
-                child += shift;
-            species.tree.nodes.push_back(node);
-        }
-        species.tree.nodes.push_back({-1, {outRoot, in.root + shift}, "", "", ""});
-        species.tree.root = static_cast<int32_t>(species.tree.nodes.size() - 1);
+        species.tree = searchWithoutTable(counting, ingroup, &total);
+        return species;
     }
-    species.figures.total = treeWeight(counting, species.tree);
+    std::vector<int32_t> outgroup;
+    for (int32_t s = genes.ingroupCount; s < n; ++s)
+        outgroup.push_back(s);
+    // The outgroup first, then the ingroup, under a new root.
+    int64_t inside = 0;
+    species.tree = searchWithoutTable(counting, outgroup, &total);
+    const ResultTree in = searchWithoutTable(counting, ingroup, &inside);
+    CountWork work;
+    total += inside + splitWeight(counting, outgroup, ingroup, &work);
+    const int32_t outRoot = species.tree.root;
+    const auto shift = static_cast<int32_t>(species.tree.nodes.size());
+    for (ResultNode node : in.nodes) {
+        for (int32_t& child : node.children)
+            child += shift;
+        species.tree.nodes.push_back(node);
+    }
+    species.tree.nodes.push_back({-1, {outRoot, in.root + shift}, "", "", ""});
+    species.tree.root = static_cast<int32_t>(species.tree.nodes.size() - 1);
     return species;
 }
 

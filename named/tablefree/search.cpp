@@ -210,10 +210,12 @@ void appendSpecies(const FreeTree& tree, int32_t v, const std::vector<int32_t>& 
 }
 
 // The best swap at inner node u below the root: its child 0 or 1 traded
-// with its sibling, or none (-1), and what it gains.
+// with its sibling, or none (-1), and what it gains; and the weight the
+// tree satisfies at u's parent as it stood when weighed.
 struct Swap {
     int64_t gain;
     int32_t child;
+    int64_t above;
 };
 
 Swap bestSwap(const CountingTrees& trees, const FreeTree& tree, const std::vector<int32_t>& side,
@@ -227,9 +229,12 @@ Swap bestSwap(const CountingTrees& trees, const FreeTree& tree, const std::vecto
     // Only triples with one species in each part change: now AB|S; trading
     // B for S gives AS|B, trading A for S gives BS|A.
     const int64_t now = w.mixed[2];
-    if (w.mixed[1] > now && w.mixed[1] >= w.mixed[0]) return {w.mixed[1] - now, 1};
-    if (w.mixed[0] > now) return {w.mixed[0] - now, 0};
-    return {0, -1};
+    // At the parent: a pair inside u (in A, in B, or across) against S, and
+    // a pair inside S against A or B.
+    const int64_t above = w.pair[0][2] + w.pair[1][2] + now + w.pair[2][0] + w.pair[2][1];
+    if (w.mixed[1] > now && w.mixed[1] >= w.mixed[0]) return {w.mixed[1] - now, 1, above};
+    if (w.mixed[0] > now) return {w.mixed[0] - now, 0, above};
+    return {0, -1, above};
 }
 
 void applySwap(FreeTree* tree, int32_t u, int32_t which) {
@@ -247,11 +252,13 @@ void applySwap(FreeTree* tree, int32_t u, int32_t which) {
 // taken by decreasing gain (ties: the lower node) while none of the nodes
 // they read has been changed in the round. A swap at u reads its children
 // and its sibling, so it changes u, its parent, its children and the
-// sibling for the others.
-void climbBySwaps(const CountingTrees& trees, const std::vector<int32_t>& side, FreeTree* tree) {
+// sibling for the others. Returns the weight the final tree satisfies: once
+// no swap is left, every node's last weighing is of that tree, and gives
+// its parent's weight.
+int64_t climbBySwaps(const CountingTrees& trees, const std::vector<int32_t>& side, FreeTree* tree) {
     const int32_t m = tree->m;
     const auto nodes = static_cast<size_t>(2 * m - 1);
-    std::vector<Swap> swaps(nodes, {0, -1});
+    std::vector<Swap> swaps(nodes, {0, -1, 0});
     std::vector<char> stale(nodes, 1);
     std::vector<char> touched(nodes, 0);
     for (int round = 1;; ++round) {
@@ -274,7 +281,15 @@ void climbBySwaps(const CountingTrees& trees, const std::vector<int32_t>& side, 
         std::vector<int32_t> order;
         for (int32_t u = m; u < 2 * m - 1; ++u)
             if (u != tree->root && swaps[static_cast<size_t>(u)].child >= 0) order.push_back(u);
-        if (order.empty()) return;
+        if (order.empty()) {
+            int64_t weight = 0;
+            for (int32_t p = m; p < 2 * m - 1; ++p) {
+                const std::array<int32_t, 2>& kids = tree->child[static_cast<size_t>(p)];
+                const int32_t inner = kids[0] >= m ? kids[0] : kids[1];
+                if (inner >= m) weight += swaps[static_cast<size_t>(inner)].above;
+            }
+            return weight;
+        }
         std::stable_sort(order.begin(), order.end(), [&swaps](int32_t a, int32_t b) {
             return swaps[static_cast<size_t>(a)].gain > swaps[static_cast<size_t>(b)].gain;
         });
@@ -335,13 +350,14 @@ ResultTree resultOf(const FreeTree& tree, const std::vector<int32_t>& side) {
 
 }  // namespace
 
-ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int32_t>& side) {
+ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int32_t>& side,
+                              int64_t* weight) {
     std::vector<int32_t> local(static_cast<size_t>(trees.species), -1);
     for (size_t a = 0; a < side.size(); ++a)
         local[static_cast<size_t>(side[a])] = static_cast<int32_t>(a);
     PairEvidence evidence = pairEvidence(trees, side, local);
     FreeTree tree = averageLinkage(&evidence);
     evidence = PairEvidence{};
-    if (tree.m >= 3) climbBySwaps(trees, side, &tree);
+    *weight = tree.m >= 3 ? climbBySwaps(trees, side, &tree) : 0;
     return resultOf(tree, side);
 }

@@ -79,5 +79,7 @@ int64_t treeWeight(const CountingTrees& trees, const ResultTree& tree);
 // A binary species tree on the species of side, found from the gene trees:
 // average linkage on how often two species pair in the gene trees' triples,
 // then moves of neighbouring subtrees while one raises the satisfied weight.
-// The tree is the same for every thread count.
-ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int32_t>& side);
+// The tree is the same for every thread count; *weight is the weight it
+// satisfies among the side's species.
+ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int32_t>& side,
+                              int64_t* weight);

@@ -235,8 +235,10 @@ TEST(TableFree, SearchGivesBackAPlantedTreeOfThreeHundredSpecies) {
     const CountingTrees counting = prepareCountingTrees(stored, n);
     for (const int threads : {1, 3}) {
         g_threadCount = threads;
-        EXPECT_EQ(topologyKey(searchWithoutTable(counting, all)), topologyKey(resultOf(species)))
-            << threads << " threads";
+        int64_t weight = 0;
+        const ResultTree found = searchWithoutTable(counting, all, &weight);
+        EXPECT_EQ(topologyKey(found), topologyKey(resultOf(species))) << threads << " threads";
+        EXPECT_EQ(weight, treeWeight(counting, found));
     }
     g_threadCount = 0;
 }
