@@ -5,7 +5,6 @@
 // one child, the third in another.
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>

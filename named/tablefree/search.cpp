@@ -2,6 +2,7 @@
 // form the pair of the gene trees' triples, climbed by swapping neighbouring
 // subtrees, each swap weighed by the triples of its three parts alone.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <vector>
