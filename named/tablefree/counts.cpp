@@ -124,26 +124,29 @@ void attach(const Open& child, Open* parent) {
     const std::array<int64_t, 3>& n = child.total;
     for (int c = 0; c < 3; ++c) {
         parent->total[c] += n[c];
-        const int64_t pairs = n[c] * (n[c] - 1) / 2;
-        parent->pairs[c] += pairs;
-        for (int z = 0; z < 3; ++z)
-            parent->pairsTimes[c][z] += pairs * n[z];
+        parent->pairs[c] += n[c] * (n[c] - 1) / 2;
     }
     parent->mixed[0] += n[1] * n[2];
     parent->mixed[1] += n[0] * n[2];
     parent->mixed[2] += n[0] * n[1];
-    parent->mixedTimes[0] += n[0] * n[1] * n[2];
 }
 
-// The triples a closed node displays: a pair in one child and the third in
-// another, C(n_c, 2) (N_z - n_z) summed over its children.
-void closeNode(const Open& node, int64_t weight, ColourWeights* out) {
-    for (int c = 0; c < 3; ++c)
+// Every triple is counted where its pair meets: the pairs that meet at a
+// closed node (all pairs below it but those inside one child) against the
+// third leaves outside it (all of the tree's, the tree's colour totals, but
+// those below).
+void closeNode(const Open& node, const std::array<int64_t, 3>& tree, int64_t weight,
+               ColourWeights* out) {
+    const std::array<int64_t, 3>& n = node.total;
+    for (int c = 0; c < 3; ++c) {
+        const int64_t meeting = n[c] * (n[c] - 1) / 2 - node.pairs[c];
+        if (meeting == 0) continue;
         for (int z = 0; z < 3; ++z)
-            if (z != c)
-                out->pair[c][z] += weight * (node.pairs[c] * node.total[z] - node.pairsTimes[c][z]);
-    for (int z = 0; z < 3; ++z)
-        out->mixed[z] += weight * (node.mixed[z] * node.total[z] - node.mixedTimes[0]);
+            if (z != c) out->pair[c][z] += weight * meeting * (tree[z] - n[z]);
+    }
+    out->mixed[0] += weight * (n[1] * n[2] - node.mixed[0]) * (tree[0] - n[0]);
+    out->mixed[1] += weight * (n[0] * n[2] - node.mixed[1]) * (tree[1] - n[1]);
+    out->mixed[2] += weight * (n[0] * n[1] - node.mixed[2]) * (tree[2] - n[2]);
 }
 
 // The counted leaves of one tree in preorder: looked up by species when
@@ -175,6 +178,10 @@ void countTree(const CountingTrees& trees, size_t tree, CountWork* work, ColourW
     const int64_t weight = trees.weight[tree];
     std::vector<Open>& open = work->open;
     open.clear();
+    std::array<int64_t, 3> colours{0, 0, 0};  // the counted leaves of each colour
+    for (const int32_t leaf : work->leaves)
+        ++colours[static_cast<size_t>(work->colour[static_cast<size_t>(
+            trees.leafSpecies[static_cast<size_t>(start + leaf)])])];
     int32_t previous = -1;
     for (const int32_t leaf : work->leaves) {
         Open entry = openNode(leaf, trees.depth[static_cast<size_t>(start + leaf)]);
@@ -188,7 +195,7 @@ void countTree(const CountingTrees& trees, size_t tree, CountWork* work, ColourW
             while (open.back().depth > depth) {
                 Open done = open.back();
                 open.pop_back();
-                closeNode(done, weight, out);
+                closeNode(done, colours, weight, out);
                 if (!open.empty() && open.back().depth >= depth) {
                     attach(done, &open.back());
                     continue;
@@ -203,7 +210,7 @@ void countTree(const CountingTrees& trees, size_t tree, CountWork* work, ColourW
     while (!open.empty()) {
         Open done = open.back();
         open.pop_back();
-        closeNode(done, weight, out);
+        closeNode(done, colours, weight, out);
         if (!open.empty()) attach(done, &open.back());
     }
 }

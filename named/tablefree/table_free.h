@@ -51,11 +51,9 @@ struct CountWork {
     struct Open {
         int32_t node;
         int32_t depth;
-        std::array<int64_t, 3> total;                      // leaves of each colour below
-        std::array<int64_t, 3> pairs;                      // sum over children of C(n_c, 2)
-        std::array<std::array<int64_t, 3>, 3> pairsTimes;  // of C(n_c, 2) n_z
-        std::array<int64_t, 3> mixed;                      // of n_x n_y, z the third colour
-        std::array<int64_t, 3> mixedTimes;                 // of n_x n_y n_z
+        std::array<int64_t, 3> total;  // leaves of each colour below
+        std::array<int64_t, 3> pairs;  // sum over children of C(n_c, 2)
+        std::array<int64_t, 3> mixed;  // of n_x n_y, z the third colour
     };
     std::vector<Open> open;
 };
