@@ -1,8 +1,8 @@
 // Triple weights counted on the gene trees: for one tree, the leaves of the
 // counted species in preorder and the nodes where they meet form a small
 // tree of their own (at most twice their number of nodes), walked once with
-// a stack. Each of its nodes gives the triples it displays: two leaves in
-// one child, the third in another.
+// a stack. Each of its nodes gives the triples whose pair meets there and
+// whose third leaf lies outside it: the triples the gene tree displays.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
