@@ -56,6 +56,8 @@ const Option kOptions[] = {
     {"heuristic", nullptr, "infer score", "the eight heuristic constructions, the best one kept",
      false},
     {"search", nullptr, "infer score", "the search (the default above 20 taxa)", false},
+    {"path", "PATH", "infer",
+     "table, or table-free: search on the gene trees (default: table while it fits)", false},
     {"support", "KIND", "infer score",
      "label inner nodes: share (also a bare --support), pp, full or bootstrap", true},
     {"support", "INPUT.txt|KIND", "decode",

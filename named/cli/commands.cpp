@@ -326,9 +326,19 @@ void decodeFiles(const Arguments& args) {
     writeOutputs(outputs, {resultNewick(tree, names)});
 }
 
+// --path: the table while it fits in memory, unless one path is asked for.
+InferPath inferPath(const Arguments& args) {
+    if (!hasOption(args, "path")) return InferPath::kAuto;
+    const std::string path = optionValue(args, "path");
+    if (path == "table") return InferPath::kTable;
+    if (path == "table-free") return InferPath::kTableFree;
+    throw UsageError{"--path takes table or table-free, not '" + path + "'"};
+}
+
 void inferFiles(const Arguments& args) {
     const std::string& genesPath = args.files[0];
     InferOptions options = optionsOfRoad(args);
+    options.path = inferPath(args);
     const std::vector<OutputFile> outputs = checkOutputPaths(roadOutputs(args, args.files[1]));
     checkDistinct(roadInputs(args, {genesPath}), outputs);
     readSpeciesMap(args, &options);

@@ -83,8 +83,10 @@ BootstrapSupport bootstrapSupport(const GeneTrees& genes, const ResultTree& tree
             for (const int32_t t : draw)
                 ++copies[static_cast<size_t>(t)];
         }
-        fillTable(genes, copies);
-        const SpeciesTree replicate = solveSpeciesTree(options.method, genes.ingroupCount);
+        if (!genes.tableFree) fillTable(genes, copies);
+        const SpeciesTree replicate = genes.tableFree
+                                          ? solveWithoutTable(genes, copies)
+                                          : solveSpeciesTree(options.method, genes.ingroupCount);
         const std::vector<Cluster> clusters = clustersOf(replicate.tree);
         const std::set<Cluster> held(clusters.begin(), clusters.end());
         for (size_t v = 0; v < mainClusters.size(); ++v)

@@ -56,6 +56,15 @@ std::string inferReport(const SpeciesTree& species) {
     return text;
 }
 
+// The species tree of the trees with copies: over the table, or from the
+// gene trees themselves.
+SpeciesTree solveFrom(const GeneTrees& genes, const std::vector<int32_t>& copies,
+                      const InferOptions& options) {
+    if (genes.tableFree) return solveWithoutTable(genes, copies);
+    fillTable(genes, copies);
+    return solveSpeciesTree(options.method, genes.ingroupCount);
+}
+
 // The taxa of the trees rooted on the outgroup: what a species tree
 // inferred from them alone can say something about.
 std::vector<bool> taxaOfPlacedTrees(const GeneTrees& genes, const std::vector<int32_t>& placed) {
@@ -76,8 +85,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
     for (const size_t at : genes->unplacedAt)
         placed[at] = 0;
     reportProgressPart(ProgressPart::kRootingRound, 0, kMaxUnplacedRounds);
-    fillTable(*genes, placed);
-    SpeciesTree species = solveSpeciesTree(options.method, genes->ingroupCount);
+    SpeciesTree species = solveFrom(*genes, placed, options);
     std::vector<bool> known = taxaOfPlacedTrees(*genes, placed);
     bool changed = true;
     int round = 0;
@@ -86,8 +94,7 @@ SpeciesTree rootUnplacedAndSolve(GeneTrees* genes, const InferOptions& options,
         reportProgressPart(ProgressPart::kRootingRound, round, kMaxUnplacedRounds);
         rootUnplacedTrees(genes, species.tree, known);
         known.clear();  // from now on the species tree rests on every tree
-        fillTable(*genes, {});
-        SpeciesTree next = solveSpeciesTree(options.method, genes->ingroupCount);
+        SpeciesTree next = solveFrom(*genes, {}, options);
         changed = topologyKey(next.tree) != topologyKey(species.tree);
         species = std::move(next);
     }
@@ -178,7 +185,8 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
                                                 const InferOptions& options, bool rootGiven,
                                                 std::string* replicates) {
     // Share labels read the main table, which the bootstrap replaces.
-    if (options.support == SupportKind::kShare) labelSupport(tree);
+    if (options.support == SupportKind::kShare)
+        genes.tableFree ? labelSharesWithoutTable(tree, genes) : labelSupport(tree);
     std::vector<BranchEvidence> evidence;
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;
@@ -225,8 +233,9 @@ std::string collapseNote(const GeneTrees& genes, double threshold) {
 GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out) {
     g_threadCount = options.threads;
     GeneTrees genes = readGeneTrees(bytes, options);
-    checkRunMemory(genes, options.method);
+    genes.tableFree = runsWithoutTable(genes, options);
     out->notes = treeNotes(genes, !options.outgroup.empty());
+    if (genes.tableFree) out->notes += tableFreeNote(options);
     if (options.minSupport >= 0) out->notes += collapseNote(genes, options.minSupport);
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;
@@ -250,14 +259,13 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     GeneTrees genes = startRun(text, options, &out);
     SpeciesTree species{};
     if (!rootsWait(genes)) {
-        fillTable(genes, {});
-        species = solveSpeciesTree(options.method, genes.ingroupCount);
+        species = solveFrom(genes, {}, options);
     } else {
         species = rootUnplacedAndSolve(&genes, options, &out.notes);
     }
     if (options.triples == TripleKind::kAnchored)
         species = anchorAndSolve(&genes, options, std::move(species), &out.notes);
-    out.report = inferReport(species);
+    out.report = genes.tableFree ? tableFreeReport(species, genes) : inferReport(species);
     if (genes.weighted || options.triples == TripleKind::kAnchored)
         out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =

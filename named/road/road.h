@@ -92,6 +92,10 @@ enum class WeightRule { kNone, kAnyRight, kLargest, kAboveChance };
 // species tree, the tree taken as unrooted (kAnchored).
 enum class TripleKind { kRooted, kAnchored };
 
+// Where the species tree is solved: over the triple table, or straight from
+// the gene trees (kTableFree), or the table while it fits in memory (kAuto).
+enum class InferPath { kTable, kAuto, kTableFree };
+
 struct InferOptions {
     std::vector<std::string> outgroup;  // empty: every tree is taken as rooted
     bool rooted = false;                // without an outgroup: a root of many subtrees is allowed
@@ -128,6 +132,7 @@ struct InferOptions {
     int field = 1;
     bool pieces = false;  // write every piece
     bool tags = false;    // write every rooted family tagged
+    InferPath path = InferPath::kTable;
 };
 
 struct InferResult {

@@ -78,6 +78,7 @@ struct GeneTrees {
     bool keepTexts[2];  // the pieces', the tags'
     std::vector<std::string> piecesText;
     std::vector<std::string> tagsText;
+    bool tableFree = false;  // the run solves from the gene trees, without the table
 };
 
 // Reads one gene family (trees read with copies allowed): names its leaves'
@@ -128,6 +129,7 @@ void fillTable(const GeneTrees& genes, const std::vector<int32_t>& copies);
 // Refuses, before the table is allocated, a run that needs more memory than
 // there is, naming the figure and the most taxa that would fit.
 void checkRunMemory(const GeneTrees& genes, InferMethod asked);
+bool tableRunFits(const GeneTrees& genes, InferMethod asked);
 
 // A species tree, the method that built it and its report figures.
 struct SpeciesTree {
@@ -141,6 +143,24 @@ struct SpeciesTree {
 // the taxa), the root separates the two groups and each side is solved on
 // its own, which gives the best tree with that root. Throws NewickError.
 SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount);
+
+// Whether the run goes without the table: asked for, or, by default on
+// infer, when the table would not fit. Refuses, as checkRunMemory does, a
+// run that fits neither way, and options that need the table.
+bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options);
+
+// The species tree of the trees with copies (as fillTable takes them),
+// solved from the gene trees without a table; with an outgroup the root
+// separates the groups. The total is the satisfied weight; no bound.
+SpeciesTree solveWithoutTable(const GeneTrees& genes, const std::vector<int32_t>& copies);
+
+// The report of a species tree solved without a table: tressil's lines for
+// the search, but no bound, which needs the table.
+std::string tableFreeReport(const SpeciesTree& species, const GeneTrees& genes);
+// Share labels, as labelSupport writes them, counted on the gene trees.
+void labelSharesWithoutTable(ResultTree* tree, const GeneTrees& genes);
+// The note for standard error of such a run.
+std::string tableFreeNote(const InferOptions& options);
 
 // Roots every unplaced tree by the species tree, counting only the triples
 // of taxa that are known (all when known is empty), and stores it in place.

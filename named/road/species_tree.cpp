@@ -311,7 +311,18 @@ SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount) {
     return species;
 }
 
-void checkRunMemory(const GeneTrees& genes, InferMethod asked) {
+namespace {
+
+struct RunMemory {
+    Method method;
+    int threads;
+    int64_t trees;
+    int64_t nodes;
+    int64_t needed;
+    int64_t available;
+};
+
+RunMemory tableRunMemory(const GeneTrees& genes, InferMethod asked) {
     const auto n = static_cast<int32_t>(genes.names.size());
     const bool rootGiven = genes.ingroupCount > 0 && genes.ingroupCount < n;
     const int32_t largest = rootGiven ? std::max(genes.ingroupCount, n - genes.ingroupCount) : n;
@@ -326,12 +337,29 @@ void checkRunMemory(const GeneTrees& genes, InferMethod asked) {
     const int threads = threadCountToUse();
     // Solving the two sides of an outgroup's root takes no more than solving
     // all taxa at once (see solveSide), so one estimate serves both.
-    const int64_t needed = runMemoryBytes(method, n, threads, trees, nodes);
-    const int64_t available = availableMemoryBytes();
-    if (needed <= available) return;
-    const int32_t fitting = largestFittingSpecies(method, threads, trees, nodes, n, available);
-    failWhole(std::to_string(n) + " taxa need about " + gigabytes(needed) + " of memory, but " +
-              gigabytes(available) + " is available; at most " + std::to_string(fitting) +
+    return {method,
+            threads,
+            trees,
+            nodes,
+            runMemoryBytes(method, n, threads, trees, nodes),
+            availableMemoryBytes()};
+}
+
+}  // namespace
+
+bool tableRunFits(const GeneTrees& genes, InferMethod asked) {
+    const RunMemory m = tableRunMemory(genes, asked);
+    return m.needed <= m.available;
+}
+
+void checkRunMemory(const GeneTrees& genes, InferMethod asked) {
+    const auto n = static_cast<int32_t>(genes.names.size());
+    const RunMemory m = tableRunMemory(genes, asked);
+    if (m.needed <= m.available) return;
+    const int32_t fitting =
+        largestFittingSpecies(m.method, m.threads, m.trees, m.nodes, n, m.available);
+    failWhole(std::to_string(n) + " taxa need about " + gigabytes(m.needed) + " of memory, but " +
+              gigabytes(m.available) + " is available; at most " + std::to_string(fitting) +
               " taxa would fit");
 }
 

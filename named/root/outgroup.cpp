@@ -87,16 +87,30 @@ RootingResult rootOnOutgroup(NamedTree* tree, const std::unordered_set<std::stri
     const size_t root = static_cast<size_t>(tree->root);
     const RootSides all{leaves[root], listed[root]};
     if (all.listed == 0) return {Rooting::kNoOutgroup, 0};
+    // The counts settle all but the last ties, so names, which cost a sort
+    // each, are compared only among the candidates the counts leave level.
+    RootCandidate least{-1, false, 0, 0};
     RootCandidate best{-1, false, 0, 0};
-    for (size_t i = 0; i < count; ++i) {
-        if (i == root) continue;
-        const RootSides below{leaves[i], listed[i]};
-        for (const bool outgroupBelow : {true, false}) {
-            const RootCandidate candidate =
-                rootCandidate(static_cast<int32_t>(i), outgroupBelow, below, all);
-            if (best.node < 0 || comesBefore(*tree, parent, candidate, best)) best = candidate;
+    for (const bool comparingNames : {false, true})
+        for (size_t i = 0; i < count; ++i) {
+            if (i == root) continue;
+            const RootSides below{leaves[i], listed[i]};
+            for (const bool outgroupBelow : {true, false}) {
+                const RootCandidate candidate =
+                    rootCandidate(static_cast<int32_t>(i), outgroupBelow, below, all);
+                if (!comparingNames) {
+                    if (least.node < 0 || candidate.misplaced < least.misplaced ||
+                        (candidate.misplaced == least.misplaced &&
+                         candidate.outgroupSize < least.outgroupSize))
+                        least = candidate;
+                    continue;
+                }
+                if (candidate.misplaced != least.misplaced ||
+                    candidate.outgroupSize != least.outgroupSize)
+                    continue;
+                if (best.node < 0 || comesBefore(*tree, parent, candidate, best)) best = candidate;
+            }
         }
-    }
     if (best.node < 0) return {Rooting::kOnOutgroup, 0};  // a lone leaf: no edge to root on
     rootAbove(tree, best.node, parent);
     return {best.misplaced == 0 ? Rooting::kOnOutgroup : Rooting::kMisplacing, best.misplaced};
