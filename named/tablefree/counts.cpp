@@ -51,6 +51,89 @@ std::vector<int32_t> preorderOf(const StoredTree& tree) {
     return order;
 }
 
+// The meeting node of the nodes u < v (preorder numbers) of one tree: the
+// parent of the shallowest node of u+1..v.
+int32_t meetingNode(const CountingTrees& trees, size_t tree, int32_t u, int32_t v) {
+    const int64_t count = trees.nodeStart[tree + 1] - trees.nodeStart[tree];
+    const int32_t* table = trees.shallowest.data() + trees.tableStart[tree];
+    const int32_t* depth = trees.depth.data() + trees.nodeStart[tree];
+    const int32_t j = floorLog2(v - u);
+    const int32_t* level = table + static_cast<int64_t>(j) * count;
+    const int32_t a = level[u + 1];
+    const int32_t b = level[v - (1 << j) + 1];
+    const int32_t shallow = depth[b] < depth[a] ? b : a;
+    return trees.parent[static_cast<size_t>(trees.nodeStart[tree] + shallow)];
+}
+
+// The pairs of leaves of one species by the node where they meet. Over the
+// species' leaves in preorder, leaves i < j meet at the shallowest of the
+// meeting nodes of neighbours i..j-1; each neighbours' meeting takes the
+// pairs whose range it is the first shallowest of.
+void addRepeats(size_t index, CountingTrees* out) {
+    const int64_t start = out->nodeStart[index];
+    const auto count = static_cast<int32_t>(out->nodeStart[index + 1] - start);
+    std::vector<std::pair<int32_t, int32_t>> leaves;  // species, preorder number
+    for (int32_t i = 0; i < count; ++i)
+        if (out->leafSpecies[static_cast<size_t>(start + i)] >= 0)
+            leaves.emplace_back(out->leafSpecies[static_cast<size_t>(start + i)], i);
+    std::sort(leaves.begin(), leaves.end());
+    struct Entry {
+        int32_t node;
+        int32_t species;
+        int64_t pairs;
+    };
+    std::vector<Entry> entries;
+    std::vector<int32_t> meet;
+    std::vector<int32_t> depth;
+    std::vector<int32_t> stack;
+    std::vector<int32_t> left;
+    for (size_t first = 0, last = 0; first < leaves.size(); first = last) {
+        while (last < leaves.size() && leaves[last].first == leaves[first].first)
+            ++last;
+        meet.clear();
+        depth.clear();
+        for (size_t r = first; r + 1 < last; ++r) {
+            meet.push_back(meetingNode(*out, index, leaves[r].second, leaves[r + 1].second));
+            depth.push_back(out->depth[static_cast<size_t>(start + meet.back())]);
+        }
+        const auto k = static_cast<int32_t>(meet.size());
+        // left[m]: the last earlier meeting as shallow; then the first later
+        // one shallower, from the stack.
+        left.assign(meet.size(), -1);
+        stack.clear();
+        for (int32_t m = 0; m < k; ++m) {
+            while (!stack.empty() &&
+                   depth[static_cast<size_t>(stack.back())] > depth[static_cast<size_t>(m)])
+                stack.pop_back();
+            left[static_cast<size_t>(m)] = stack.empty() ? -1 : stack.back();
+            stack.push_back(m);
+        }
+        stack.clear();
+        for (int32_t m = k; m-- > 0;) {
+            while (!stack.empty() &&
+                   depth[static_cast<size_t>(stack.back())] >= depth[static_cast<size_t>(m)])
+                stack.pop_back();
+            const int32_t right = stack.empty() ? k : stack.back();
+            stack.push_back(m);
+            entries.push_back({meet[static_cast<size_t>(m)], leaves[first].first,
+                               int64_t{m - left[static_cast<size_t>(m)]} * (right - m)});
+        }
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return a.node != b.node ? a.node < b.node : a.species < b.species;
+    });
+    for (size_t e = 0; e < entries.size(); ++e) {
+        if (e > 0 && entries[e].node == entries[e - 1].node &&
+            entries[e].species == entries[e - 1].species) {
+            out->repeatPairs.back() += entries[e].pairs;
+            continue;
+        }
+        out->repeatNode.push_back(entries[e].node);
+        out->repeatSpecies.push_back(entries[e].species);
+        out->repeatPairs.push_back(entries[e].pairs);
+    }
+}
+
 void addTree(const StoredTree& tree, size_t index, CountingTrees* out) {
     const std::vector<int32_t> order = preorderOf(tree);
     const auto count = static_cast<int32_t>(order.size());
@@ -59,6 +142,7 @@ void addTree(const StoredTree& tree, size_t index, CountingTrees* out) {
         number[static_cast<size_t>(order[static_cast<size_t>(i)])] = i;
     const auto start = static_cast<size_t>(out->nodeStart.back());
     const auto n = static_cast<size_t>(out->species);
+    bool repeats = false;
     for (int32_t i = 0; i < count; ++i) {
         const auto v = static_cast<size_t>(order[static_cast<size_t>(i)]);
         const int32_t p = tree.parent[v];
@@ -69,11 +153,8 @@ void addTree(const StoredTree& tree, size_t index, CountingTrees* out) {
         out->leafSpecies.push_back(s);
         if (s < 0) continue;
         int32_t& at = out->leafAt[index * n + static_cast<size_t>(s)];
-        if (at >= 0)
-            failWhole(
-                "a gene tree holds one species at two leaves; the table-free path takes "
-                "every species once per tree: give --path table");
-        at = i;
+        repeats = repeats || at >= 0;
+        if (at < 0) at = i;
     }
     out->nodeStart.push_back(out->nodeStart.back() + count);
     const int32_t levels = floorLog2(count) + 1;
@@ -94,20 +175,8 @@ void addTree(const StoredTree& tree, size_t index, CountingTrees* out) {
         }
     }
     out->tableStart.push_back(static_cast<int64_t>(out->shallowest.size()));
-}
-
-// The meeting node of the nodes u < v (preorder numbers) of one tree: the
-// parent of the shallowest node of u+1..v.
-int32_t meetingNode(const CountingTrees& trees, size_t tree, int32_t u, int32_t v) {
-    const int64_t count = trees.nodeStart[tree + 1] - trees.nodeStart[tree];
-    const int32_t* table = trees.shallowest.data() + trees.tableStart[tree];
-    const int32_t* depth = trees.depth.data() + trees.nodeStart[tree];
-    const int32_t j = floorLog2(v - u);
-    const int32_t* level = table + static_cast<int64_t>(j) * count;
-    const int32_t a = level[u + 1];
-    const int32_t b = level[v - (1 << j) + 1];
-    const int32_t shallow = depth[b] < depth[a] ? b : a;
-    return trees.parent[static_cast<size_t>(trees.nodeStart[tree] + shallow)];
+    if (repeats) addRepeats(index, out);
+    out->repeatStart.push_back(static_cast<int64_t>(out->repeatNode.size()));
 }
 
 using Open = CountWork::Open;
@@ -132,14 +201,14 @@ void attach(const Open& child, Open* parent) {
 }
 
 // Every triple is counted where its pair meets: the pairs that meet at a
-// closed node (all pairs below it but those inside one child) against the
-// third leaves outside it (all of the tree's, the tree's colour totals, but
-// those below).
+// closed node (all pairs below it but those inside one child, and but the
+// same pairs of one species's leaves) against the third leaves outside it
+// (all of the tree's, the tree's colour totals, but those below).
 void closeNode(const Open& node, const std::array<int64_t, 3>& tree, int64_t weight,
-               ColourWeights* out) {
+               const std::array<int64_t, 3>& same, ColourWeights* out) {
     const std::array<int64_t, 3>& n = node.total;
     for (int c = 0; c < 3; ++c) {
-        const int64_t meeting = n[c] * (n[c] - 1) / 2 - node.pairs[c];
+        const int64_t meeting = n[c] * (n[c] - 1) / 2 - node.pairs[c] - same[c];
         if (meeting == 0) continue;
         for (int z = 0; z < 3; ++z)
             if (z != c) out->pair[c][z] += weight * meeting * (tree[z] - n[z]);
@@ -158,7 +227,8 @@ void gatherLeaves(const CountingTrees& trees, size_t tree,
     const int64_t start = trees.nodeStart[tree];
     const int64_t count = trees.nodeStart[tree + 1] - start;
     const size_t wanted = members[0].size() + members[1].size() + members[2].size();
-    if (static_cast<int64_t>(wanted) * 8 < count) {
+    const bool repeats = trees.repeatStart[tree + 1] > trees.repeatStart[tree];
+    if (!repeats && static_cast<int64_t>(wanted) * 8 < count) {
         for (const std::vector<int32_t>& group : members)
             for (const int32_t s : group) {
                 const int32_t at = trees.leafAt[tree * n + static_cast<size_t>(s)];
@@ -173,12 +243,33 @@ void gatherLeaves(const CountingTrees& trees, size_t tree,
             work->leaves.push_back(i);
 }
 
+// The pairs of one species's leaves, of each colour, that meet at a node.
+std::array<int64_t, 3> samePairs(const CountingTrees& trees, size_t tree, int32_t node,
+                                 const CountWork& work) {
+    std::array<int64_t, 3> same{0, 0, 0};
+    const auto first = trees.repeatNode.begin() + trees.repeatStart[tree];
+    const auto last = trees.repeatNode.begin() + trees.repeatStart[tree + 1];
+    for (auto at = std::lower_bound(first, last, node); at != last && *at == node; ++at) {
+        const auto e = static_cast<size_t>(at - trees.repeatNode.begin());
+        const int8_t c = work.colour[static_cast<size_t>(trees.repeatSpecies[e])];
+        if (c >= 0) same[static_cast<size_t>(c)] += trees.repeatPairs[e];
+    }
+    return same;
+}
+
 void countTree(const CountingTrees& trees, size_t tree, CountWork* work, ColourWeights* out) {
     const int64_t start = trees.nodeStart[tree];
     const int64_t weight = trees.weight[tree];
     std::vector<Open>& open = work->open;
     open.clear();
     std::array<int64_t, 3> colours{0, 0, 0};  // the counted leaves of each colour
+    const bool repeats = trees.repeatStart[tree + 1] > trees.repeatStart[tree];
+    const auto close = [&](const Open& done) {
+        closeNode(
+            done, colours, weight,
+            repeats ? samePairs(trees, tree, done.node, *work) : std::array<int64_t, 3>{0, 0, 0},
+            out);
+    };
     for (const int32_t leaf : work->leaves)
         ++colours[static_cast<size_t>(work->colour[static_cast<size_t>(
             trees.leafSpecies[static_cast<size_t>(start + leaf)])])];
@@ -195,7 +286,7 @@ void countTree(const CountingTrees& trees, size_t tree, CountWork* work, ColourW
             while (open.back().depth > depth) {
                 Open done = open.back();
                 open.pop_back();
-                closeNode(done, colours, weight, out);
+                close(done);
                 if (!open.empty() && open.back().depth >= depth) {
                     attach(done, &open.back());
                     continue;
@@ -210,7 +301,7 @@ void countTree(const CountingTrees& trees, size_t tree, CountWork* work, ColourW
     while (!open.empty()) {
         Open done = open.back();
         open.pop_back();
-        closeNode(done, colours, weight, out);
+        close(done);
         if (!open.empty()) attach(done, &open.back());
     }
 }
@@ -238,6 +329,7 @@ CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t
     out.species = species;
     out.nodeStart.push_back(0);
     out.tableStart.push_back(0);
+    out.repeatStart.push_back(0);
     out.leafAt.assign(trees.size() * static_cast<size_t>(species), -1);
     // Every sum is of weight times at most n^3 / 2 triples per tree: kept
     // far enough below 2^63 that the partial sums of the counts fit too.
@@ -281,6 +373,87 @@ int64_t splitWeight(const CountingTrees& trees, const std::vector<int32_t>& one,
                     const std::vector<int32_t>& other, CountWork* work) {
     const ColourWeights w = colourWeights(trees, {one, other, {}}, work);
     return w.pair[0][1] + w.pair[1][0];
+}
+
+namespace {
+
+// The triples one tree displays, each pair meeting at a node against the
+// leaves outside it. With individuals, pairs of one species and thirds of
+// the pair's species are taken away: at a node, over its leaves x against
+// the leaves of other children and other species, each pair loses the
+// thirds outside of either leaf's species.
+int64_t resolvedOfTree(const CountingTrees& trees, size_t tree, std::vector<int32_t>* counts) {
+    const int64_t start = trees.nodeStart[tree];
+    const auto count = static_cast<int32_t>(trees.nodeStart[tree + 1] - start);
+    const int32_t* species = trees.leafSpecies.data() + start;
+    const int32_t* parent = trees.parent.data() + start;
+    std::vector<int64_t> leaves(static_cast<size_t>(count), 0);
+    std::vector<int32_t> end(static_cast<size_t>(count));  // one past the node's subtree
+    for (int32_t v = count; v-- > 0;) {
+        end[static_cast<size_t>(v)] = std::max(end[static_cast<size_t>(v)], v + 1);
+        if (species[v] >= 0) leaves[static_cast<size_t>(v)] = 1;
+        if (parent[v] < 0) continue;
+        leaves[static_cast<size_t>(parent[v])] += leaves[static_cast<size_t>(v)];
+        end[static_cast<size_t>(parent[v])] =
+            std::max(end[static_cast<size_t>(parent[v])], end[static_cast<size_t>(v)]);
+    }
+    const int64_t all = leaves[0];
+    const bool repeats = trees.repeatStart[tree + 1] > trees.repeatStart[tree];
+    std::vector<int32_t>& total = *counts;  // per species: the tree's, below v, below a child
+    const auto n = static_cast<size_t>(trees.species);
+    if (repeats)
+        for (int32_t i = 0; i < count; ++i)
+            if (species[i] >= 0) ++total[static_cast<size_t>(species[i])];
+    int32_t* inside = total.data() + n;
+    int32_t* child = inside + n;
+    int64_t sum = 0;
+    for (int32_t v = 0; v < count; ++v) {
+        if (species[v] >= 0) continue;
+        const int64_t nv = leaves[static_cast<size_t>(v)];
+        if (!repeats) {
+            int64_t pairs = nv * (nv - 1) / 2;
+            for (int32_t c = v + 1; c < end[static_cast<size_t>(v)];
+                 c = end[static_cast<size_t>(c)])
+                pairs -= leaves[static_cast<size_t>(c)] * (leaves[static_cast<size_t>(c)] - 1) / 2;
+            sum += pairs * (all - nv);
+            continue;
+        }
+        for (int32_t i = v; i < end[static_cast<size_t>(v)]; ++i)
+            if (species[i] >= 0) ++inside[species[i]];
+        int64_t ends = 0;  // pairs of other species across children, from both ends
+        int64_t lost = 0;
+        for (int32_t c = v + 1; c < end[static_cast<size_t>(v)]; c = end[static_cast<size_t>(c)]) {
+            const int32_t last = end[static_cast<size_t>(c)];
+            for (int32_t i = c; i < last; ++i)
+                if (species[i] >= 0) ++child[species[i]];
+            for (int32_t i = c; i < last; ++i) {
+                if (species[i] < 0) continue;
+                const int32_t s = species[i];
+                const int64_t other = nv - leaves[static_cast<size_t>(c)] - (inside[s] - child[s]);
+                ends += other;
+                lost += int64_t{total[static_cast<size_t>(s)] - inside[s]} * other;
+            }
+            for (int32_t i = c; i < last; ++i)
+                if (species[i] >= 0) child[species[i]] = 0;
+        }
+        for (int32_t i = v; i < end[static_cast<size_t>(v)]; ++i)
+            if (species[i] >= 0) inside[species[i]] = 0;
+        sum += ends / 2 * (all - nv) - lost;
+    }
+    if (repeats)
+        for (int32_t i = 0; i < count; ++i)
+            if (species[i] >= 0) total[static_cast<size_t>(species[i])] = 0;
+    return sum * trees.weight[tree];
+}
+
+}  // namespace
+
+int64_t resolvedWeight(const CountingTrees& trees) {
+    std::vector<int32_t> counts(3 * static_cast<size_t>(trees.species), 0);
+    int64_t total = 0;
+    for (size_t t = 0; t < trees.weight.size(); ++t)
+        total += resolvedOfTree(trees, t, &counts);
+    return total;
 }
 
 int64_t treeWeight(const CountingTrees& trees, const ResultTree& tree) {

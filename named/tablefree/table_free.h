@@ -12,8 +12,9 @@
 
 // The gene trees as the counts read them: every tree's nodes in preorder,
 // so that a subtree's nodes are one run, with an index for the meeting
-// node of any two of them. Every species stands at one leaf of a tree at
-// most.
+// node of any two of them. A species may stand at several leaves of a tree
+// (individuals); triples count only among three distinct species, as in the
+// table.
 struct CountingTrees {
     int32_t species;
     std::vector<int64_t> weight;       // per tree
@@ -25,11 +26,19 @@ struct CountingTrees {
     // Per tree and level j: at position i, the shallowest of the nodes
     // i..i+2^j-1 (preorder numbers).
     std::vector<int32_t> shallowest;
-    std::vector<int32_t> leafAt;  // tree * species + s: preorder number of s's leaf, -1 if absent
+    std::vector<int32_t>
+        leafAt;  // tree * species + s: preorder number of s's first leaf, -1 if absent
+    // Trees with a species at several leaves: per tree, into the repeat
+    // arrays (then the end), by node: at node repeatNode, repeatPairs pairs
+    // of leaves of species repeatSpecies meet, each pair below two children.
+    std::vector<int64_t> repeatStart;
+    std::vector<int32_t> repeatNode;
+    std::vector<int32_t> repeatSpecies;
+    std::vector<int64_t> repeatPairs;
 };
 
-// Prepares trees on species 0..species-1. Throws NewickError when a tree
-// holds a species at more than one leaf, or the weights could pass the sums.
+// Prepares trees on species 0..species-1. Throws NewickError when the
+// weights could pass the sums.
 CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t species);
 
 // Bytes of the prepared trees, count trees of nodes in all, on species.
@@ -73,6 +82,10 @@ int64_t splitWeight(const CountingTrees& trees, const std::vector<int32_t>& one,
 // and c in another Xq. Any degree; uses every thread, the sum the same for
 // all counts.
 int64_t treeWeight(const CountingTrees& trees, const ResultTree& tree);
+
+// The weight of every triple of three distinct species that the gene trees
+// display, satisfied by a species tree or not.
+int64_t resolvedWeight(const CountingTrees& trees);
 
 // A binary species tree on the species of side, found from the gene trees:
 // average linkage on how often two species pair in the gene trees' triples,
