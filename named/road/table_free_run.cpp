@@ -52,7 +52,6 @@ std::string optionNeedingTable(const InferOptions& options) {
     if (options.method == InferMethod::kHeuristic) return "--heuristic";
     if (options.weight != WeightRule::kNone) return "--weight";
     if (options.triples == TripleKind::kAnchored) return "--triples anchored";
-    if (!options.speciesOf.empty()) return "--map";
     return "";
 }
 
@@ -172,11 +171,12 @@ std::string tableFreeReport(const SpeciesTree& species, const GeneTrees& genes) 
            std::to_string(species.figures.total) + ".\n";
 }
 
-std::string tableFreeNote(const InferOptions& options) {
+std::string tableFreeNote(const InferOptions& options, bool scoring) {
     return std::string("tressil-newick: ") +
            (options.path == InferPath::kTableFree
                 ? "as asked, the species tree"
                 : "the triple table would not fit in memory, so the species tree") +
-           " is searched on the gene trees themselves; the report gives no upper bound, "
+           (scoring ? " is weighed" : " is searched") +
+           " on the gene trees themselves; the report gives no upper bound, "
            "which needs the table\n";
 }
