@@ -144,10 +144,11 @@ struct SpeciesTree {
 // its own, which gives the best tree with that root. Throws NewickError.
 SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount);
 
-// Whether the run goes without the table: asked for, or, by default on
-// infer, when the table would not fit. Refuses, as checkRunMemory does, a
-// run that fits neither way, and options that need the table.
-bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options);
+// Whether the run, of infer or of score, goes without the table: asked
+// for, or by default when the table would not fit. Refuses, as
+// checkRunMemory does, a run that fits neither way, and options that need
+// the table.
+bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options, bool scoring);
 
 // The species tree of the trees with copies (as fillTable takes them),
 // solved from the gene trees without a table; with an outgroup the root

@@ -138,7 +138,8 @@ std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights, in
 // The weights summed on the gene trees, with no table.
 TreeWeights weighTreeWithoutTable(const ResultTree& tree, const GeneTrees& genes) {
     const CountingTrees counting =
-        prepareCountingTrees(genes.trees, static_cast<int32_t>(genes.names.size()));
+        prepareCountingTrees(genes.trees, static_cast<int32_t>(genes.names.size()),
+                             genes.weighted ? &genes.weighting : nullptr);
     return {treeWeight(counting, tree), resolvedWeight(counting)};
 }
 

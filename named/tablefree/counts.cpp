@@ -5,6 +5,7 @@
 // whose third leaf lies outside it: the triples the gene tree displays.
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -134,7 +135,7 @@ void addRepeats(size_t index, CountingTrees* out) {
     }
 }
 
-void addTree(const StoredTree& tree, size_t index, CountingTrees* out) {
+void addTree(const StoredTree& tree, size_t index, bool weighed, CountingTrees* out) {
     const std::vector<int32_t> order = preorderOf(tree);
     const auto count = static_cast<int32_t>(order.size());
     std::vector<int32_t> number(order.size());
@@ -151,6 +152,7 @@ void addTree(const StoredTree& tree, size_t index, CountingTrees* out) {
         out->depth.push_back(parent < 0 ? 0 : out->depth[start + static_cast<size_t>(parent)] + 1);
         const int32_t s = tree.taxon[v];
         out->leafSpecies.push_back(s);
+        if (weighed) out->support.push_back(tree.support.empty() ? 1.0f : tree.support[v]);
         if (s < 0) continue;
         int32_t& at = out->leafAt[index * n + static_cast<size_t>(s)];
         repeats = repeats || at >= 0;
@@ -257,7 +259,118 @@ std::array<int64_t, 3> samePairs(const CountingTrees& trees, size_t tree, int32_
     return same;
 }
 
+// The weight of a path of branches from a pair's meeting node up, as
+// supportWeight gives it, one branch more at a time: the same sums in the
+// same order, so the same doubles.
+struct PathWeight {
+    double largest;
+    double allWrong;
+};
+
+double addBranch(SupportRule rule, float support, PathWeight* path) {
+    double s = std::min(1.0, std::max(0.0, static_cast<double>(support)));
+    path->largest = std::max(path->largest, s);
+    if (rule == SupportRule::kAboveChance) s = std::max(0.0, (3 * s - 1) / 2);
+    path->allWrong *= 1 - s;
+    return rule == SupportRule::kLargest ? path->largest : 1 - path->allWrong;
+}
+
+// The whole-number weight of a triple whose third leaf joins its pair above
+// the path, as the table rounds it.
+int64_t ringWeight(const CountingTrees& trees, double pathWeight, int64_t weight) {
+    return std::llround(pathWeight * trees.weighting.scale * static_cast<double>(weight));
+}
+
+void linkMet(int32_t child, int32_t parent, CountWork* work) {
+    attach(work->met[static_cast<size_t>(child)], &work->met[static_cast<size_t>(parent)]);
+    work->metUp[static_cast<size_t>(child)] = parent;
+}
+
+int32_t addMet(int32_t node, int32_t depth, CountWork* work) {
+    work->met.push_back(openNode(node, depth));
+    work->metUp.push_back(-1);
+    return static_cast<int32_t>(work->met.size() - 1);
+}
+
+// Weighed triples depend on where the third leaf joins, not only on where
+// the pair meets: the nodes where the counted leaves meet are kept whole,
+// and from each of them the path up is weighed branch by branch, the third
+// leaves taken at each meeting node above.
+void countWeighedTree(const CountingTrees& trees, size_t tree, CountWork* work,
+                      ColourWeights* out) {
+    const int64_t start = trees.nodeStart[tree];
+    const int64_t weight = trees.weight[tree];
+    const int32_t* parent = trees.parent.data() + start;
+    std::vector<Open>& met = work->met;
+    std::vector<int32_t>& stack = work->at;
+    met.clear();
+    work->metUp.clear();
+    stack.clear();
+    int32_t previous = -1;
+    for (const int32_t leaf : work->leaves) {
+        const int32_t entry = addMet(leaf, trees.depth[static_cast<size_t>(start + leaf)], work);
+        met[static_cast<size_t>(entry)].total[static_cast<size_t>(work->colour[static_cast<size_t>(
+            trees.leafSpecies[static_cast<size_t>(start + leaf)])])] = 1;
+        if (previous >= 0) {
+            const int32_t meet = meetingNode(trees, tree, previous, leaf);
+            const int32_t depth = trees.depth[static_cast<size_t>(start + meet)];
+            while (met[static_cast<size_t>(stack.back())].depth > depth) {
+                const int32_t done = stack.back();
+                stack.pop_back();
+                if (stack.empty() || met[static_cast<size_t>(stack.back())].depth < depth)
+                    stack.push_back(addMet(meet, depth, work));
+                linkMet(done, stack.back(), work);
+            }
+        }
+        stack.push_back(entry);
+        previous = leaf;
+    }
+    for (; stack.size() > 1; stack.pop_back())
+        linkMet(stack.back(), stack[stack.size() - 2], work);
+    const bool repeats = trees.repeatStart[tree + 1] > trees.repeatStart[tree];
+    for (size_t i = 0; i < met.size(); ++i) {
+        const Open& node = met[i];
+        const std::array<int64_t, 3>& n = node.total;
+        const std::array<int64_t, 3> same =
+            repeats ? samePairs(trees, tree, node.node, *work) : std::array<int64_t, 3>{0, 0, 0};
+        std::array<int64_t, 3> pairs{};
+        std::array<int64_t, 3> mixed{};
+        bool any = false;
+        for (int c = 0; c < 3; ++c) {
+            pairs[c] = n[c] * (n[c] - 1) / 2 - node.pairs[c] - same[c];
+            mixed[c] = n[(c + 1) % 3] * n[(c + 2) % 3] - node.mixed[c];
+            any = any || pairs[c] != 0 || mixed[c] != 0;
+        }
+        if (!any) continue;
+        PathWeight path{0, 1};
+        auto below = static_cast<int32_t>(i);
+        int32_t next = work->metUp[i];
+        for (int32_t v = node.node; next >= 0 && parent[v] >= 0; v = parent[v]) {
+            const int64_t ring =
+                ringWeight(trees,
+                           addBranch(trees.weighting.rule,
+                                     trees.support[static_cast<size_t>(start + v)], &path),
+                           weight);
+            if (parent[v] != met[static_cast<size_t>(next)].node) continue;
+            for (int z = 0; z < 3; ++z) {
+                const int64_t thirds = met[static_cast<size_t>(next)].total[z] -
+                                       met[static_cast<size_t>(below)].total[z];
+                if (thirds == 0) continue;
+                for (int c = 0; c < 3; ++c)
+                    if (c != z) out->pair[c][z] += pairs[c] * thirds * ring;
+                out->mixed[z] += mixed[z] * thirds * ring;
+            }
+            below = next;
+            next = work->metUp[static_cast<size_t>(next)];
+        }
+    }
+}
+
 void countTree(const CountingTrees& trees, size_t tree, CountWork* work, ColourWeights* out) {
+    if (!trees.support.empty()) {
+        countWeighedTree(trees, tree, work, out);
+        return;
+    }
     const int64_t start = trees.nodeStart[tree];
     const int64_t weight = trees.weight[tree];
     std::vector<Open>& open = work->open;
@@ -324,9 +437,11 @@ void speciesBelow(const ResultTree& tree, std::vector<std::vector<int32_t>>* bel
 
 }  // namespace
 
-CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t species) {
+CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t species,
+                                   const TripleWeighting* weighting) {
     CountingTrees out;
     out.species = species;
+    out.weighting = weighting != nullptr ? *weighting : TripleWeighting{SupportRule::kAnyRight, 1};
     out.nodeStart.push_back(0);
     out.tableStart.push_back(0);
     out.repeatStart.push_back(0);
@@ -338,9 +453,9 @@ CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t
         out.weight.push_back(trees[t].weight);
         const auto leaves = static_cast<long double>(trees[t].taxon.size());
         total += static_cast<long double>(trees[t].weight) * leaves * leaves * leaves;
-        addTree(trees[t], t, &out);
+        addTree(trees[t], t, weighting != nullptr, &out);
     }
-    if (total > 0x1p60L)
+    if (total * out.weighting.scale > 0x1p60L)
         failWhole("the trees' weights are too large to be summed; lower their [&W] weights");
     return out;
 }
@@ -377,6 +492,35 @@ int64_t splitWeight(const CountingTrees& trees, const std::vector<int32_t>& one,
 
 namespace {
 
+// The weighed triples of a tree of one leaf per species: from each node
+// where pairs meet, the path up weighed branch by branch, the third leaves
+// those that join at each node above.
+int64_t weighedResolved(const CountingTrees& trees, size_t tree,
+                        const std::vector<int64_t>& leaves) {
+    const int64_t start = trees.nodeStart[tree];
+    const int32_t* parent = trees.parent.data() + start;
+    std::vector<int64_t> pairs(leaves.size(), 0);
+    for (size_t v = 0; v < leaves.size(); ++v)
+        pairs[v] = leaves[v] * (leaves[v] - 1) / 2;
+    for (size_t v = 1; v < leaves.size(); ++v)
+        pairs[static_cast<size_t>(parent[v])] -= leaves[v] * (leaves[v] - 1) / 2;
+    int64_t sum = 0;
+    for (size_t u = 0; u < leaves.size(); ++u) {
+        if (pairs[u] == 0) continue;
+        PathWeight path{0, 1};
+        for (auto v = static_cast<int32_t>(u); parent[v] >= 0; v = parent[v]) {
+            const int64_t ring =
+                ringWeight(trees,
+                           addBranch(trees.weighting.rule,
+                                     trees.support[static_cast<size_t>(start + v)], &path),
+                           trees.weight[tree]);
+            sum += pairs[u] *
+                   (leaves[static_cast<size_t>(parent[v])] - leaves[static_cast<size_t>(v)]) * ring;
+        }
+    }
+    return sum;
+}
+
 // The triples one tree displays, each pair meeting at a node against the
 // leaves outside it. With individuals, pairs of one species and thirds of
 // the pair's species are taken away: at a node, over its leaves x against
@@ -399,6 +543,13 @@ int64_t resolvedOfTree(const CountingTrees& trees, size_t tree, std::vector<int3
     }
     const int64_t all = leaves[0];
     const bool repeats = trees.repeatStart[tree + 1] > trees.repeatStart[tree];
+    if (!trees.support.empty()) {
+        if (repeats)
+            failWhole(
+                "weighed triples of individuals are summed over the triple table only; leave out "
+                "--path table-free");
+        return weighedResolved(trees, tree, leaves);
+    }
     std::vector<int32_t>& total = *counts;  // per species: the tree's, below v, below a child
     const auto n = static_cast<size_t>(trees.species);
     if (repeats)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "named/common/named.h"
+#include "triples/triples.h"
 
 // The gene trees as the counts read them: every tree's nodes in preorder,
 // so that a subtree's nodes are one run, with an index for the meeting
@@ -35,11 +36,17 @@ struct CountingTrees {
     std::vector<int32_t> repeatNode;
     std::vector<int32_t> repeatSpecies;
     std::vector<int64_t> repeatPairs;
+    // Weighed triples: per node, the support of the branch above it, and
+    // the rule; empty when every triple counts the tree's weight.
+    std::vector<float> support;
+    TripleWeighting weighting;
 };
 
-// Prepares trees on species 0..species-1. Throws NewickError when the
+// Prepares trees on species 0..species-1, each triple weighed as the
+// table weighs it when weighting is given. Throws NewickError when the
 // weights could pass the sums.
-CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t species);
+CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t species,
+                                   const TripleWeighting* weighting = nullptr);
 
 // Bytes of the prepared trees, count trees of nodes in all, on species.
 int64_t countingTreesBytes(int32_t species, int64_t count, int64_t nodes);
@@ -65,6 +72,11 @@ struct CountWork {
         std::array<int64_t, 3> mixed;  // of n_x n_y, z the third colour
     };
     std::vector<Open> open;
+    // Weighed trees: the nodes where the counted leaves meet, each with the
+    // one above it (-1 at the top), by preorder number in at.
+    std::vector<Open> met;
+    std::vector<int32_t> metUp;
+    std::vector<int32_t> at;
 };
 
 // The weights for members[c], the species of colour c, over every tree, on
@@ -84,7 +96,8 @@ int64_t splitWeight(const CountingTrees& trees, const std::vector<int32_t>& one,
 int64_t treeWeight(const CountingTrees& trees, const ResultTree& tree);
 
 // The weight of every triple of three distinct species that the gene trees
-// display, satisfied by a species tree or not.
+// display, satisfied by a species tree or not. Throws NewickError for
+// weighed trees with a species at several leaves.
 int64_t resolvedWeight(const CountingTrees& trees);
 
 // A binary species tree on the species of side, found from the gene trees:
