@@ -357,6 +357,7 @@ void scoreFiles(const Arguments& args) {
     const std::string& genesPath = args.files[0];
     const std::string& speciesPath = args.files[1];
     InferOptions options = optionsOfRoad(args);
+    options.path = inferPath(args);
     const std::vector<OutputFile> outputs = checkOutputPaths(roadOutputs(args, args.files[2]));
     checkDistinct(roadInputs(args, {genesPath, speciesPath}), outputs);
     readSpeciesMap(args, &options);

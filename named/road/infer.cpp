@@ -230,12 +230,13 @@ std::string collapseNote(const GeneTrees& genes, double threshold) {
     return note + "\n";
 }
 
-GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out) {
+GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out,
+                   bool scoring) {
     g_threadCount = options.threads;
     GeneTrees genes = readGeneTrees(bytes, options);
-    genes.tableFree = runsWithoutTable(genes, options);
+    genes.tableFree = runsWithoutTable(genes, options, scoring);
     out->notes = treeNotes(genes, !options.outgroup.empty());
-    if (genes.tableFree) out->notes += tableFreeNote(options);
+    if (genes.tableFree) out->notes += tableFreeNote(options, scoring);
     if (options.minSupport >= 0) out->notes += collapseNote(genes, options.minSupport);
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;

@@ -144,10 +144,11 @@ struct SpeciesTree {
 // its own, which gives the best tree with that root. Throws NewickError.
 SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount);
 
-// Whether the run goes without the table: asked for, or, by default on
-// infer, when the table would not fit. Refuses, as checkRunMemory does, a
-// run that fits neither way, and options that need the table.
-bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options);
+// Whether the run, of infer or of score, goes without the table: asked
+// for, or by default when the table would not fit. Refuses, as
+// checkRunMemory does, a run that fits neither way, and options that need
+// the table.
+bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options, bool scoring);
 
 // The species tree of the trees with copies (as fillTable takes them),
 // solved from the gene trees without a table; with an outgroup the root
@@ -159,8 +160,8 @@ SpeciesTree solveWithoutTable(const GeneTrees& genes, const std::vector<int32_t>
 std::string tableFreeReport(const SpeciesTree& species, const GeneTrees& genes);
 // Share labels, as labelSupport writes them, counted on the gene trees.
 void labelSharesWithoutTable(ResultTree* tree, const GeneTrees& genes);
-// The note for standard error of such a run.
-std::string tableFreeNote(const InferOptions& options);
+// The note for standard error of such a run, of infer or of score.
+std::string tableFreeNote(const InferOptions& options, bool scoring);
 
 // Roots every unplaced tree by the species tree, counting only the triples
 // of taxa that are known (all when known is empty), and stores it in place.
@@ -203,7 +204,8 @@ std::string treeNotes(const GeneTrees& genes, bool rooting);
 
 // The start of every run on gene trees: the thread count set, the trees read,
 // the memory the run needs checked, and the notes put in out.
-GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out);
+GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferResult* out,
+                   bool scoring = false);
 
 // Labels, comments and lengths as the options ask, on the filled table of
 // the gene trees; the bootstrap's replicate trees go to *replicates. Returns

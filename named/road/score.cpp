@@ -13,6 +13,7 @@
 #include "named/picture/picture.h"
 #include "named/read/read.h"
 #include "named/road/road_steps.h"
+#include "named/tablefree/table_free.h"
 #include "search/search.h"
 
 namespace {
@@ -113,9 +114,10 @@ TreeWeights weighTree(const ResultTree& tree, int32_t n) {
     return weights;
 }
 
-std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights) {
-    bool fromTriples = false;
-    const int64_t bound = satisfiedWeightBound(&fromTriples);
+// The bound needs the table: without it (bound negative) the line is left
+// out, as infer leaves it out.
+std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights, int64_t bound,
+                        bool fromTriples) {
     char share[32];
     std::snprintf(share, sizeof share, "%.4f",
                   weights.resolved == 0 ? 0.0
@@ -125,9 +127,20 @@ std::string scoreReport(int32_t trees, int32_t n, const TreeWeights& weights) {
            "\n%Number of species: " + std::to_string(n) +
            "\n%Total weight of satisfied triples: " + std::to_string(weights.satisfied) +
            ".\n%Total weight of resolved triples: " + std::to_string(weights.resolved) +
-           ".\n%Share of the resolved weight satisfied: " + share +
-           "\n%Upper bound on satisfied weight of any tree on these species, however rooted" +
-           (fromTriples ? ", from species triples: " : ": ") + std::to_string(bound) + ".\n";
+           ".\n%Share of the resolved weight satisfied: " + share + "\n" +
+           (bound < 0 ? std::string()
+                      : "%Upper bound on satisfied weight of any tree on these species, however "
+                        "rooted" +
+                            std::string(fromTriples ? ", from species triples: " : ": ") +
+                            std::to_string(bound) + ".\n");
+}
+
+// The weights summed on the gene trees, with no table.
+TreeWeights weighTreeWithoutTable(const ResultTree& tree, const GeneTrees& genes) {
+    const CountingTrees counting =
+        prepareCountingTrees(genes.trees, static_cast<int32_t>(genes.names.size()),
+                             genes.weighted ? &genes.weighting : nullptr);
+    return {treeWeight(counting, tree), resolvedWeight(counting)};
 }
 
 }  // namespace
@@ -137,7 +150,7 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     CoreErrorsThrow guard;
     ProgressLine progress;
     InferResult out;
-    GeneTrees genes = startRun(genesBytes, options, &out);
+    GeneTrees genes = startRun(genesBytes, options, &out, true);
     ResultTree species;
     try {
         species = numberedTree(readSpeciesTree(speciesBytes, options), genes.names);
@@ -147,8 +160,15 @@ InferResult scoreSpeciesTree(const std::string& genesBytes, const std::string& s
     if (rootsWait(genes)) rootUnplacedTrees(&genes, species, {});
     const auto n = static_cast<int32_t>(genes.names.size());
     if (options.triples == TripleKind::kAnchored) genes.anchor = anchorCladesOf(species, n);
-    fillTable(genes, {});
-    out.report = scoreReport(g_treeCount, n, weighTree(species, n));
+    if (genes.tableFree) {
+        out.report = scoreReport(static_cast<int32_t>(genes.trees.size()), n,
+                                 weighTreeWithoutTable(species, genes), -1, false);
+    } else {
+        fillTable(genes, {});
+        bool fromTriples = false;
+        const int64_t bound = satisfiedWeightBound(&fromTriples);
+        out.report = scoreReport(g_treeCount, n, weighTree(species, n), bound, fromTriples);
+    }
     if (genes.weighted || options.triples == TripleKind::kAnchored)
         out.report = withWeightUnit(out.report);
     const std::vector<BranchEvidence> evidence =

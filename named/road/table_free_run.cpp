@@ -46,20 +46,25 @@ int64_t tableFreeBytes(const GeneTrees& genes) {
 }
 
 // The options that read the table, or weigh triples in ways the counts on
-// the gene trees do not take.
-std::string optionNeedingTable(const InferOptions& options) {
+// the gene trees do not take: anchored triples are judged against the
+// species tree's clades, each gene tree taken as unrooted.
+std::string optionNeedingTable(const InferOptions& options, bool scoring) {
     if (options.method == InferMethod::kExact) return "--exact";
     if (options.method == InferMethod::kHeuristic) return "--heuristic";
-    if (options.weight != WeightRule::kNone) return "--weight";
     if (options.triples == TripleKind::kAnchored) return "--triples anchored";
-    if (!options.speciesOf.empty()) return "--map";
+    // The counts take individuals, but the search does not (on trees of
+    // individuals it grew without end): only score, which does not search,
+    // runs them.
+    if (!options.speciesOf.empty() && (!scoring || options.bootstrap > 0)) return "--map";
+    if (!options.speciesOf.empty() && options.weight != WeightRule::kNone)
+        return "--weight with --map";
     return "";
 }
 
 }  // namespace
 
-bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options) {
-    const std::string needing = optionNeedingTable(options);
+bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options, bool scoring) {
+    const std::string needing = optionNeedingTable(options, scoring);
     if (options.path == InferPath::kTable ||
         (options.path == InferPath::kAuto &&
          (!needing.empty() || tableRunFits(genes, options.method)))) {
@@ -89,7 +94,8 @@ SpeciesTree solveWithoutTable(const GeneTrees& genes, const std::vector<int32_t>
             }
         trees = &chosen;
     }
-    const CountingTrees counting = prepareCountingTrees(*trees, n);
+    const CountingTrees counting =
+        prepareCountingTrees(*trees, n, genes.weighted ? &genes.weighting : nullptr);
     chosen.clear();
     const bool rootGiven = genes.ingroupCount > 0 && genes.ingroupCount < n;
     std::vector<int32_t> ingroup(static_cast<size_t>(rootGiven ? genes.ingroupCount : n));
@@ -124,7 +130,8 @@ SpeciesTree solveWithoutTable(const GeneTrees& genes, const std::vector<int32_t>
 
 void labelSharesWithoutTable(ResultTree* tree, const GeneTrees& genes) {
     const auto n = static_cast<int32_t>(genes.names.size());
-    const CountingTrees counting = prepareCountingTrees(genes.trees, n);
+    const CountingTrees counting =
+        prepareCountingTrees(genes.trees, n, genes.weighted ? &genes.weighting : nullptr);
     std::vector<std::vector<int32_t>> below(tree->nodes.size());
     for (size_t i = 0; i < tree->nodes.size(); ++i) {
         const ResultNode& node = tree->nodes[i];
@@ -172,11 +179,12 @@ std::string tableFreeReport(const SpeciesTree& species, const GeneTrees& genes) 
            std::to_string(species.figures.total) + ".\n";
 }
 
-std::string tableFreeNote(const InferOptions& options) {
+std::string tableFreeNote(const InferOptions& options, bool scoring) {
     return std::string("tressil-newick: ") +
            (options.path == InferPath::kTableFree
                 ? "as asked, the species tree"
                 : "the triple table would not fit in memory, so the species tree") +
-           " is searched on the gene trees themselves; the report gives no upper bound, "
+           (scoring ? " is weighed" : " is searched") +
+           " on the gene trees themselves; the report gives no upper bound, "
            "which needs the table\n";
 }

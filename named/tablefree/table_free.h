@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "named/common/named.h"
+#include "triples/triples.h"
 
 // The gene trees as the counts read them: every tree's nodes in preorder,
 // so that a subtree's nodes are one run, with an index for the meeting
-// node of any two of them. Every species stands at one leaf of a tree at
-// most.
+// node of any two of them. A species may stand at several leaves of a tree
+// (individuals); triples count only among three distinct species, as in the
+// table.
 struct CountingTrees {
     int32_t species;
     std::vector<int64_t> weight;       // per tree
@@ -25,12 +27,26 @@ struct CountingTrees {
     // Per tree and level j: at position i, the shallowest of the nodes
     // i..i+2^j-1 (preorder numbers).
     std::vector<int32_t> shallowest;
-    std::vector<int32_t> leafAt;  // tree * species + s: preorder number of s's leaf, -1 if absent
+    std::vector<int32_t>
+        leafAt;  // tree * species + s: preorder number of s's first leaf, -1 if absent
+    // Trees with a species at several leaves: per tree, into the repeat
+    // arrays (then the end), by node: at node repeatNode, repeatPairs pairs
+    // of leaves of species repeatSpecies meet, each pair below two children.
+    std::vector<int64_t> repeatStart;
+    std::vector<int32_t> repeatNode;
+    std::vector<int32_t> repeatSpecies;
+    std::vector<int64_t> repeatPairs;
+    // Weighed triples: per node, the support of the branch above it, and
+    // the rule; empty when every triple counts the tree's weight.
+    std::vector<float> support;
+    TripleWeighting weighting;
 };
 
-// Prepares trees on species 0..species-1. Throws NewickError when a tree
-// holds a species at more than one leaf, or the weights could pass the sums.
-CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t species);
+// Prepares trees on species 0..species-1, each triple weighed as the
+// table weighs it when weighting is given. Throws NewickError when the
+// weights could pass the sums.
+CountingTrees prepareCountingTrees(const std::vector<StoredTree>& trees, int32_t species,
+                                   const TripleWeighting* weighting = nullptr);
 
 // Bytes of the prepared trees, count trees of nodes in all, on species.
 int64_t countingTreesBytes(int32_t species, int64_t count, int64_t nodes);
@@ -56,6 +72,11 @@ struct CountWork {
         std::array<int64_t, 3> mixed;  // of n_x n_y, z the third colour
     };
     std::vector<Open> open;
+    // Weighed trees: the nodes where the counted leaves meet, each with the
+    // one above it (-1 at the top), by preorder number in at.
+    std::vector<Open> met;
+    std::vector<int32_t> metUp;
+    std::vector<int32_t> at;
 };
 
 // The weights for members[c], the species of colour c, over every tree, on
@@ -73,6 +94,11 @@ int64_t splitWeight(const CountingTrees& trees, const std::vector<int32_t>& one,
 // and c in another Xq. Any degree; uses every thread, the sum the same for
 // all counts.
 int64_t treeWeight(const CountingTrees& trees, const ResultTree& tree);
+
+// The weight of every triple of three distinct species that the gene trees
+// display, satisfied by a species tree or not. Throws NewickError for
+// weighed trees with a species at several leaves.
+int64_t resolvedWeight(const CountingTrees& trees);
 
 // A binary species tree on the species of side, found from the gene trees:
 // average linkage on how often two species pair in the gene trees' triples,

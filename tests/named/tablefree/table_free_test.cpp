@@ -74,22 +74,34 @@ bool satisfies(const GeneTree& tree, const std::vector<int32_t>& leafOf, int a, 
     return !below(tree, leafOf[static_cast<size_t>(c)], ab);
 }
 
-TEST(TableFree, CountsMatchTheTableOnTreesWithPolytomiesAndMissingSpecies) {
+// Odd rounds put a quarter of the species at two leaves (individuals); from
+// round 4 on, every other pair of rounds weighs the triples by supports,
+// each rule in turn.
+TEST(TableFree, CountsMatchTheTableOnTreesWithPolytomiesMissingSpeciesAndIndividuals) {
     std::mt19937 rng(5);
     for (int round = 0; round < 12; ++round) {
         const int n = round == 0 ? 140 : 14 + round;
         g_threadCount = 1 + round % 3;
+        const bool weighed = round >= 4 && round % 4 >= 2;
+        const TripleWeighting weighting{static_cast<SupportRule>(round % 3), 1000};
         std::vector<GeneTree> genes;
         std::vector<StoredTree> stored;
         for (int t = 0; t < 12; ++t) {
             std::vector<int32_t> leaves;
             for (int32_t s = 0; s < n; ++s)
-                if (rng() % 10 < 7) leaves.push_back(s);
+                if (rng() % 10 < 7) {
+                    leaves.push_back(s);
+                    if (round % 2 == 1 && rng() % 4 == 0) leaves.push_back(s);
+                }
             genes.push_back(randomTree(leaves, rng));
-            stored.push_back({genes.back().weight, genes.back().parent, genes.back().species, {}});
+            for (size_t v = 0; weighed && v < genes.back().parent.size(); ++v)
+                genes.back().support.push_back(static_cast<float>(rng() % 105) / 100);
+            stored.push_back({genes.back().weight, genes.back().parent, genes.back().species,
+                              genes.back().support});
         }
-        fillTripleTable(genes, n);
-        const CountingTrees counting = prepareCountingTrees(stored, n);
+        fillTripleTable(genes, n, weighed ? &weighting : nullptr);
+        const CountingTrees counting =
+            prepareCountingTrees(stored, n, weighed ? &weighting : nullptr);
         CountWork work;
         for (int trial = 0; trial < 4; ++trial) {
             std::vector<int> colour(static_cast<size_t>(n));
@@ -125,12 +137,19 @@ TEST(TableFree, CountsMatchTheTableOnTreesWithPolytomiesAndMissingSpecies) {
             if (species.species[v] >= 0)
                 leafOf[static_cast<size_t>(species.species[v])] = static_cast<int32_t>(v);
         int64_t expected = 0;
+        int64_t resolved = 0;
         for (int a = 0; a < n; ++a)
             for (int b = a + 1; b < n; ++b)
-                for (int c = 0; c < n; ++c)
-                    if (c != a && c != b && satisfies(species, leafOf, a, b, c))
-                        expected += tripleWeight(a, b, c);
+                for (int c = 0; c < n; ++c) {
+                    if (c == a || c == b) continue;
+                    resolved += tripleWeight(a, b, c);
+                    if (satisfies(species, leafOf, a, b, c)) expected += tripleWeight(a, b, c);
+                }
         EXPECT_EQ(treeWeight(counting, resultOf(species)), expected) << "round " << round;
+        if (weighed && round % 2 == 1)
+            EXPECT_THROW(resolvedWeight(counting), NewickError);
+        else
+            EXPECT_EQ(resolvedWeight(counting), resolved) << "round " << round;
     }
     g_threadCount = 0;
 }
@@ -243,9 +262,26 @@ TEST(TableFree, SearchGivesBackAPlantedTreeOfThreeHundredSpecies) {
     g_threadCount = 0;
 }
 
+// Each leaf sK of the text also as two individuals, (sK,sKb), at random.
+std::string withIndividuals(const std::string& text, std::mt19937& rng) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] != 's') {
+            out += text[i++];
+            continue;
+        }
+        const size_t end = text.find_first_of(",);", i);
+        const std::string name = text.substr(i, end - i);
+        out += rng() % 3 == 0 ? "(" + name + "," + name + "b)" : name;
+        i = end;
+    }
+    return out;
+}
+
 // Both paths of infer on one input of discordant trees: the table-free tree
 // satisfies at least 99.9% of the table's weight, and the reports agree
-// line for line but for the bound.
+// line for line but for the bound. score on both paths, with individuals
+// too, writes the same report but for the bound and the same labels.
 TEST(TableFree, InferKeepsWithinATenthOfAPercentOfTheTable) {
     std::mt19937 rng(3);
     const int n = 80;
@@ -270,6 +306,20 @@ TEST(TableFree, InferKeepsWithinATenthOfAPercentOfTheTable) {
     EXPECT_EQ(free.report, table.report.substr(0, table.report.find("%Upper bound")))
         << "equal weights expected here: " << free.newick << table.newick;
     EXPECT_EQ(free.newick, table.newick);  // the shares as well as the tree
+    const std::string individuals = withIndividuals(text, rng);
+    for (int s = 0; s < n; ++s) {
+        options.speciesOf["s" + std::to_string(s)] = "s" + std::to_string(s);
+        options.speciesOf["s" + std::to_string(s) + "b"] = "s" + std::to_string(s);
+    }
+    for (const std::string& genes : {text, individuals}) {
+        options.path = InferPath::kTable;
+        const InferResult tableScore = scoreSpeciesTree(genes, free.newick, options);
+        options.path = InferPath::kTableFree;
+        const InferResult freeScore = scoreSpeciesTree(genes, free.newick, options);
+        EXPECT_EQ(freeScore.report,
+                  tableScore.report.substr(0, tableScore.report.find("%Upper bound")));
+        EXPECT_EQ(freeScore.newick, tableScore.newick);
+    }
     options.method = InferMethod::kExact;  // a method of the table
     EXPECT_THROW(inferSpeciesTree(text, options), NewickError);
 }
