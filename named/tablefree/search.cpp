@@ -1,10 +1,14 @@
-// The table-free search: a start by average linkage on how often two species
-// form the pair of the gene trees' triples, climbed by swapping neighbouring
-// subtrees, each swap weighed by the triples of its three parts alone.
+// The table-free search: starts by average linkage on how often two species
+// form the pair of the gene trees' triples, each climbed by swapping
+// neighbouring subtrees, each swap weighed by the triples of its three parts
+// alone; then the best tree over the climbed trees' clusters, climbed again.
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <limits>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/common.h"
@@ -12,6 +16,26 @@
 #include "named/tablefree/table_free.h"
 
 namespace {
+
+// Climbs from the start on the trees as given and from starts on
+// resampled trees, and how often the programme over their clusters and a
+// climb may follow. More starts rarely gained more than they cost.
+constexpr int kStarts = 3;
+constexpr int kProgrammeRounds = 3;
+
+// Tree weights for a further start: each tree's weight taken 0, 1 or 2
+// times (a quarter, a half and a quarter of the trees), drawn from the
+// tree's number and the start's, so every run draws the same.
+void resampled(const std::vector<int64_t>& weight, int start, std::vector<int64_t>* out) {
+    for (size_t t = 0; t < weight.size(); ++t) {
+        uint64_t z =
+            (static_cast<uint64_t>(t) << 8 | static_cast<uint64_t>(start)) * 0x9e3779b97f4a7c15ULL;
+        z = (z ^ (z >> 29)) * 0xbf58476d1ce4e5b9ULL;
+        z ^= z >> 32;
+        const int64_t draws = (z & 1) + ((z >> 1) & 1);
+        (*out)[t] = weight[t] * draws;
+    }
+}
 
 // Over the species of the side, numbered locally: pairing[a * m + b] is the
 // weight of the gene trees' triples ab|c (c of the side too), and meeting
@@ -66,7 +90,8 @@ SideLeaves sideLeaves(const CountingTrees& trees, const std::vector<int32_t>& lo
 
 // Row a: from a's leaf up each tree, every leaf b of the side that first
 // meets a at node u pairs with the side's leaves outside u.
-void fillRow(const CountingTrees& trees, const SideLeaves& side, int32_t species, int32_t a,
+void fillRow(const CountingTrees& trees, const SideLeaves& side,
+             const std::vector<int64_t>& weights, int32_t species, int32_t a,
              PairEvidence* evidence) {
     const auto m = static_cast<size_t>(evidence->m);
     double* pairing = evidence->pairing.data() + static_cast<size_t>(a) * m;
@@ -78,7 +103,8 @@ void fillRow(const CountingTrees& trees, const SideLeaves& side, int32_t species
         const auto start = static_cast<size_t>(trees.nodeStart[t]);
         const int32_t* leaves = side.leaves.data() + side.start[t];
         const auto total = static_cast<int32_t>(side.start[t + 1] - side.start[t]);
-        const auto weight = static_cast<double>(trees.weight[t]);
+        const auto weight = static_cast<double>(weights[t]);
+        if (weight == 0) continue;
         const double all = weight * (total - 2);
         for (size_t c = start + static_cast<size_t>(leaf); trees.parent[c] >= 0;) {
             const size_t u = start + static_cast<size_t>(trees.parent[c]);
@@ -97,17 +123,16 @@ void fillRow(const CountingTrees& trees, const SideLeaves& side, int32_t species
 }
 
 PairEvidence pairEvidence(const CountingTrees& trees, const std::vector<int32_t>& side,
-                          const std::vector<int32_t>& local) {
+                          const SideLeaves& leaves, const std::vector<int64_t>& weights) {
     PairEvidence evidence;
     evidence.m = static_cast<int32_t>(side.size());
     const size_t cells = side.size() * side.size();
     evidence.pairing.assign(cells, 0);
     evidence.meeting.assign(cells, 0);
-    const SideLeaves leaves = sideLeaves(trees, local);
     std::atomic<size_t> next{0};
     runOnThreads(threadCountToUse(), [&] {
         for (size_t a = next++; a < side.size(); a = next++)
-            fillRow(trees, leaves, side[a], static_cast<int32_t>(a), &evidence);
+            fillRow(trees, leaves, weights, side[a], static_cast<int32_t>(a), &evidence);
     });
     return evidence;
 }
@@ -315,6 +340,260 @@ int64_t climbBySwaps(const CountingTrees& trees, const std::vector<int32_t>& sid
     }
 }
 
+// A random key per local species; a cluster's key is the sum of its
+// species' keys, so the key of C without A is key(C) - key(A). Sizes are
+// compared as well, and the tree built from the clusters is checked, so
+// two sets sharing a key cannot spoil the result.
+uint64_t speciesKey(int32_t a) {
+    uint64_t z = static_cast<uint64_t>(a) * 0x9e3779b97f4a7c15ULL + 0x632be59bd9b4e019ULL;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+// A climbed tree's nodes by key, with each node's key and size.
+struct KeyedTree {
+    std::vector<uint64_t> key;
+    std::vector<int32_t> size;
+    std::unordered_map<uint64_t, int32_t> node;
+};
+
+KeyedTree keyedTree(const FreeTree& tree) {
+    KeyedTree keyed{std::vector<uint64_t>(static_cast<size_t>(2 * tree.m - 1), 0),
+                    std::vector<int32_t>(static_cast<size_t>(2 * tree.m - 1), 1),
+                    {}};
+    std::vector<int32_t> order{tree.root};
+    for (size_t i = 0; i < order.size(); ++i)
+        if (order[i] >= tree.m)
+            for (const int32_t c : tree.child[static_cast<size_t>(order[i])])
+                order.push_back(c);
+    for (size_t i = order.size(); i-- > 0;) {
+        const auto v = static_cast<size_t>(order[i]);
+        if (order[i] < tree.m) {
+            keyed.key[v] = speciesKey(order[i]);
+        } else {
+            const auto [l, r] = tree.child[v];
+            keyed.key[v] = keyed.key[static_cast<size_t>(l)] + keyed.key[static_cast<size_t>(r)];
+            keyed.size[v] = keyed.size[static_cast<size_t>(l)] + keyed.size[static_cast<size_t>(r)];
+        }
+        keyed.node.emplace(keyed.key[v], order[i]);
+    }
+    return keyed;
+}
+
+// The clusters the programme may use: those of the climbed trees,
+// species 0..m-1 first (as clusters 0..m-1).
+struct ClusterSet {
+    std::vector<uint64_t> key;
+    std::vector<int32_t> size;
+    std::unordered_map<uint64_t, int32_t> index;
+};
+
+int32_t findCluster(const ClusterSet& set, uint64_t key, int32_t size) {
+    const auto it = set.index.find(key);
+    return it != set.index.end() && set.size[static_cast<size_t>(it->second)] == size ? it->second
+                                                                                      : -1;
+}
+
+// One way to split a cluster: `one` holds the species below node `below`
+// of climbed tree `tree`, `other` the rest of the cluster, node `top` there.
+struct Split {
+    int32_t cluster;
+    int32_t one;
+    int32_t other;
+    int32_t tree;
+    int32_t top;
+    int32_t below;
+    int64_t weight;
+};
+
+// Every split of a cluster into two clusters of the set where one part is
+// the species below a node under the cluster in a climbed tree holding it;
+// each pair once, the first tree's own children first.
+void splitsOf(const std::vector<FreeTree>& climbed, const std::vector<KeyedTree>& keyed,
+              const ClusterSet& set, int32_t c, std::vector<Split>* out,
+              std::vector<int32_t>* stack) {
+    const auto cc = static_cast<size_t>(c);
+    const size_t first = out->size();
+    for (size_t k = 0; k < climbed.size(); ++k) {
+        const auto at = keyed[k].node.find(set.key[cc]);
+        if (at == keyed[k].node.end() ||
+            keyed[k].size[static_cast<size_t>(at->second)] != set.size[cc])
+            continue;
+        stack->assign(1, at->second);
+        while (!stack->empty()) {
+            const auto v = static_cast<size_t>(stack->back());
+            stack->pop_back();
+            if (static_cast<int32_t>(v) >= climbed[k].m)
+                for (size_t i = 2; i-- > 0;)
+                    stack->push_back(climbed[k].child[v][i]);
+            if (static_cast<int32_t>(v) == at->second) continue;
+            const uint64_t key = keyed[k].key[v];
+            const int32_t size = keyed[k].size[v];
+            const int32_t one = findCluster(set, key, size);
+            const int32_t other = findCluster(set, set.key[cc] - key, set.size[cc] - size);
+            if (one < 0 || other < 0) continue;
+            bool known = false;
+            for (size_t i = first; i < out->size(); ++i)
+                known = known || (*out)[i].one == other || (*out)[i].one == one;
+            if (!known)
+                out->push_back({c, one, other, static_cast<int32_t>(k), at->second,
+                                static_cast<int32_t>(v), -1});
+        }
+    }
+}
+
+// Weighs the splits not weighed in an earlier round on every thread; each
+// weight is one thread's sum, so none depends on the thread count. Weights
+// are kept by the keys of the cluster and of its part `one`.
+void weighSplits(const CountingTrees& trees, const std::vector<FreeTree>& climbed,
+                 const std::vector<int32_t>& side, const ClusterSet& set,
+                 std::vector<Split>* splits,
+                 std::unordered_map<uint64_t, std::unordered_map<uint64_t, int64_t>>* known) {
+    std::vector<size_t> weigh;
+    for (size_t k = 0; k < splits->size(); ++k) {
+        Split& split = (*splits)[k];
+        const auto it = known->find(set.key[static_cast<size_t>(split.cluster)]);
+        const auto at = it == known->end()
+                            ? decltype(it->second.end()){}
+                            : it->second.find(set.key[static_cast<size_t>(split.one)]);
+        if (it != known->end() && at != it->second.end())
+            split.weight = at->second;
+        else
+            weigh.push_back(k);
+    }
+    std::atomic<size_t> next{0};
+    runOnThreads(threadCountToUse(), [&] {
+        CountWork work;
+        std::vector<int32_t> whole, one, other, stack;
+        std::vector<char> inOne(static_cast<size_t>(trees.species), 0);
+        for (size_t k = next++; k < weigh.size(); k = next++) {
+            Split& split = (*splits)[weigh[k]];
+            const FreeTree& tree = climbed[static_cast<size_t>(split.tree)];
+            appendSpecies(tree, split.top, side, &whole, &stack);
+            appendSpecies(tree, split.below, side, &one, &stack);
+            for (const int32_t s : one)
+                inOne[static_cast<size_t>(s)] = 1;
+            other.clear();
+            for (const int32_t s : whole)
+                if (!inOne[static_cast<size_t>(s)]) other.push_back(s);
+            for (const int32_t s : one)
+                inOne[static_cast<size_t>(s)] = 0;
+            split.weight = splitWeight(trees, one, other, &work);
+        }
+    });
+    for (const size_t k : weigh) {
+        const Split& split = (*splits)[k];
+        (*known)[set.key[static_cast<size_t>(split.cluster)]]
+                [set.key[static_cast<size_t>(split.one)]] = split.weight;
+    }
+}
+
+// The best tree over the set: each cluster's best split into two clusters,
+// smallest clusters first (ties keep the earlier split). Returns false when
+// the clusters do not make a tree of the side.
+bool bestTreeOver(const ClusterSet& set, const std::vector<Split>& splits, int32_t root, int32_t m,
+                  FreeTree* tree, int64_t* weight) {
+    const size_t count = set.key.size();
+    constexpr int64_t kNone = std::numeric_limits<int64_t>::min();
+    std::vector<int64_t> best(count, kNone);
+    std::vector<int32_t> choice(count, -1);
+    std::vector<int32_t> first(count + 1, 0);
+    for (const Split& s : splits)
+        ++first[static_cast<size_t>(s.cluster) + 1];
+    for (size_t c = 0; c < count; ++c)
+        first[c + 1] += first[c];
+    std::vector<int32_t> order(count);
+    for (size_t c = 0; c < count; ++c)
+        order[c] = static_cast<int32_t>(c);
+    std::stable_sort(order.begin(), order.end(), [&set](int32_t a, int32_t b) {
+        return set.size[static_cast<size_t>(a)] < set.size[static_cast<size_t>(b)];
+    });
+    for (const int32_t c : order) {
+        const auto cc = static_cast<size_t>(c);
+        if (set.size[cc] == 1) best[cc] = 0;
+        for (int32_t i = first[cc]; i < first[cc + 1]; ++i) {
+            const Split& s = splits[static_cast<size_t>(i)];
+            const int64_t a = best[static_cast<size_t>(s.one)];
+            const int64_t b = best[static_cast<size_t>(s.other)];
+            if (a == kNone || b == kNone || s.weight + a + b <= best[cc]) continue;
+            best[cc] = s.weight + a + b;
+            choice[cc] = i;
+        }
+    }
+    if (root < 0 || best[static_cast<size_t>(root)] == kNone) return false;
+    const auto mm = static_cast<size_t>(m);
+    FreeTree out{m, m, std::vector<int32_t>(2 * mm - 1, -1),
+                 std::vector<std::array<int32_t, 2>>(2 * mm - 1, {-1, -1})};
+    int32_t nextInner = m;
+    std::vector<char> seen(mm, 0);
+    std::vector<std::pair<int32_t, int32_t>> stack{{root, -1}};  // cluster, parent node
+    while (!stack.empty()) {
+        const auto [c, up] = stack.back();
+        stack.pop_back();
+        int32_t v = c;  // species are clusters 0..m-1
+        if (set.size[static_cast<size_t>(c)] == 1) {
+            if (c >= m || seen[static_cast<size_t>(c)]) return false;
+            seen[static_cast<size_t>(c)] = 1;
+        } else {
+            if (nextInner == 2 * m - 1) return false;
+            v = nextInner++;
+            const Split& s = splits[static_cast<size_t>(choice[static_cast<size_t>(c)])];
+            stack.push_back({s.other, v});
+            stack.push_back({s.one, v});
+        }
+        out.parent[static_cast<size_t>(v)] = up;
+        if (up >= 0) {
+            std::array<int32_t, 2>& kids = out.child[static_cast<size_t>(up)];
+            (kids[0] < 0 ? kids[0] : kids[1]) = v;
+        }
+    }
+    if (nextInner != 2 * m - 1 || std::count(seen.begin(), seen.end(), 1) != m) return false;
+    *tree = std::move(out);
+    *weight = best[static_cast<size_t>(root)];
+    return true;
+}
+
+// The programme over the clusters of the climbed trees (the best first, so
+// ties keep its splits): the best tree all of whose clusters are theirs,
+// which can join the best parts of different climbs. Returns false,
+// leaving *tree alone, unless that tree satisfies more than `weight`.
+bool programmeOverClusters(
+    const CountingTrees& trees, const std::vector<int32_t>& side,
+    const std::vector<FreeTree>& climbed, int64_t weight,
+    std::unordered_map<uint64_t, std::unordered_map<uint64_t, int64_t>>* known, FreeTree* tree,
+    int64_t* better) {
+    const int32_t m = climbed[0].m;
+    std::vector<KeyedTree> keyed;
+    for (const FreeTree& t : climbed)
+        keyed.push_back(keyedTree(t));
+    ClusterSet set;
+    const auto add = [&set](uint64_t key, int32_t size) {
+        if (set.index.emplace(key, static_cast<int32_t>(set.key.size())).second) {
+            set.key.push_back(key);
+            set.size.push_back(size);
+        }
+    };
+    for (int32_t a = 0; a < m; ++a)
+        add(speciesKey(a), 1);
+    for (size_t k = 0; k < climbed.size(); ++k)
+        for (int32_t v = m; v < 2 * m - 1; ++v)
+            add(keyed[k].key[static_cast<size_t>(v)], keyed[k].size[static_cast<size_t>(v)]);
+    std::vector<Split> splits;
+    std::vector<int32_t> stack;
+    for (size_t c = static_cast<size_t>(m); c < set.key.size(); ++c)
+        splitsOf(climbed, keyed, set, static_cast<int32_t>(c), &splits, &stack);
+    weighSplits(trees, climbed, side, set, &splits, known);
+    const int32_t root = findCluster(set, keyed[0].key[static_cast<size_t>(climbed[0].root)], m);
+    FreeTree found;
+    int64_t total = 0;
+    const bool ok = bestTreeOver(set, splits, root, m, &found, &total);
+    if (!ok || total <= weight) return false;
+    *tree = std::move(found);
+    *better = total;
+    return true;
+}
+
 ResultTree resultOf(const FreeTree& tree, const std::vector<int32_t>& side) {
     ResultTree out{{}, -1};
     std::vector<int32_t> index(static_cast<size_t>(2 * tree.m - 1), -1);
@@ -356,9 +635,42 @@ ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int3
     std::vector<int32_t> local(static_cast<size_t>(trees.species), -1);
     for (size_t a = 0; a < side.size(); ++a)
         local[static_cast<size_t>(side[a])] = static_cast<int32_t>(a);
-    PairEvidence evidence = pairEvidence(trees, side, local);
-    FreeTree tree = averageLinkage(&evidence);
-    evidence = PairEvidence{};
-    *weight = tree.m >= 3 ? climbBySwaps(trees, side, &tree) : 0;
-    return resultOf(tree, side);
+    const SideLeaves leaves = sideLeaves(trees, local);
+    std::vector<FreeTree> climbed;
+    std::vector<int64_t> weights(trees.weight);
+    int64_t best = 0;
+    for (int start = 0; start < kStarts; ++start) {
+        if (start > 0) resampled(trees.weight, start, &weights);
+        PairEvidence evidence = pairEvidence(trees, side, leaves, weights);
+        FreeTree tree = averageLinkage(&evidence);
+        evidence = PairEvidence{};
+        if (tree.m < 3) {
+            *weight = 0;
+            return resultOf(tree, side);
+        }
+        const int64_t w = climbBySwaps(trees, side, &tree);
+        if (start == 0 || w > best) {
+            best = w;
+            climbed.insert(climbed.begin(), std::move(tree));
+        } else {
+            climbed.push_back(std::move(tree));
+        }
+    }
+    *weight = best;
+    std::unordered_map<uint64_t, std::unordered_map<uint64_t, int64_t>> known;
+    for (int round = 0; round < kProgrammeRounds; ++round) {
+        FreeTree tree;
+        int64_t programmed = 0;
+        if (!programmeOverClusters(trees, side, climbed, *weight, &known, &tree, &programmed))
+            break;
+        *weight = climbBySwaps(trees, side, &tree);
+        // A tree no swap improves holds only clusters of the set: the
+        // programme would find it again.
+        if (*weight == programmed) {
+            climbed.insert(climbed.begin(), std::move(tree));
+            break;
+        }
+        climbed.insert(climbed.begin(), std::move(tree));
+    }
+    return resultOf(climbed[0], side);
 }

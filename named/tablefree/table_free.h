@@ -101,8 +101,11 @@ int64_t treeWeight(const CountingTrees& trees, const ResultTree& tree);
 int64_t resolvedWeight(const CountingTrees& trees);
 
 // A binary species tree on the species of side, found from the gene trees:
-// average linkage on how often two species pair in the gene trees' triples,
-// then moves of neighbouring subtrees while one raises the satisfied weight.
+// average linkage on how often two species pair in the gene trees' triples
+// (once on the trees as given, then on resampled trees), each start climbed
+// by moves of neighbouring subtrees while one raises the satisfied weight,
+// then the best tree all of whose clusters are the climbed trees', climbed
+// again. Never below the first start's climb.
 // The tree is the same for every thread count; *weight is the weight it
 // satisfies among the side's species.
 ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int32_t>& side,

@@ -278,6 +278,32 @@ std::string withIndividuals(const std::string& text, std::mt19937& rng) {
     return out;
 }
 
+// Half the trees from one species tree, half from another: the climbs from
+// several starts and the programme over their clusters have work to do;
+// the reported weight is the written tree's, the same for any thread count.
+TEST(TableFree, SearchOnAMixOfTwoSpeciesTreesReportsItsTreesWeight) {
+    std::mt19937 rng(5);
+    const int n = 90;
+    std::vector<StoredTree> stored;
+    for (int half = 0; half < 2; ++half)
+        for (const GeneTree& gene : plantedGenes(binaryTree(n, rng), n, 40, rng))
+            stored.push_back({1, gene.parent, gene.species, {}});
+    std::vector<int32_t> all(static_cast<size_t>(n));
+    for (int32_t s = 0; s < n; ++s)
+        all[static_cast<size_t>(s)] = s;
+    const CountingTrees counting = prepareCountingTrees(stored, n);
+    std::string first;
+    for (const int threads : {1, 3}) {
+        g_threadCount = threads;
+        int64_t weight = 0;
+        const ResultTree found = searchWithoutTable(counting, all, &weight);
+        EXPECT_EQ(weight, treeWeight(counting, found)) << threads << " threads";
+        if (first.empty()) first = topologyKey(found);
+        EXPECT_EQ(topologyKey(found), first) << threads << " threads";
+    }
+    g_threadCount = 0;
+}
+
 // Both paths of infer on one input of discordant trees: the table-free tree
 // satisfies at least 99.9% of the table's weight, and the reports agree
 // line for line but for the bound. score on both paths, with individuals
