@@ -252,10 +252,16 @@ GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferR
     return genes;
 }
 
-InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
+InferResult inferSpeciesTree(const std::string& text, const InferOptions& asked) {
     CoreErrorsThrow guard;
     ProgressLine progress;
     InferResult out;
+    // Anchored triples take the gene trees as unrooted: without an
+    // outgroup, any taxon roots the first round, and the root is not known.
+    const bool unrooted = asked.triples == TripleKind::kAnchored && asked.outgroup.empty();
+    InferOptions options = asked;
+    if (unrooted) options.outgroup = {arbitraryRootTaxon(text)};
+    if (unrooted && options.outgroup[0].empty()) options.outgroup.clear();
     GeneTrees genes = startRun(text, options, &out);
     SpeciesTree species{};
     if (!rootsWait(genes)) {
@@ -268,6 +274,15 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     out.report = genes.tableFree ? tableFreeReport(species, genes) : inferReport(species);
     if (genes.weighted || options.triples == TripleKind::kAnchored)
         out.report = withWeightUnit(out.report);
+    if (unrooted) {
+        unrootAtTop(&species.tree);
+        species.rootGiven = false;
+        out.notes +=
+            "tressil-newick: anchored triples without an outgroup: the species tree is "
+            "written unrooted, its root is arbitrary; the first round rooted every gene "
+            "tree on " +
+            options.outgroup[0] + "\n";
+    }
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
     out.newick = speciesTreeText(species.tree, genes.names, options.format);
