@@ -190,8 +190,11 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
     std::vector<BranchEvidence> evidence;
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;
+    const auto taxa = static_cast<int32_t>(genes.names.size());
     if (coalescent)
-        evidence = branchEvidence(*tree, genes.trees, static_cast<int32_t>(genes.names.size()));
+        evidence = options.triples == TripleKind::kAnchored
+                       ? anchoredBranchEvidence(*tree, genes.trees, taxa)
+                       : branchEvidence(*tree, genes.trees, taxa);
     BootstrapSupport boot{};
     if (options.bootstrap > 0)
         boot =
@@ -246,9 +249,8 @@ GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferR
             "and the bootstrap\n";
     if (options.triples == TripleKind::kAnchored && coalescent)
         out->notes +=
-            "tressil-newick: posterior support and branch lengths count each gene "
-            "tree's triples as rooted on the outgroup; anchored triples weigh the species "
-            "tree, the shares and the bootstrap\n";
+            "tressil-newick: posterior support and branch lengths count, around each branch, "
+            "the quartets of each gene tree with a fourth taxon outside the clade above it\n";
     return genes;
 }
 
