@@ -47,6 +47,14 @@ struct BranchEvidence {
 };
 std::vector<BranchEvidence> branchEvidence(const ResultTree& tree,
                                            const std::vector<StoredTree>& genes, int32_t taxa);
+// The same, with quartets, each gene tree taken as unrooted: a fourth taxon
+// d from outside the clade of v's parent, f[0] counting ab|sd, f[1] as|bd
+// and f[2] bs|ad. Below a top node of three or more children, as in an
+// unrooted tree, s comes from its first child other than v and d from the
+// rest. At a leaf the counts are branchEvidence's.
+std::vector<BranchEvidence> anchoredBranchEvidence(const ResultTree& tree,
+                                                   const std::vector<StoredTree>& genes,
+                                                   int32_t taxa);
 
 // What a node's label says; kFull adds one bracketed annotation of all the
 // coalescent figures.

@@ -90,7 +90,9 @@ const Option kOptions[] = {
     {"sites", "N|FILE", "infer score",
      "for --weight hybrid (support x (1 - e^(-length x N))): N, or a file of one N a tree", false},
     {"triples", "KIND", "infer score",
-     "rooted (the default), or anchored: judged against the taxa outside each clade", false},
+     "rooted (the default), or anchored: judged against the taxa outside each clade (without "
+     "--outgroup: unrooted gene trees, an unrooted species tree)",
+     false},
     {"min-support", "X", "infer score",
      "collapse gene-tree branches of support below X, on the labels' own scale, first", false},
     {"support-field", "K", "infer score",

@@ -128,8 +128,9 @@ void readTripleOptions(const Arguments& args, InferOptions* options) {
             options->triples = TripleKind::kAnchored;
         else if (kind != "rooted")
             throw UsageError{"--triples takes rooted or anchored, not '" + kind + "'"};
-        if (options->triples == TripleKind::kAnchored && !hasOption(args, "outgroup"))
-            throw UsageError{"--triples anchored needs --outgroup"};
+        if (options->triples == TripleKind::kAnchored && !hasOption(args, "outgroup") &&
+            hasOption(args, "map"))
+            throw UsageError{"--triples anchored without --outgroup does not take --map"};
     }
     const bool hybrid = optionValue(args, "weight") == "hybrid";
     if (hybrid != hasOption(args, "sites"))

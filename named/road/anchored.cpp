@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "named/read/read.h"
 #include "named/road/road_steps.h"
 
 AnchorClades anchorCladesOf(const ResultTree& tree, int32_t taxa) {
@@ -165,4 +166,43 @@ SpeciesTree anchorAndSolve(GeneTrees* genes, const InferOptions& options, Specie
               : "") +
         "\n";
     return species;
+}
+
+std::string arbitraryRootTaxon(const std::string& bytes) {
+    TreeSource source = openTreeSource(bytes);
+    NamedTree tree{};
+    if (!readNextTree(&source, &tree, true)) return "";
+    for (const NamedNode& node : tree.nodes)
+        if (node.children.empty()) return node.name;
+    return "";
+}
+
+void unrootAtTop(ResultTree* tree) {
+    const ResultNode& top = tree->nodes[static_cast<size_t>(tree->root)];
+    if (top.children.size() != 2) return;
+    // The side of two or more taxa gives its children to the top node.
+    const int32_t side = tree->nodes[static_cast<size_t>(top.children[1])].children.empty()
+                             ? top.children[0]
+                             : top.children[1];
+    if (tree->nodes[static_cast<size_t>(side)].children.empty()) return;
+    std::vector<int32_t> index(tree->nodes.size());
+    ResultTree out{{}, 0};
+    for (size_t v = 0; v < tree->nodes.size(); ++v) {
+        if (static_cast<int32_t>(v) == side) continue;
+        index[v] = static_cast<int32_t>(out.nodes.size());
+        ResultNode node = tree->nodes[v];
+        std::vector<int32_t> children;
+        for (const int32_t child : node.children) {
+            if (child != side) {
+                children.push_back(index[static_cast<size_t>(child)]);
+                continue;
+            }
+            for (const int32_t grand : tree->nodes[static_cast<size_t>(side)].children)
+                children.push_back(index[static_cast<size_t>(grand)]);
+        }
+        node.children = std::move(children);
+        out.nodes.push_back(std::move(node));
+    }
+    out.root = index[static_cast<size_t>(tree->root)];
+    *tree = std::move(out);
 }

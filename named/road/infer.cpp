@@ -190,8 +190,11 @@ std::vector<BranchEvidence> annotateSpeciesTree(ResultTree* tree, const GeneTree
     std::vector<BranchEvidence> evidence;
     const bool coalescent = options.support == SupportKind::kPosterior ||
                             options.support == SupportKind::kFull || options.lengths;
+    const auto taxa = static_cast<int32_t>(genes.names.size());
     if (coalescent)
-        evidence = branchEvidence(*tree, genes.trees, static_cast<int32_t>(genes.names.size()));
+        evidence = options.triples == TripleKind::kAnchored
+                       ? anchoredBranchEvidence(*tree, genes.trees, taxa)
+                       : branchEvidence(*tree, genes.trees, taxa);
     BootstrapSupport boot{};
     if (options.bootstrap > 0)
         boot =
@@ -247,16 +250,21 @@ GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferR
             "and the bootstrap\n";
     if (options.triples == TripleKind::kAnchored && coalescent)
         out->notes +=
-            "tressil-newick: posterior support and branch lengths count each gene "
-            "tree's triples as rooted on the outgroup; anchored triples weigh the species "
-            "tree, the shares and the bootstrap\n";
+            "tressil-newick: posterior support and branch lengths count, around each branch, "
+            "the quartets of each gene tree with a fourth taxon outside the clade above it\n";
     return genes;
 }
 
-InferResult inferSpeciesTree(const std::string& text, const InferOptions& options) {
+InferResult inferSpeciesTree(const std::string& text, const InferOptions& asked) {
     CoreErrorsThrow guard;
     ProgressLine progress;
     InferResult out;
+    // Anchored triples take the gene trees as unrooted: without an
+    // outgroup, any taxon roots the first round, and the root is not known.
+    const bool unrooted = asked.triples == TripleKind::kAnchored && asked.outgroup.empty();
+    InferOptions options = asked;
+    if (unrooted) options.outgroup = {arbitraryRootTaxon(text)};
+    if (unrooted && options.outgroup[0].empty()) options.outgroup.clear();
     GeneTrees genes = startRun(text, options, &out);
     SpeciesTree species{};
     if (!rootsWait(genes)) {
@@ -269,6 +277,15 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& option
     out.report = genes.tableFree ? tableFreeReport(species, genes) : inferReport(species);
     if (genes.weighted || options.triples == TripleKind::kAnchored)
         out.report = withWeightUnit(out.report);
+    if (unrooted) {
+        unrootAtTop(&species.tree);
+        species.rootGiven = false;
+        out.notes +=
+            "tressil-newick: anchored triples without an outgroup: the species tree is "
+            "written unrooted, its root is arbitrary; the first round rooted every gene "
+            "tree on " +
+            options.outgroup[0] + "\n";
+    }
     const std::vector<BranchEvidence> evidence =
         annotateSpeciesTree(&species.tree, genes, options, species.rootGiven, &out.replicates);
     out.newick = speciesTreeText(species.tree, genes.names, options.format);

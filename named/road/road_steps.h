@@ -177,6 +177,13 @@ constexpr int kMaxAnchoredRounds = 4;
 SpeciesTree anchorAndSolve(GeneTrees* genes, const InferOptions& options, SpeciesTree species,
                            std::string* notes);
 
+// Anchored triples without an outgroup: the taxon the first round roots
+// every gene tree on (the first leaf of the file's first tree; empty when
+// there is none), and the species tree rooted on it written unrooted, that
+// taxon beside the two sides of the rest at a top node of three children.
+std::string arbitraryRootTaxon(const std::string& bytes);
+void unrootAtTop(ResultTree* tree);
+
 // The log: a header and one TSV line per tree of the file.
 std::string logText(const std::vector<TreeRecord>& records);
 

@@ -56,6 +56,15 @@ bool displays(const std::vector<Cluster>& clusters, int32_t x, int32_t y, int32_
     return false;
 }
 
+// The gene tree taken as unrooted shows xy|zw.
+bool showsQuartet(const std::vector<Cluster>& clusters, int32_t x, int32_t y, int32_t z,
+                  int32_t w) {
+    for (const Cluster& c : clusters)
+        if (c.count(x) + c.count(y) + c.count(z) + c.count(w) == 2 && c.count(x) == c.count(y))
+            return true;
+    return false;
+}
+
 Cluster taxaBelow(const ResultTree& tree, int32_t node) {
     const ResultNode& n = tree.nodes[static_cast<size_t>(node)];
     if (n.children.empty()) return {n.taxon};
@@ -92,6 +101,7 @@ TEST(BranchEvidence, MatchesCountingEveryTripleOfEveryGene) {
             genes.push_back(randomGene(some, rng));
         }
         const std::vector<BranchEvidence> evidence = branchEvidence(species, genes, taxa);
+        const std::vector<BranchEvidence> anchored = anchoredBranchEvidence(species, genes, taxa);
         for (size_t v = 0; v < species.nodes.size(); ++v) {
             const ResultNode& node = species.nodes[v];
             int32_t parent = -1;
@@ -132,6 +142,34 @@ TEST(BranchEvidence, MatchesCountingEveryTripleOfEveryGene) {
             EXPECT_EQ(evidence[v].bears, bears);
             for (int i = 0; i < 3; ++i)
                 EXPECT_NEAR(evidence[v].f[i], f[i], 1e-9) << trial << " node " << v;
+            // Quartets with a fourth taxon from outside the parent's clade;
+            // below a top node of three or more children, the first other
+            // child is the near side and the rest are outside.
+            const auto& siblings = species.nodes[static_cast<size_t>(parent)].children;
+            if (parent == species.root && siblings.size() > 2)
+                s = taxaBelow(species, siblings[siblings[0] == static_cast<int32_t>(v) ? 1 : 0]);
+            double q[3] = {0, 0, 0};
+            for (const StoredTree& gene : genes) {
+                const std::vector<Cluster> clusters = clustersOf(gene);
+                double held = 0, counts[3] = {0, 0, 0};
+                for (const int32_t x : a)
+                    for (const int32_t y : b)
+                        for (const int32_t z : s)
+                            for (const int32_t w : clusters.back()) {
+                                if (!clusters.back().count(x) || !clusters.back().count(y) ||
+                                    !clusters.back().count(z) || a.count(w) || b.count(w) ||
+                                    s.count(w))
+                                    continue;
+                                ++held;
+                                counts[0] += showsQuartet(clusters, x, y, z, w);
+                                counts[1] += showsQuartet(clusters, x, z, y, w);
+                                counts[2] += showsQuartet(clusters, y, z, x, w);
+                            }
+                for (int i = 0; i < 3 && held > 0; ++i)
+                    q[i] += static_cast<double>(gene.weight) * counts[i] / held;
+            }
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(anchored[v].f[i], q[i], 1e-9) << trial << " node " << v;
         }
     }
 }
