@@ -277,9 +277,15 @@ InferResult inferSpeciesTree(const std::string& text, const InferOptions& asked)
     out.report = genes.tableFree ? tableFreeReport(species, genes) : inferReport(species);
     if (genes.weighted || options.triples == TripleKind::kAnchored)
         out.report = withWeightUnit(out.report);
-    if (unrooted) {
+    if (unrooted && !options.outgroup.empty()) {
         unrootAtTop(&species.tree);
         species.rootGiven = false;
+        // The taxon stood in for an outgroup: the figures and notes say so.
+        const std::string& taxon = options.outgroup[0];
+        replaceOnce(&out.report, "with the outgroup's root", "rooted at " + taxon);
+        replaceOnce(&out.notes, "trees on the outgroup", "trees on " + taxon);
+        replaceOnce(&out.notes, "without an outgroup taxon", "without " + taxon);
+        replaceOnce(&out.notes, "without an outgroup taxon", "without " + taxon);
         out.notes +=
             "tressil-newick: anchored triples without an outgroup: the species tree is "
             "written unrooted, its root is arbitrary; the first round rooted every gene "
