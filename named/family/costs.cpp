@@ -154,6 +154,20 @@ FamilyCost eventOf(const std::vector<int32_t>& sorted, int64_t sum, int32_t whol
     return {1, smaller};
 }
 
+// The event of inner node v as stored, its children's set sizes left
+// sorted in sizes.
+FamilyCost storedEvent(const NamedTree& tree, const SpeciesSets& below, size_t v,
+                       std::vector<int32_t>* sizes) {
+    sizes->clear();
+    int64_t sum = 0;
+    for (const int32_t child : tree.nodes[v].children) {
+        sizes->push_back(below.size[static_cast<size_t>(child)]);
+        sum += sizes->back();
+    }
+    std::sort(sizes->begin(), sizes->end());
+    return eventOf(*sizes, sum, below.size[v], -1);
+}
+
 }  // namespace
 
 FamilyCost rootedFamilyCost(const NamedTree& tree, const std::vector<int32_t>& species,
@@ -164,16 +178,8 @@ FamilyCost rootedFamilyCost(const NamedTree& tree, const std::vector<int32_t>& s
     const SpeciesSets below = setsBelow(tree, species);
     std::vector<int32_t> sizes;
     for (size_t v = 0; v < tree.nodes.size(); ++v) {
-        const std::vector<int32_t>& children = tree.nodes[v].children;
-        if (children.empty()) continue;
-        sizes.clear();
-        int64_t sum = 0;
-        for (const int32_t child : children) {
-            sizes.push_back(below.size[static_cast<size_t>(child)]);
-            sum += sizes.back();
-        }
-        std::sort(sizes.begin(), sizes.end());
-        const FamilyCost event = eventOf(sizes, sum, below.size[v], -1);
+        if (tree.nodes[v].children.empty()) continue;
+        const FamilyCost event = storedEvent(tree, below, v, &sizes);
         cost = cost + event;
         if (duplication != nullptr) (*duplication)[v] = event.duplications > 0;
     }
@@ -194,15 +200,9 @@ std::vector<FamilyCost> familyRootCosts(const NamedTree& tree,
     for (size_t v = 0; v < count; ++v) {
         const std::vector<int32_t>& children = tree.nodes[v].children;
         if (children.empty()) continue;
-        sizes.clear();
-        int64_t sum = 0;
-        for (const int32_t child : children) {
-            sizes.push_back(below.size[static_cast<size_t>(child)]);
-            sum += sizes.back();
+        for (const int32_t child : children)
             down[v] = down[v] + down[static_cast<size_t>(child)];
-        }
-        std::sort(sizes.begin(), sizes.end());
-        down[v] = down[v] + eventOf(sizes, sum, below.size[v], -1);
+        down[v] = down[v] + storedEvent(tree, below, v, &sizes);
     }
     // Up: v's parent p rooted towards v has every other neighbour of p as
     // a child, its own parent's side included.
