@@ -11,15 +11,21 @@
 # allocates, against the peak; then the search's quality at 200 species
 # against both bounds ("below%" is its distance to the bound of sets of
 # four). Then the table-free path at 1,000 species beside the table's,
-# and at 2,000 species, where the table does not fit.
+# and at 2,000 species, where the table does not fit. --large adds 5,000 and
+# 10,000 species on the table-free path, one run each (about half an hour).
 #
-# Usage: bench/run.sh [build-dir] [--scale]
+# Usage: bench/run.sh [build-dir] [--scale [--large]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scale=no
+large=no
 args=()
 for a in "$@"; do
-    if [ "$a" = --scale ]; then scale=yes; else args+=("$a"); fi
+    case "$a" in
+    --scale) scale=yes ;;
+    --large) large=yes ;;
+    *) args+=("$a") ;;
+    esac
 done
 build=${args[0]:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTRESSIL_BUILD_TESTS=OFF >/dev/null
@@ -52,12 +58,13 @@ infer_workloads=(
     "infer search, the same collapsed|--search|100 400 50 7"
 )
 
-# Median wall time of 3 runs and peak memory of one command.
+# Median wall time of 3 runs (of $runs, when set) and peak memory of one
+# command.
 measure() {
     local name=$1
     shift
     local times=() peak=0 seconds kib
-    for _ in 1 2 3; do
+    for _ in $(seq "${runs:-3}"); do
         if ! /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >"$work/stdout.txt" 2>&1; then
             echo "$name: failed: $(tail -c 200 "$work/stdout.txt")" >&2
             exit 1
@@ -66,7 +73,7 @@ measure() {
         times+=("$seconds")
         [ "$kib" -gt "$peak" ] && peak=$kib
     done
-    median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
+    median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((${#times[@]} + 1) / 2))p")
     printf '%-42s %12s %12.1f\n' "$name" "$median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
 }
 
@@ -85,6 +92,27 @@ table_free_workloads=(
     "table-free, 1000 species, 1000 gene trees|1000 1000 0 7 --present 70|--path table-free|30|1024"
     "table-free, 2000 species, 1000 gene trees|2000 1000 0 7 --present 70||180|2048"
 )
+large_workloads=(
+    "table-free, 5000 species, 1000 gene trees|5000 1000 0 7 --present 70||1200|6144"
+    "table-free, 10000 species, 1000 gene trees|10000 1000 0 7 --present 70||3600|12288"
+)
+
+# One row of the table-free table: the workload's time, peak and the
+# report's satisfied weight, with the first taxon (t0001 or t00001, by the
+# count's width) as the outgroup.
+table_free_row() {
+    local name gen options seconds mib taxa line weight
+    IFS='|' read -r name gen options seconds mib <<<"$1"
+    taxa=${gen%% *}
+    # shellcheck disable=SC2086
+    "$build/tressil_generate_genes" $gen >"$work/genes.nwk"
+    # shellcheck disable=SC2086
+    line=$(measure "$name" "$build/tressil-newick" infer \
+        --outgroup "t$(printf '%0*d' "${#taxa}" 1)" $options "$work/genes.nwk" "$work/species.nwk")
+    weight=$(sed -n 's/^%Total weight of satisfied triples: \([0-9]*\)\./\1/p' "$work/stdout.txt")
+    printf '%-42s %9s %9s %9s %9s %18s\n' "$name" "$(awk '{print $(NF-1)}' <<<"$line")" \
+        "$seconds" "$(awk '{print $NF}' <<<"$line")" "$mib" "$weight"
+}
 
 if [ "$scale" = yes ]; then
     printf '%-42s %9s %9s %9s %9s %9s %10s %9s\n' workload "median s" "target s" "peak MiB" \
@@ -107,17 +135,12 @@ if [ "$scale" = yes ]; then
     # satisfied weight is the report's.
     printf '%-42s %9s %9s %9s %9s %18s\n' workload "median s" "target s" "peak MiB" target \
         "satisfied weight"
-    for w in "${table_free_workloads[@]}"; do
-        IFS='|' read -r name gen options seconds mib <<<"$w"
-        # shellcheck disable=SC2086
-        "$build/tressil_generate_genes" $gen >"$work/genes.nwk"
-        # shellcheck disable=SC2086
-        line=$(measure "$name" "$build/tressil-newick" infer --outgroup t0001 $options \
-            "$work/genes.nwk" "$work/species.nwk")
-        weight=$(sed -n 's/^%Total weight of satisfied triples: \([0-9]*\)\./\1/p' "$work/stdout.txt")
-        printf '%-42s %9s %9s %9s %9s %18s\n' "$name" "$(awk '{print $(NF-1)}' <<<"$line")" \
-            "$seconds" "$(awk '{print $NF}' <<<"$line")" "$mib" "$weight"
-    done
+    for w in "${table_free_workloads[@]}"; do table_free_row "$w"; done
+    if [ "$large" = yes ]; then
+        runs=1
+        for w in "${large_workloads[@]}"; do table_free_row "$w"; done
+        runs=3
+    fi
     echo
     # The search at 200 species against the plain climbs and the bound: on
     # the trees of the first target, and on half of them with half of
