@@ -9,9 +9,12 @@
 // A(u)B(u) - sum over u's children c of A(c)B(c), and each makes ab|s with
 // every s of S outside u; so one walk over the gene tree counts all three
 // resolutions.
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
+#include "common/common.h"
 #include "named/annotate/annotate.h"
 
 namespace {
@@ -123,34 +126,46 @@ std::vector<BranchEvidence> branchEvidence(const ResultTree& tree,
     for (size_t i = 0; i < tree.nodes.size(); ++i)
         for (const int32_t child : tree.nodes[i].children)
             parent[static_cast<size_t>(child)] = static_cast<int32_t>(i);
-    std::vector<uint8_t> group(static_cast<size_t>(taxa), kNone);
-    std::vector<GroupCounts> counts;
+    std::vector<size_t> branches;
     for (size_t v = 0; v < tree.nodes.size(); ++v) {
         const ResultNode& node = tree.nodes[v];
-        const bool leaf = node.children.empty();
-        if ((!leaf && node.children.size() != 2) || parent[v] < 0) continue;
-        std::fill(group.begin(), group.end(), kNone);
-        for (const int32_t sibling : tree.nodes[static_cast<size_t>(parent[v])].children)
-            markBelow(tree, sibling, kS, &group);
-        if (leaf) {
-            group[static_cast<size_t>(node.taxon)] = kA;
-        } else {
-            markBelow(tree, node.children[0], kA, &group);
-            markBelow(tree, node.children[1], kB, &group);
-        }
-        BranchEvidence& e = evidence[v];
-        for (const StoredTree& gene : genes) {
-            const GeneResolutions r = leaf ? resolveWithinSpecies(gene, group, &counts)
-                                           : resolveInGene(gene, group, &counts);
-            if (r.held == 0) continue;
-            e.bears = true;
-            const double weight = static_cast<double>(gene.weight) / static_cast<double>(r.held);
-            e.f[0] += weight * static_cast<double>(r.ab);
-            // Within a species the two other resolutions are alike: half each.
-            e.f[1] += weight * static_cast<double>(leaf ? r.as / 2.0 : r.as);
-            e.f[2] += weight * static_cast<double>(leaf ? r.as / 2.0 : r.bs);
-        }
+        if ((node.children.empty() || node.children.size() == 2) && parent[v] >= 0)
+            branches.push_back(v);
     }
+    // One thread sums a branch over the gene trees in their order: the
+    // same numbers for every thread count.
+    std::atomic<size_t> next{0};
+    runOnThreads(threadCountToUse(), [&] {
+        std::vector<uint8_t> group(static_cast<size_t>(taxa), kNone);
+        std::vector<GroupCounts> counts;
+        for (size_t k = next++; k < branches.size(); k = next++) {
+            const size_t v = branches[k];
+            const ResultNode& node = tree.nodes[v];
+            const bool leaf = node.children.empty();
+            std::fill(group.begin(), group.end(), kNone);
+            for (const int32_t sibling : tree.nodes[static_cast<size_t>(parent[v])].children)
+                markBelow(tree, sibling, kS, &group);
+            if (leaf) {
+                group[static_cast<size_t>(node.taxon)] = kA;
+            } else {
+                markBelow(tree, node.children[0], kA, &group);
+                markBelow(tree, node.children[1], kB, &group);
+            }
+            BranchEvidence& e = evidence[v];
+            for (const StoredTree& gene : genes) {
+                const GeneResolutions r = leaf ? resolveWithinSpecies(gene, group, &counts)
+                                               : resolveInGene(gene, group, &counts);
+                if (r.held == 0) continue;
+                e.bears = true;
+                const double weight =
+                    static_cast<double>(gene.weight) / static_cast<double>(r.held);
+                e.f[0] += weight * static_cast<double>(r.ab);
+                // Within a species the two other resolutions are alike: half each.
+                e.f[1] += weight * static_cast<double>(leaf ? r.as / 2.0 : r.as);
+                e.f[2] += weight * static_cast<double>(leaf ? r.as / 2.0 : r.bs);
+            }
+        }
+    });
     return evidence;
 }
 

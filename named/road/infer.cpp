@@ -237,7 +237,7 @@ GeneTrees startRun(const std::string& bytes, const InferOptions& options, InferR
                    bool scoring) {
     g_threadCount = options.threads;
     GeneTrees genes = readGeneTrees(bytes, options);
-    genes.tableFree = runsWithoutTable(genes, options, scoring);
+    genes.tableFree = runsWithoutTable(genes, options);
     out->notes = treeNotes(genes, !options.outgroup.empty());
     if (genes.tableFree) out->notes += tableFreeNote(options, scoring);
     if (options.minSupport >= 0) out->notes += collapseNote(genes, options.minSupport);

@@ -148,7 +148,7 @@ SpeciesTree solveSpeciesTree(InferMethod asked, int32_t ingroupCount);
 // for, or by default when the table would not fit. Refuses, as
 // checkRunMemory does, a run that fits neither way, and options that need
 // the table.
-bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options, bool scoring);
+bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options);
 
 // The species tree of the trees with copies (as fillTable takes them),
 // solved from the gene trees without a table; with an outgroup the root

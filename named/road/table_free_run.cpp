@@ -48,14 +48,10 @@ int64_t tableFreeBytes(const GeneTrees& genes) {
 // The options that read the table, or weigh triples in ways the counts on
 // the gene trees do not take: anchored triples are judged against the
 // species tree's clades, each gene tree taken as unrooted.
-std::string optionNeedingTable(const InferOptions& options, bool scoring) {
+std::string optionNeedingTable(const InferOptions& options) {
     if (options.method == InferMethod::kExact) return "--exact";
     if (options.method == InferMethod::kHeuristic) return "--heuristic";
     if (options.triples == TripleKind::kAnchored) return "--triples anchored";
-    // The counts take individuals, but the search does not (on trees of
-    // individuals it grew without end): only score, which does not search,
-    // runs them.
-    if (!options.speciesOf.empty() && (!scoring || options.bootstrap > 0)) return "--map";
     if (!options.speciesOf.empty() && options.weight != WeightRule::kNone)
         return "--weight with --map";
     return "";
@@ -63,8 +59,8 @@ std::string optionNeedingTable(const InferOptions& options, bool scoring) {
 
 }  // namespace
 
-bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options, bool scoring) {
-    const std::string needing = optionNeedingTable(options, scoring);
+bool runsWithoutTable(const GeneTrees& genes, const InferOptions& options) {
+    const std::string needing = optionNeedingTable(options);
     if (options.path == InferPath::kTable ||
         (options.path == InferPath::kAuto &&
          (!needing.empty() || tableRunFits(genes, options.method)))) {

@@ -88,11 +88,15 @@ SideLeaves sideLeaves(const CountingTrees& trees, const std::vector<int32_t>& lo
     return side;
 }
 
-// Row a: from a's leaf up each tree, every leaf b of the side that first
-// meets a at node u pairs with the side's leaves outside u.
+// Row a: from each of a's leaves up each tree, every leaf b of the side
+// that first meets it at node u pairs with the side's leaves outside u. With
+// individuals, only thirds of a third species count, and a row sees a's own
+// leaves but not b's: it takes away twice a's leaves outside u (and counts
+// thirds against all but twice a's leaves), and pairEvidence averages the
+// two rows of a pair, which takes each species' share away once.
 void fillRow(const CountingTrees& trees, const SideLeaves& side,
              const std::vector<int64_t>& weights, int32_t species, int32_t a,
-             PairEvidence* evidence) {
+             PairEvidence* evidence, std::vector<int32_t>* own) {
     const auto m = static_cast<size_t>(evidence->m);
     double* pairing = evidence->pairing.data() + static_cast<size_t>(a) * m;
     double* meeting = evidence->meeting.data() + static_cast<size_t>(a) * m;
@@ -105,20 +109,37 @@ void fillRow(const CountingTrees& trees, const SideLeaves& side,
         const auto total = static_cast<int32_t>(side.start[t + 1] - side.start[t]);
         const auto weight = static_cast<double>(weights[t]);
         if (weight == 0) continue;
-        const double all = weight * (total - 2);
-        for (size_t c = start + static_cast<size_t>(leaf); trees.parent[c] >= 0;) {
-            const size_t u = start + static_cast<size_t>(trees.parent[c]);
-            const double outside = weight * (total - (side.hi[u] - side.lo[u]));
-            for (int32_t j = side.lo[u]; j < side.lo[c]; ++j) {
-                pairing[leaves[j]] += outside;
-                meeting[leaves[j]] += all;
-            }
-            for (int32_t j = side.hi[c]; j < side.hi[u]; ++j) {
-                pairing[leaves[j]] += outside;
-                meeting[leaves[j]] += all;
-            }
-            c = u;
+        own->assign(1, leaf);
+        if (trees.repeatStart[t + 1] > trees.repeatStart[t]) {
+            const auto count = static_cast<int32_t>(trees.nodeStart[t + 1] - trees.nodeStart[t]);
+            for (int32_t i = leaf + 1; i < count; ++i)
+                if (trees.leafSpecies[start + static_cast<size_t>(i)] == species) own->push_back(i);
         }
+        const auto copies = static_cast<int32_t>(own->size());
+        const double all = weight * (total - 2 * copies);
+        for (const int32_t from : *own)
+            for (size_t c = start + static_cast<size_t>(from); trees.parent[c] >= 0;) {
+                const size_t u = start + static_cast<size_t>(trees.parent[c]);
+                int32_t below = 1;
+                for (const int32_t other : *own)
+                    if (other != from) {
+                        const int32_t at = side.lo[start + static_cast<size_t>(other)];
+                        below += at >= side.lo[u] && at < side.hi[u];
+                    }
+                const double outside =
+                    weight * (total - (side.hi[u] - side.lo[u]) - 2 * (copies - below));
+                for (int32_t j = side.lo[u]; j < side.lo[c]; ++j) {
+                    if (leaves[j] == a) continue;
+                    pairing[leaves[j]] += outside;
+                    meeting[leaves[j]] += all;
+                }
+                for (int32_t j = side.hi[c]; j < side.hi[u]; ++j) {
+                    if (leaves[j] == a) continue;
+                    pairing[leaves[j]] += outside;
+                    meeting[leaves[j]] += all;
+                }
+                c = u;
+            }
     }
 }
 
@@ -131,9 +152,24 @@ PairEvidence pairEvidence(const CountingTrees& trees, const std::vector<int32_t>
     evidence.meeting.assign(cells, 0);
     std::atomic<size_t> next{0};
     runOnThreads(threadCountToUse(), [&] {
+        std::vector<int32_t> own;
         for (size_t a = next++; a < side.size(); a = next++)
-            fillRow(trees, leaves, weights, side[a], static_cast<int32_t>(a), &evidence);
+            fillRow(trees, leaves, weights, side[a], static_cast<int32_t>(a), &evidence, &own);
     });
+    // Without individuals both rows hold the same sums already. Evidence
+    // that differs by direction would let the chains of nearest neighbours
+    // run in a circle.
+    if (trees.repeatNode.empty()) return evidence;
+    const size_t m = side.size();
+    for (size_t a = 0; a < m; ++a)
+        for (size_t b = a + 1; b < m; ++b) {
+            for (std::vector<double>* cell : {&evidence.pairing, &evidence.meeting}) {
+                double& ab = (*cell)[a * m + b];
+                double& ba = (*cell)[b * m + a];
+                ab = (ab + ba) / 2;
+                ba = ab;
+            }
+        }
     return evidence;
 }
 

@@ -307,7 +307,9 @@ TEST(TableFree, SearchOnAMixOfTwoSpeciesTreesReportsItsTreesWeight) {
 // Both paths of infer on one input of discordant trees: the table-free tree
 // satisfies at least 99.9% of the table's weight, and the reports agree
 // line for line but for the bound. score on both paths, with individuals
-// too, writes the same report but for the bound and the same labels.
+// too, writes the same report but for the bound and the same labels; infer
+// with individuals ends and its reported weight is the table's score of
+// its tree.
 TEST(TableFree, InferKeepsWithinATenthOfAPercentOfTheTable) {
     std::mt19937 rng(3);
     const int n = 80;
@@ -346,6 +348,11 @@ TEST(TableFree, InferKeepsWithinATenthOfAPercentOfTheTable) {
                   tableScore.report.substr(0, tableScore.report.find("%Upper bound")));
         EXPECT_EQ(freeScore.newick, tableScore.newick);
     }
+    const InferResult freeMapped = inferSpeciesTree(individuals, options);
+    options.path = InferPath::kTable;
+    const InferResult mappedScore = scoreSpeciesTree(individuals, freeMapped.newick, options);
+    EXPECT_EQ(weight(freeMapped.report), weight(mappedScore.report));
+    options.path = InferPath::kTableFree;
     options.method = InferMethod::kExact;  // a method of the table
     EXPECT_THROW(inferSpeciesTree(text, options), NewickError);
 }
