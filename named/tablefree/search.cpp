@@ -1,7 +1,8 @@
 // The table-free search: starts by average linkage on how often two species
 // form the pair of the gene trees' triples, each climbed by swapping
 // neighbouring subtrees, each swap weighed by the triples of its three parts
-// alone; then the best tree over the climbed trees' clusters, climbed again.
+// alone; then the best tree over the climbed trees' clusters, climbed again,
+// and last by moves of subtrees to nearby edges, weighed the same way.
 #include <algorithm>
 #include <array>
 #include <atomic>
