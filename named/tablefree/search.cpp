@@ -1,7 +1,8 @@
 // The table-free search: starts by average linkage on how often two species
 // form the pair of the gene trees' triples, each climbed by swapping
 // neighbouring subtrees, each swap weighed by the triples of its three parts
-// alone; then the best tree over the climbed trees' clusters, climbed again.
+// alone; then the best tree over the climbed trees' clusters, climbed again,
+// and last by moves of subtrees to nearby edges, weighed the same way.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -376,6 +377,303 @@ int64_t climbBySwaps(const CountingTrees& trees, const std::vector<int32_t>& sid
     }
 }
 
+// Subtree moves: S (not the root) taken out with its parent p leaves T',
+// where p's other child v takes p's place. Moving S from the edge above a
+// node q of T' to the edge above its child c changes only the triples with
+// one species in S, one in c's clade and one in the clade of c's sibling:
+// xy|s becomes sx|y. So one count over the three parts weighs S above q
+// and above either child, and a move's gain is the sum along its path.
+// Moves reach edges at most this many steps from S's place: each step
+// further weighs about twice as many places, and on the inputs tried the
+// third step gained little over the second.
+constexpr int kMoveRadius = 2;
+// Rounds of moves: each weighs again only the subtrees whose
+// neighbourhood changed; the cap bounds the time on large inputs.
+constexpr int kMoveRounds = 30;
+
+// T' as seen without S and its parent p.
+int32_t parentWithout(const FreeTree& tree, int32_t p, int32_t x) {
+    const int32_t up = tree.parent[static_cast<size_t>(x)];
+    return up == p ? tree.parent[static_cast<size_t>(p)] : up;
+}
+
+int32_t childWithout(const FreeTree& tree, int32_t p, int32_t v, int32_t q, int which) {
+    const int32_t c = tree.child[static_cast<size_t>(q)][static_cast<size_t>(which)];
+    return c == p ? v : c;
+}
+
+// The species below x in T': those of S left out.
+void speciesWithout(const FreeTree& tree, int32_t x, int32_t s, const std::vector<int32_t>& side,
+                    std::vector<int32_t>* out, std::vector<int32_t>* stack) {
+    out->clear();
+    stack->assign(1, x);
+    while (!stack->empty()) {
+        const int32_t y = stack->back();
+        stack->pop_back();
+        if (y == s) continue;
+        if (y < tree.m) {
+            out->push_back(side[static_cast<size_t>(y)]);
+            continue;
+        }
+        stack->push_back(tree.child[static_cast<size_t>(y)][0]);
+        stack->push_back(tree.child[static_cast<size_t>(y)][1]);
+    }
+}
+
+// One thread's storage for weighing moves.
+struct MoveWork {
+    CountWork count;
+    std::array<std::vector<int32_t>, 3> parts;
+    std::vector<int32_t> stack;
+};
+
+// The weights of the triples that change as S stands above inner node q
+// of T' (at [0]) or above its child 0 or 1 ([1], [2]).
+std::array<int64_t, 3> placesAt(const CountingTrees& trees, const FreeTree& tree,
+                                const std::vector<int32_t>& side, int32_t s, int32_t q,
+                                MoveWork* work) {
+    const int32_t p = tree.parent[static_cast<size_t>(s)];
+    const int32_t v = siblingOf(tree, s);
+    appendSpecies(tree, s, side, &work->parts[0], &work->stack);
+    for (int k = 0; k < 2; ++k)
+        speciesWithout(tree, childWithout(tree, p, v, q, k), s, side,
+                       &work->parts[static_cast<size_t>(k) + 1], &work->stack);
+    const ColourWeights w = colourWeights(trees, work->parts, &work->count);
+    return {w.mixed[0], w.mixed[2], w.mixed[1]};
+}
+
+// The nodes of T' whose edges a move of s may reach within the radius, in
+// the order they are weighed: an inner node reached from the edge above it
+// (from -1), whose children's edges it weighs, or reached going up from
+// its child `from`, weighing its own edge and its other child's. Every edge
+// is reached once, after the edge it is reached from.
+struct Reach {
+    int32_t node;
+    int32_t from;
+};
+
+void reachOf(const FreeTree& tree, int32_t s, std::vector<Reach>* out,
+             std::vector<std::pair<int32_t, int32_t>>* stack) {
+    const int32_t p = tree.parent[static_cast<size_t>(s)];
+    const int32_t v = siblingOf(tree, s);
+    out->clear();
+    const auto descend = [&](int32_t x, int32_t distance) {
+        stack->assign(1, {x, distance});
+        while (!stack->empty()) {
+            const auto [y, d] = stack->back();
+            stack->pop_back();
+            if (y < tree.m || d == kMoveRadius) continue;
+            out->push_back({y, -1});
+            for (int k = 2; k-- > 0;)
+                stack->push_back({childWithout(tree, p, v, y, k), d + 1});
+        }
+    };
+    descend(v, 0);
+    int32_t x = v;
+    for (int32_t distance = 1; distance <= kMoveRadius; ++distance) {
+        const int32_t q = parentWithout(tree, p, x);
+        if (q < 0) break;
+        out->push_back({q, x});
+        const int32_t y = childWithout(tree, p, v, q, 0) == x ? childWithout(tree, p, v, q, 1)
+                                                              : childWithout(tree, p, v, q, 0);
+        descend(y, distance);
+        x = q;
+    }
+}
+
+// Whether a node the moves of s would read changed in the round.
+bool reachChanged(const FreeTree& tree, int32_t s, const std::vector<char>& changed,
+                  std::vector<Reach>* reach, std::vector<std::pair<int32_t, int32_t>>* stack) {
+    const int32_t p = tree.parent[static_cast<size_t>(s)];
+    if (changed[static_cast<size_t>(s)] || changed[static_cast<size_t>(p)]) return true;
+    reachOf(tree, s, reach, stack);
+    const int32_t v = siblingOf(tree, s);
+    for (const Reach& r : *reach)
+        for (int k = 0; k < 2; ++k)
+            if (changed[static_cast<size_t>(r.node)] ||
+                changed[static_cast<size_t>(childWithout(tree, p, v, r.node, k))])
+                return true;
+    return false;
+}
+
+// A move of subtree s to the edge above target, and its gain.
+struct Move {
+    int64_t gain;
+    int32_t target;
+};
+
+struct MoveScratch {
+    MoveWork work;
+    std::vector<Reach> reach;
+    std::vector<std::pair<int32_t, int32_t>> stack;
+    std::vector<int64_t> gainAt;  // per node: the gain of s above it
+};
+
+// The best move of s within the radius; ties keep the edge reached first.
+Move bestMove(const CountingTrees& trees, const FreeTree& tree, const std::vector<int32_t>& side,
+              int32_t s, MoveScratch* scratch) {
+    const int32_t p = tree.parent[static_cast<size_t>(s)];
+    const int32_t v = siblingOf(tree, s);
+    std::vector<int64_t>& gainAt = scratch->gainAt;
+    gainAt.resize(tree.parent.size());
+    gainAt[static_cast<size_t>(v)] = 0;
+    Move best{0, -1};
+    const auto offer = [&](int32_t x, int64_t gain) {
+        gainAt[static_cast<size_t>(x)] = gain;
+        if (gain > best.gain) best = {gain, x};
+    };
+    reachOf(tree, s, &scratch->reach, &scratch->stack);
+    for (const Reach& r : scratch->reach) {
+        const std::array<int64_t, 3> places =
+            placesAt(trees, tree, side, s, r.node, &scratch->work);
+        const auto q = static_cast<size_t>(r.node);
+        if (r.from < 0) {
+            for (int k = 0; k < 2; ++k)
+                offer(childWithout(tree, p, v, r.node, k),
+                      gainAt[q] + places[static_cast<size_t>(k) + 1] - places[0]);
+            continue;
+        }
+        const int which = childWithout(tree, p, v, r.node, 0) == r.from ? 0 : 1;
+        offer(r.node, gainAt[static_cast<size_t>(r.from)] + places[0] -
+                          places[static_cast<size_t>(which) + 1]);
+        offer(childWithout(tree, p, v, r.node, 1 - which),
+              gainAt[q] + places[static_cast<size_t>(2 - which)] - places[0]);
+    }
+    return best;
+}
+
+// The gain of moving s to the edge above target on the tree as it stands,
+// along the path between them in T'; false when target is not in T', or
+// further than twice the radius. The path's nodes go to *path.
+bool moveGain(const CountingTrees& trees, const FreeTree& tree, const std::vector<int32_t>& side,
+              int32_t s, int32_t target, MoveScratch* scratch, std::vector<int32_t>* path,
+              int64_t* gain) {
+    const int32_t p = tree.parent[static_cast<size_t>(s)];
+    const int32_t v = siblingOf(tree, s);
+    if (target == v || target == p || target == s) return false;
+    constexpr int kLongest = 2 * kMoveRadius;
+    std::vector<int32_t> fromTarget{target};
+    std::vector<int32_t> fromV{v};
+    for (int k = 0; k < kLongest; ++k) {
+        for (std::vector<int32_t>* chain : {&fromTarget, &fromV}) {
+            const int32_t up = chain->back() < 0 ? -1 : parentWithout(tree, p, chain->back());
+            chain->push_back(up);
+        }
+    }
+    if (std::find(fromTarget.begin(), fromTarget.end(), s) != fromTarget.end()) return false;
+    size_t i = 0, j = 0;
+    for (; i < fromV.size() && fromV[i] >= 0; ++i) {
+        const auto at = std::find(fromTarget.begin(), fromTarget.end(), fromV[i]);
+        if (at == fromTarget.end()) continue;
+        j = static_cast<size_t>(at - fromTarget.begin());
+        break;
+    }
+    if (i == fromV.size() || fromV[i] < 0 || i + j > static_cast<size_t>(kLongest)) return false;
+    const auto which = [&](int32_t q, int32_t c) {
+        return childWithout(tree, p, v, q, 0) == c ? size_t{1} : size_t{2};
+    };
+    *gain = 0;
+    for (size_t k = 0; k < i; ++k) {
+        const std::array<int64_t, 3> places =
+            placesAt(trees, tree, side, s, fromV[k + 1], &scratch->work);
+        *gain += places[0] - places[which(fromV[k + 1], fromV[k])];
+        if (k + 1 == i && j > 0) *gain += places[which(fromV[i], fromTarget[j - 1])] - places[0];
+    }
+    // Down from the meeting node, whose step was taken above if s went up.
+    const size_t downFrom = i > 0 && j > 0 ? j - 1 : j;
+    for (size_t k = downFrom; k-- > 0;) {
+        const std::array<int64_t, 3> places =
+            placesAt(trees, tree, side, s, fromTarget[k + 1], &scratch->work);
+        *gain += places[which(fromTarget[k + 1], fromTarget[k])] - places[0];
+    }
+    path->assign(fromV.begin(), fromV.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    path->insert(path->end(), fromTarget.begin(),
+                 fromTarget.begin() + static_cast<std::ptrdiff_t>(j));
+    return true;
+}
+
+void applyMove(FreeTree* tree, int32_t s, int32_t target) {
+    const int32_t p = tree->parent[static_cast<size_t>(s)];
+    const int32_t v = siblingOf(*tree, s);
+    const auto replace = [tree](int32_t up, int32_t old, int32_t now) {
+        tree->parent[static_cast<size_t>(now)] = up;
+        if (up < 0) {
+            tree->root = now;
+            return;
+        }
+        std::array<int32_t, 2>& kids = tree->child[static_cast<size_t>(up)];
+        (kids[0] == old ? kids[0] : kids[1]) = now;
+    };
+    replace(tree->parent[static_cast<size_t>(p)], p, v);
+    replace(tree->parent[static_cast<size_t>(target)], target, p);
+    std::array<int32_t, 2>& kids = tree->child[static_cast<size_t>(p)];
+    (kids[0] == s ? kids[1] : kids[0]) = target;
+    tree->parent[static_cast<size_t>(target)] = p;
+}
+
+// Rounds of subtree moves: the best move of every subtree whose reach
+// changed is weighed on every thread; the moves are then taken by
+// decreasing gain (ties: the lower subtree), each weighed again on the
+// tree as it stands and taken only if it still gains, so the result is the
+// same for every thread count. Returns the weight after the moves.
+int64_t climbByMoves(const CountingTrees& trees, const std::vector<int32_t>& side, FreeTree* tree,
+                     int64_t weight) {
+    const auto nodes = static_cast<size_t>(2 * tree->m - 1);
+    std::vector<Move> moves(nodes, {0, -1});
+    std::vector<char> stale(nodes, 1);
+    std::vector<char> changed(nodes, 0);
+    MoveScratch scratch;
+    std::vector<int32_t> path;
+    for (int round = 0; round < kMoveRounds; ++round) {
+        std::vector<int32_t> weigh;
+        for (int32_t s = 0; s < static_cast<int32_t>(nodes); ++s)
+            if (s != tree->root && stale[static_cast<size_t>(s)]) weigh.push_back(s);
+        std::atomic<size_t> next{0};
+        std::atomic<int64_t> done{0};
+        runOnThreads(threadCountToUse(), [&] {
+            MoveScratch own;
+            for (size_t k = next++; k < weigh.size(); k = next++) {
+                moves[static_cast<size_t>(weigh[k])] = bestMove(trees, *tree, side, weigh[k], &own);
+                reportProgress(ProgressStage::kClimbs, ++done, static_cast<int64_t>(weigh.size()));
+            }
+        });
+        std::vector<int32_t> order;
+        for (int32_t s = 0; s < static_cast<int32_t>(nodes); ++s)
+            if (s != tree->root && moves[static_cast<size_t>(s)].target >= 0) order.push_back(s);
+        if (order.empty()) break;
+        std::stable_sort(order.begin(), order.end(), [&moves](int32_t a, int32_t b) {
+            return moves[static_cast<size_t>(a)].gain > moves[static_cast<size_t>(b)].gain;
+        });
+        std::fill(stale.begin(), stale.end(), 0);
+        std::fill(changed.begin(), changed.end(), 0);
+        for (const int32_t s : order) {
+            Move& move = moves[static_cast<size_t>(s)];
+            int64_t gain = 0;
+            if (s == tree->root ||
+                !moveGain(trees, *tree, side, s, move.target, &scratch, &path, &gain) ||
+                gain <= 0) {
+                move = {0, -1};
+                stale[static_cast<size_t>(s)] = 1;
+                continue;
+            }
+            const int32_t p = tree->parent[static_cast<size_t>(s)];
+            for (const int32_t x : {s, p, tree->parent[static_cast<size_t>(p)],
+                                    tree->parent[static_cast<size_t>(move.target)]})
+                if (x >= 0) changed[static_cast<size_t>(x)] = 1;
+            for (const int32_t x : path)
+                changed[static_cast<size_t>(x)] = 1;
+            applyMove(tree, s, move.target);
+            weight += gain;
+            move = {0, -1};
+        }
+        for (int32_t s = 0; s < static_cast<int32_t>(nodes); ++s)
+            if (s != tree->root && !stale[static_cast<size_t>(s)])
+                stale[static_cast<size_t>(s)] =
+                    reachChanged(*tree, s, changed, &scratch.reach, &scratch.stack);
+    }
+    return weight;
+}
+
 // A random key per local species; a cluster's key is the sum of its
 // species' keys, so the key of C without A is key(C) - key(A). Sizes are
 // compared as well, and the tree built from the clusters is checked, so
@@ -708,5 +1006,6 @@ ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int3
         }
         climbed.insert(climbed.begin(), std::move(tree));
     }
+    *weight = climbByMoves(trees, side, &climbed[0], *weight);
     return resultOf(climbed[0], side);
 }

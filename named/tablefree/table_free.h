@@ -105,7 +105,8 @@ int64_t resolvedWeight(const CountingTrees& trees);
 // (once on the trees as given, then on resampled trees), each start climbed
 // by moves of neighbouring subtrees while one raises the satisfied weight,
 // then the best tree all of whose clusters are the climbed trees', climbed
-// again. Never below the first start's climb.
+// again, and last climbed by moves of subtrees to edges near their place.
+// Never below the first start's climb.
 // The tree is the same for every thread count; *weight is the weight it
 // satisfies among the side's species.
 ResultTree searchWithoutTable(const CountingTrees& trees, const std::vector<int32_t>& side,
