@@ -256,13 +256,15 @@ int32_t siblingOf(const FreeTree& tree, int32_t v) {
     return kids[0] == v ? kids[1] : kids[0];
 }
 
+// The species below v, those below leaveOut left out.
 void appendSpecies(const FreeTree& tree, int32_t v, const std::vector<int32_t>& side,
-                   std::vector<int32_t>* out, std::vector<int32_t>* stack) {
+                   std::vector<int32_t>* out, std::vector<int32_t>* stack, int32_t leaveOut = -1) {
     out->clear();
     stack->assign(1, v);
     while (!stack->empty()) {
         const int32_t x = stack->back();
         stack->pop_back();
+        if (x == leaveOut) continue;
         if (x < tree.m) {
             out->push_back(side[static_cast<size_t>(x)]);
             continue;
@@ -402,24 +404,6 @@ int32_t childWithout(const FreeTree& tree, int32_t p, int32_t v, int32_t q, int 
     return c == p ? v : c;
 }
 
-// The species below x in T': those of S left out.
-void speciesWithout(const FreeTree& tree, int32_t x, int32_t s, const std::vector<int32_t>& side,
-                    std::vector<int32_t>* out, std::vector<int32_t>* stack) {
-    out->clear();
-    stack->assign(1, x);
-    while (!stack->empty()) {
-        const int32_t y = stack->back();
-        stack->pop_back();
-        if (y == s) continue;
-        if (y < tree.m) {
-            out->push_back(side[static_cast<size_t>(y)]);
-            continue;
-        }
-        stack->push_back(tree.child[static_cast<size_t>(y)][0]);
-        stack->push_back(tree.child[static_cast<size_t>(y)][1]);
-    }
-}
-
 // One thread's storage for weighing moves.
 struct MoveWork {
     CountWork count;
@@ -436,8 +420,8 @@ std::array<int64_t, 3> placesAt(const CountingTrees& trees, const FreeTree& tree
     const int32_t v = siblingOf(tree, s);
     appendSpecies(tree, s, side, &work->parts[0], &work->stack);
     for (int k = 0; k < 2; ++k)
-        speciesWithout(tree, childWithout(tree, p, v, q, k), s, side,
-                       &work->parts[static_cast<size_t>(k) + 1], &work->stack);
+        appendSpecies(tree, childWithout(tree, p, v, q, k), side,
+                      &work->parts[static_cast<size_t>(k) + 1], &work->stack, s);
     const ColourWeights w = colourWeights(trees, work->parts, &work->count);
     return {w.mixed[0], w.mixed[2], w.mixed[1]};
 }
