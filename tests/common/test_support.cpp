@@ -105,3 +105,31 @@ std::string detailText(const TreeNode* node) {
     if (!isLeaf(node)) text = "(" + detailText(node->left) + "," + detailText(node->right) + ")";
     return text + std::to_string(node->label) + ":" + std::to_string(node->weight);
 }
+
+GeneTree randomTreeOver(const std::vector<int32_t>& leaves, int32_t weight, int widest,
+                        std::mt19937& rng) {
+    GeneTree tree{{}, {}, weight, {}};
+    std::vector<int32_t> parts;
+    for (const int32_t s : leaves) {
+        parts.push_back(static_cast<int32_t>(tree.parent.size()));
+        tree.parent.push_back(-1);
+        tree.species.push_back(s);
+    }
+    while (parts.size() > 1) {
+        const auto node = static_cast<int32_t>(tree.parent.size());
+        tree.parent.push_back(-1);
+        tree.species.push_back(-1);
+        const size_t children =
+            widest > 2
+                ? std::min<size_t>(parts.size(), 2 + rng() % static_cast<unsigned>(widest - 1))
+                : 2;
+        for (size_t c = 0; c < children; ++c) {
+            const size_t at = rng() % parts.size();
+            tree.parent[static_cast<size_t>(parts[at])] = node;
+            parts[at] = parts.back();
+            parts.pop_back();
+        }
+        parts.push_back(node);
+    }
+    return tree;
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "triples/triples.h"
 
 using LeafBitset = std::bitset<kMaxSpecies>;
 
@@ -46,3 +47,9 @@ std::string detailText(const TreeNode* node);
 // Every leaf label 0..n-1 appears exactly once and every inner node has two
 // children.
 bool isBinaryTreeOnAllSpecies(const TreeNode* root, int n);
+
+// A random rooted tree of this weight on the leaves (repeated species are
+// individuals), children before parents: random parts joined two to
+// `widest` at a time until one is left.
+GeneTree randomTreeOver(const std::vector<int32_t>& leaves, int32_t weight, int widest,
+                        std::mt19937& rng);

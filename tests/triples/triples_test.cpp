@@ -154,28 +154,9 @@ TEST(TripleExtraction, StopsAtTheTotalLimit) {
 
 // A random rooted gene tree on the given leaf species (repeats are
 // individuals of one species), nodes of two to four children, children first.
-GeneTree randomGeneTree(std::vector<int32_t> leaves, std::mt19937& rng) {
-    GeneTree tree{{}, {}, 1 + static_cast<int32_t>(rng() % 5), {}};
-    std::vector<int32_t> parts;
-    for (const int32_t s : leaves) {
-        parts.push_back(static_cast<int32_t>(tree.parent.size()));
-        tree.parent.push_back(-1);
-        tree.species.push_back(s);
-    }
-    while (parts.size() > 1) {
-        const auto node = static_cast<int32_t>(tree.parent.size());
-        tree.parent.push_back(-1);
-        tree.species.push_back(-1);
-        const size_t children = std::min<size_t>(parts.size(), 2 + rng() % 3);
-        for (size_t c = 0; c < children; ++c) {
-            const size_t at = rng() % parts.size();
-            tree.parent[static_cast<size_t>(parts[at])] = node;
-            parts[at] = parts.back();
-            parts.pop_back();
-        }
-        parts.push_back(node);
-    }
-    return tree;
+GeneTree randomGeneTree(const std::vector<int32_t>& leaves, std::mt19937& rng) {
+    const auto weight = 1 + static_cast<int32_t>(rng() % 5);
+    return randomTreeOver(leaves, weight, 4, rng);
 }
 
 // Every triple of leaves of three species, the pair meeting below the third;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/test_support.h"
 #include "named/road/road.h"
 #include "named/road/road_steps.h"
 #include "named/tablefree/table_free.h"
@@ -18,28 +19,9 @@ namespace {
 // A random rooted tree on the given species, nodes of two to four children,
 // children first; also serves as a species tree with polytomies.
 GeneTree randomTree(std::vector<int32_t> leaves, std::mt19937& rng) {
-    GeneTree tree{{}, {}, 1 + static_cast<int32_t>(rng() % 4), {}};
+    const auto weight = 1 + static_cast<int32_t>(rng() % 4);
     std::shuffle(leaves.begin(), leaves.end(), rng);
-    std::vector<int32_t> parts;
-    for (const int32_t s : leaves) {
-        parts.push_back(static_cast<int32_t>(tree.parent.size()));
-        tree.parent.push_back(-1);
-        tree.species.push_back(s);
-    }
-    while (parts.size() > 1) {
-        const auto node = static_cast<int32_t>(tree.parent.size());
-        tree.parent.push_back(-1);
-        tree.species.push_back(-1);
-        const size_t children = std::min<size_t>(parts.size(), 2 + rng() % 3);
-        for (size_t c = 0; c < children; ++c) {
-            const size_t at = rng() % parts.size();
-            tree.parent[static_cast<size_t>(parts[at])] = node;
-            parts[at] = parts.back();
-            parts.pop_back();
-        }
-        parts.push_back(node);
-    }
-    return tree;
+    return randomTreeOver(leaves, weight, 4, rng);
 }
 
 ResultTree resultOf(const GeneTree& tree) {
@@ -219,26 +201,7 @@ GeneTree binaryTree(int n, std::mt19937& rng) {
     for (int32_t s = 0; s < n; ++s)
         all[static_cast<size_t>(s)] = s;
     std::shuffle(all.begin(), all.end(), rng);
-    GeneTree tree{{}, {}, 1, {}};
-    std::vector<int32_t> parts;
-    for (const int32_t s : all) {
-        parts.push_back(static_cast<int32_t>(tree.parent.size()));
-        tree.parent.push_back(-1);
-        tree.species.push_back(s);
-    }
-    while (parts.size() > 1) {
-        const auto node = static_cast<int32_t>(tree.parent.size());
-        tree.parent.push_back(-1);
-        tree.species.push_back(-1);
-        for (int c = 0; c < 2; ++c) {
-            const size_t at = rng() % parts.size();
-            tree.parent[static_cast<size_t>(parts[at])] = node;
-            parts[at] = parts.back();
-            parts.pop_back();
-        }
-        parts.push_back(node);
-    }
-    return tree;
+    return randomTreeOver(all, 1, 2, rng);
 }
 
 TEST(TableFree, SearchGivesBackAPlantedTreeOfThreeHundredSpecies) {
