@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/common.h"
 #include "named/annotate/annotate.h"
 #include "named/named_support.h"
 
@@ -100,7 +101,15 @@ TEST(BranchEvidence, MatchesCountingEveryTripleOfEveryGene) {
             some.resize(3 + rng() % (all.size() - 2));  // missing taxa
             genes.push_back(randomGene(some, rng));
         }
+        // Three threads, checked below against the counts and against one.
+        g_threadCount = 3;
         const std::vector<BranchEvidence> evidence = branchEvidence(species, genes, taxa);
+        g_threadCount = 1;
+        const std::vector<BranchEvidence> alone = branchEvidence(species, genes, taxa);
+        g_threadCount = 0;
+        for (size_t v = 0; v < evidence.size(); ++v)
+            for (int i = 0; i < 3; ++i)
+                EXPECT_EQ(evidence[v].f[i], alone[v].f[i]) << trial << " node " << v;
         const std::vector<BranchEvidence> anchored = anchoredBranchEvidence(species, genes, taxa);
         for (size_t v = 0; v < species.nodes.size(); ++v) {
             const ResultNode& node = species.nodes[v];
